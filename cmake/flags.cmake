@@ -1,0 +1,21 @@
+# One interface target carries the warnings and hardening flags of every Tavra target.
+add_library(tavra_flags INTERFACE)
+target_compile_options(tavra_flags INTERFACE
+  -Wall -Wextra -Wnon-virtual-dtor -Wshadow=local -Wno-missing-field-initializers
+  -fstack-protector-strong)
+if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
+  target_compile_definitions(tavra_flags INTERFACE _FORTIFY_SOURCE=2)
+endif()
+target_link_options(tavra_flags INTERFACE -Wl,-z,relro -Wl,-z,now)
+if(TAVRA_WERROR)
+  target_compile_options(tavra_flags INTERFACE -Werror)
+endif()
+if(TAVRA_SANITIZE)
+  target_compile_options(tavra_flags INTERFACE
+    -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  target_link_options(tavra_flags INTERFACE -fsanitize=address,undefined)
+endif()
+if(TAVRA_FUZZ)
+  target_compile_options(tavra_flags INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+  target_link_options(tavra_flags INTERFACE -fsanitize=address,undefined)
+endif()

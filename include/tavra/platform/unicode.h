@@ -1,0 +1,21 @@
+// Unicode services (ICU on this machine): user-perceived characters and normalisation.
+// Stateless and safe to call from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavra::unicode {
+
+// Splits UTF-8 text into its extended grapheme clusters, as views into `text`.
+// Ill-formed bytes still end up in some cluster; nothing is lost.
+std::vector<std::string_view> graphemeClusters(std::string_view text);
+
+// The canonical composition (NFC) of UTF-8 text. Ill-formed input is returned unchanged.
+std::string normalizeNFC(std::string_view text);
+
+// Whether `text` is well-formed UTF-8 (no surrogates, no overlong forms).
+bool isValidUTF8(std::string_view text) noexcept;
+
+}  // namespace tavra::unicode

@@ -1,0 +1,41 @@
+#include "tavra/iso8601.h"
+
+#include <cstdio>
+
+namespace tavra {
+
+std::string iso8601(Date date) {
+  using namespace std::chrono;
+  const auto seconds = floor<std::chrono::seconds>(date);
+  const auto days = floor<std::chrono::days>(seconds);
+  const year_month_day ymd{days};
+  const hh_mm_ss<std::chrono::seconds> time{seconds - days};
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(ymd.year()),
+                unsigned(ymd.month()), unsigned(ymd.day()), int(time.hours().count()),
+                int(time.minutes().count()), int(time.seconds().count()));
+  return buffer;
+}
+
+std::optional<Date> parseISO8601(std::string_view text) {
+  using namespace std::chrono;
+  // YYYY-MM-DDTHH:MM:SSZ, exactly 20 characters.
+  if (text.size() != 20) return std::nullopt;
+  static constexpr std::string_view shape = "dddd-dd-ddTdd:dd:ddZ";
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    const char c = text[i];
+    if (shape[i] == 'd' ? (c < '0' || c > '9') : c != shape[i]) return std::nullopt;
+  }
+  auto number = [&](std::size_t at, std::size_t width) {
+    int n = 0;
+    for (std::size_t i = at; i < at + width; ++i) n = n * 10 + (text[i] - '0');
+    return n;
+  };
+  const year_month_day ymd{year{number(0, 4)}, month{unsigned(number(5, 2))},
+                           day{unsigned(number(8, 2))}};
+  const int h = number(11, 2), m = number(14, 2), s = number(17, 2);
+  if (!ymd.ok() || h > 23 || m > 59 || s > 59) return std::nullopt;
+  return sys_days{ymd} + hours{h} + minutes{m} + seconds{s};
+}
+
+}  // namespace tavra

@@ -1,0 +1,77 @@
+#include <unicode/normalizer2.h>
+#include <unicode/ubrk.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <memory>
+
+#include "tavra/platform/unicode.h"
+
+namespace tavra::unicode {
+
+namespace {
+
+struct BreakIteratorCloser {
+  void operator()(UBreakIterator* it) const noexcept { ubrk_close(it); }
+};
+struct UTextCloser {
+  void operator()(UText* text) const noexcept { utext_close(text); }
+};
+
+}  // namespace
+
+std::vector<std::string_view> graphemeClusters(std::string_view text) {
+  std::vector<std::string_view> clusters;
+  if (text.empty()) return clusters;
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<UText, UTextCloser> utext(
+      utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status));
+  std::unique_ptr<UBreakIterator, BreakIteratorCloser> it(
+      ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status));
+  if (U_SUCCESS(status)) ubrk_setUText(it.get(), utext.get(), &status);
+  if (U_FAILURE(status)) {
+    // Without ICU's rules fall back to one cluster per byte rather than losing text.
+    for (std::size_t i = 0; i < text.size(); ++i) clusters.push_back(text.substr(i, 1));
+    return clusters;
+  }
+  // With a UTF-8 UText, boundaries are byte offsets into `text`.
+  int32_t start = ubrk_first(it.get());
+  for (int32_t end = ubrk_next(it.get()); end != UBRK_DONE; end = ubrk_next(it.get())) {
+    clusters.push_back(
+        text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(end - start)));
+    start = end;
+  }
+  return clusters;
+}
+
+std::string normalizeNFC(std::string_view text) {
+  if (!isValidUTF8(text)) return std::string(text);
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+  if (U_FAILURE(status)) return std::string(text);
+  icu::UnicodeString source = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  if (nfc->isNormalized(source, status) && U_SUCCESS(status)) return std::string(text);
+  status = U_ZERO_ERROR;
+  icu::UnicodeString normalized = nfc->normalize(source, status);
+  if (U_FAILURE(status)) return std::string(text);
+  std::string out;
+  normalized.toUTF8String(out);
+  return out;
+}
+
+bool isValidUTF8(std::string_view text) noexcept {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  const auto length = static_cast<int32_t>(text.size());
+  if (text.size() > static_cast<std::size_t>(INT32_MAX)) return false;
+  int32_t i = 0;
+  while (i < length) {
+    UChar32 c;
+    U8_NEXT(bytes, i, length, c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
+}  // namespace tavra::unicode
