@@ -1,0 +1,34 @@
+// The process table: which processes run, from which executable, under which user.
+//
+// listProcesses() reports every process whose executable path can be read, in the order the
+// system gives them; a process whose path cannot be read is left out, and one whose owner
+// cannot be read has no uid. At most maxProcesses are looked at and a path is at most
+// maxPathBytes long. Paths are UTF-8, invalid sequences replaced by U+FFFD.
+// accountName() looks a uid up in the user database. Nothing here throws; both are safe to call
+// from any thread. This machine's implementation reads /proc.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavra::platform {
+
+struct ProcessInfo {
+  std::int32_t pid = 0;
+  std::string path;
+  std::optional<std::uint32_t> uid;
+  friend bool operator==(const ProcessInfo&, const ProcessInfo&) = default;
+};
+
+inline constexpr std::size_t maxProcesses = 8192;
+inline constexpr std::size_t maxPathBytes = 4096;
+
+std::vector<ProcessInfo> listProcesses() noexcept;
+
+// The account name of `uid`, or no value when the user database has none.
+std::optional<std::string> accountName(std::uint32_t uid) noexcept;
+
+}  // namespace tavra::platform

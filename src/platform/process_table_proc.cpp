@@ -1,0 +1,104 @@
+#include <dirent.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <unicode/unistr.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+
+#include "tavra/platform/process_table.h"
+
+namespace tavra::platform {
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const noexcept { closedir(dir); }
+};
+using Dir = std::unique_ptr<DIR, DirCloser>;
+
+std::optional<std::int32_t> pidOf(const char* name) {
+  if (*name < '1' || *name > '9') return std::nullopt;
+  char* end = nullptr;
+  long value = std::strtol(name, &end, 10);
+  if (*end != '\0' || value < 1 || value > INT32_MAX) return std::nullopt;
+  return static_cast<std::int32_t>(value);
+}
+
+std::string repairedUTF8(std::string_view bytes) {
+  std::string out;
+  icu::UnicodeString::fromUTF8(icu::StringPiece(bytes.data(), static_cast<int32_t>(bytes.size())))
+      .toUTF8String(out);
+  return out;
+}
+
+std::optional<std::string> executablePath(std::int32_t pid) {
+  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+  char buffer[maxPathBytes];
+  ssize_t length = readlink(link.c_str(), buffer, sizeof buffer);
+  if (length < 1) return std::nullopt;
+  std::string_view bytes(buffer, static_cast<std::size_t>(length));
+  bytes = bytes.substr(0, bytes.find('\0'));
+  if (bytes.empty()) return std::nullopt;
+  return repairedUTF8(bytes);
+}
+
+// The real uid: the first number of the "Uid:" line of /proc/<pid>/status.
+std::optional<std::uint32_t> realUID(std::int32_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Uid:", 0) != 0) continue;
+    char* end = nullptr;
+    unsigned long uid = std::strtoul(line.c_str() + 4, &end, 10);
+    if (end == line.c_str() + 4 || uid > UINT32_MAX) return std::nullopt;
+    return static_cast<std::uint32_t>(uid);
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<ProcessInfo> listProcesses() noexcept {
+  std::vector<ProcessInfo> table;
+  try {
+    Dir proc(opendir("/proc"));
+    if (!proc) return table;
+    std::vector<std::int32_t> pids;
+    while (dirent* entry = readdir(proc.get())) {
+      if (auto pid = pidOf(entry->d_name)) pids.push_back(*pid);
+      if (pids.size() == maxProcesses) break;
+    }
+    for (std::int32_t pid : pids) {
+      auto path = executablePath(pid);
+      if (!path) continue;
+      table.push_back({pid, std::move(*path), realUID(pid)});
+    }
+  } catch (...) {
+    // Out of memory: report what was gathered.
+  }
+  return table;
+}
+
+std::optional<std::string> accountName(std::uint32_t uid) noexcept {
+  try {
+    long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+    for (;;) {
+      passwd record{};
+      passwd* found = nullptr;
+      int rc = getpwuid_r(uid, &record, buffer.data(), buffer.size(), &found);
+      if (rc == ERANGE && buffer.size() < (1u << 20)) {
+        buffer.resize(buffer.size() * 2);
+        continue;
+      }
+      if (rc != 0 || found == nullptr || found->pw_name == nullptr) return std::nullopt;
+      return std::string(found->pw_name);
+    }
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace tavra::platform
