@@ -6,8 +6,8 @@
 // messages); `scheme()` is the scheme exactly as written there (its letter case kept, so a test
 // for "https" can be exact); the other parts are as libcurl reports them. Parsing never throws:
 // text that libcurl refuses (no scheme, bad syntax, blanks, a file URL naming a remote host)
-// gives no value. Any scheme is accepted by the parser; deciding which ones are usable is the
-// caller's job. Thread-safe: no shared state.
+// and a file URL whose path is not absolute give no value. Any scheme is accepted by the parser;
+// deciding which ones are usable is the caller's job. Thread-safe: no shared state.
 #pragma once
 
 #include <optional>
@@ -25,7 +25,7 @@ class URL {
   const std::string& text() const noexcept { return text_; }
   // The scheme as written in text(), e.g. "https" or "HTTPS"; never empty.
   const std::string& scheme() const noexcept { return scheme_; }
-  // The host as libcurl reports it (lower-cased); empty when the URL has none (file URLs).
+  // The host as libcurl reports it; empty when the URL has none (file URLs).
   const std::string& host() const noexcept { return host_; }
   // The path, still percent-encoded; "/" when the URL gives none.
   const std::string& path() const noexcept { return path_; }

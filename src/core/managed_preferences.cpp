@@ -1,0 +1,142 @@
+#include "tavra/managed_preferences.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "tavra/constants.h"
+#include "tavra/error.h"
+
+namespace tavra {
+namespace {
+
+// Owner of one open file descriptor.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) noexcept : fd_(fd) {}
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  int get() const noexcept { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool existsFollowingLinks(const std::string& path) {
+  struct stat status {};
+  return ::stat(path.c_str(), &status) == 0;
+}
+
+bool isRootOwnedRegular(const struct stat& status) {
+  return S_ISREG(status.st_mode) && status.st_uid == 0;
+}
+
+TavraError notRootOwned(const std::string& path) {
+  return TavraError::fragment(path + " is not a root-owned regular file; ignored");
+}
+
+// The whole content of the regular file at `path`. With `rootOwned` the open descriptor is checked
+// again, so an entry swapped after the first check is not read either. Only regular files are
+// read: a FIFO would block and a device could be endless.
+std::string readRegularFile(const std::string& path, bool rootOwned) {
+  const TavraError cannotRead = TavraError::io("cannot read " + path);
+  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (rootOwned ? O_NOFOLLOW : 0);
+  Descriptor file(::open(path.c_str(), flags));
+  if (file.get() < 0) {
+    if (rootOwned && errno == ELOOP) throw notRootOwned(path);
+    throw cannotRead;
+  }
+  struct stat status {};
+  if (::fstat(file.get(), &status) != 0) throw cannotRead;
+  if (rootOwned && !isRootOwnedRegular(status)) throw notRootOwned(path);
+  if (!S_ISREG(status.st_mode)) throw cannotRead;
+
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+    if (count == 0) break;
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      throw cannotRead;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  return bytes;
+}
+
+constexpr std::string_view kPlistSuffix = ".plist";
+
+}  // namespace
+
+std::string ManagedPreferences::path(std::string_view domain) const {
+  std::string result = directory_;
+  result.append("/").append(domain).append(kPlistSuffix);
+  return result;
+}
+
+bool ManagedPreferences::exists(std::string_view domain) const {
+  return existsFollowingLinks(path(domain));
+}
+
+std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
+  const std::string file = path(domain);
+  if (!existsFollowingLinks(file)) return std::nullopt;
+  if (requireRootOwned_) {
+    struct stat status {};
+    if (::lstat(file.c_str(), &status) != 0 || !isRootOwnedRegular(status)) {
+      throw notRootOwned(file);
+    }
+  }
+  return Value::parsePlist(readRegularFile(file, requireRootOwned_));
+}
+
+ManagedPreferences::FragmentScan ManagedPreferences::fragments() const {
+  FragmentScan scan;
+  if (!existsFollowingLinks(directory_)) return scan;
+
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  // Byte order, which is code-point order for UTF-8 names.
+  std::sort(names.begin(), names.end());
+
+  for (const std::string& name : names) {
+    if (!name.starts_with(Constants::policyDomainPrefix) || !name.ends_with(kPlistSuffix)) {
+      continue;
+    }
+    const std::string domain = name.substr(0, name.size() - kPlistSuffix.size());
+    try {
+      std::optional<Value> value = read(domain);
+      if (!value) continue;
+      if (std::optional<PolicyFragment> fragment = PolicyFragment::parse(domain, *value)) {
+        scan.fragments.push_back(std::move(*fragment));
+      } else {
+        scan.disabled.push_back(domain);
+      }
+    } catch (const std::exception& error) {
+      scan.errors[domain] = describe(error);
+    }
+  }
+  return scan;
+}
+
+TavraSettings ManagedPreferences::settings() const {
+  std::optional<Value> value;
+  try {
+    value = read(Constants::settingsDomain);
+  } catch (const std::exception&) {
+    // An unusable settings file leaves every setting at its default.
+  }
+  return TavraSettings::fromValue(value);
+}
+
+}  // namespace tavra
