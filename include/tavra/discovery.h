@@ -1,0 +1,124 @@
+// Discovery: the inventory of the agent harnesses on this computer.
+//
+// For every catalog harness with a detection block, run() finds its installed application
+// bundles and executables, its running processes and the per-user configuration files that
+// exist. Discovery only reads: it never starts, signals or changes anything and never runs a
+// found executable. Nothing here throws: what cannot be listed, read or parsed is left out, and
+// an unknown process owner is "?". A Discovery is a value; its users and application directories
+// are fixed when it is made, and every run() takes the process table and the application scan
+// afresh (once per run). Safe to use from one thread at a time; the static operations from any.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "tavra/catalog.h"
+#include "tavra/value.h"
+
+namespace tavra {
+
+class Discovery {
+ public:
+  struct LocalUser {
+    std::string name;   // the account's directory name below the users directory
+    std::uint32_t uid;  // the owner of that directory
+    std::string home;   // the users directory, "/" and the name
+    friend bool operator==(const LocalUser&, const LocalUser&) = default;
+  };
+
+  struct Installation {
+    std::string path;
+    std::optional<std::string> user;
+    std::optional<std::string> version;
+    std::string kind;  // "app" or "executable"
+    friend bool operator==(const Installation&, const Installation&) = default;
+  };
+
+  struct RunningProcess {
+    std::int32_t pid = 0;
+    std::string user;  // the account name, or "?" when unknown
+    std::string path;  // the executable's path
+    friend bool operator==(const RunningProcess&, const RunningProcess&) = default;
+  };
+
+  struct HarnessInventory {
+    std::string id;
+    std::string displayName;
+    std::string catalogStatus;  // the harness's catalog status as its raw text
+    bool installed = false;     // installations is not empty
+    bool running = false;       // processes is not empty
+    std::vector<Installation> installations;
+    std::vector<RunningProcess> processes;
+    std::vector<std::string> userConfigs;
+    friend bool operator==(const HarnessInventory&, const HarnessInventory&) = default;
+  };
+
+  // Where the process table comes from; processTable() unless another is given.
+  using ProcessSource = std::function<std::vector<RunningProcess>()>;
+
+  static constexpr std::string_view usersDirectory = "/Users";
+
+  // `users` absent: localUsers(). `applicationDirectories` absent: "/Applications", then each
+  // user's home followed by "/Applications". A given list is taken as it is.
+  explicit Discovery(std::optional<std::vector<LocalUser>> users = std::nullopt,
+                     std::optional<std::vector<std::string>> applicationDirectories = std::nullopt,
+                     ProcessSource processes = nullptr);
+
+  const std::vector<LocalUser>& users() const noexcept { return users_; }
+  const std::vector<std::string>& applicationDirectories() const noexcept {
+    return applicationDirectories_;
+  }
+
+  // The accounts with a home directory below `directory`, in name order: hidden names, "Shared"
+  // and "Guest" are skipped; a home counts when it is a directory (links followed) owned by a
+  // uid of 500 or more.
+  static std::vector<LocalUser> localUsers(std::string_view directory = usersDirectory);
+
+  // Every process whose executable path can be read, in the system's order.
+  static std::vector<RunningProcess> processTable();
+
+  // One inventory per catalog harness with a detection block, in catalog order.
+  std::vector<HarnessInventory> run(const Catalog& catalog) const;
+
+  // A detection pattern as (path, user) pairs: "~/" stands for every user's home in turn.
+  std::vector<std::pair<std::string, std::optional<std::string>>> expand(
+      std::string_view pattern) const;
+
+  // The paths matching `pattern`, whose components with "*" are fnmatch(3) patterns (flags 0)
+  // tried against the sorted names of each directory; a pattern without "*" is returned as is.
+  static std::vector<std::string> glob(std::string_view pattern);
+
+  // The version of an executable, from the nearest package.json at most three directories up
+  // from its resolved path, else from a version-like component of that path.
+  static std::optional<std::string> versionOfExecutable(std::string_view path);
+
+ private:
+  struct App {
+    std::string path;
+    std::string bundleID;
+    std::optional<std::string> version;
+    std::optional<std::string> user;
+  };
+  std::vector<App> scanApplications() const;
+
+  std::vector<LocalUser> users_;
+  std::vector<std::string> applicationDirectories_;
+  ProcessSource processes_;
+};
+
+// The JSON objects of the inventory records (keys are the field names, absent optional fields
+// left out). The readers ignore unknown keys and throw std::invalid_argument for a missing
+// required key or a value of the wrong type.
+Value toValue(const Discovery::Installation& installation);
+Value toValue(const Discovery::RunningProcess& process);
+Value toValue(const Discovery::HarnessInventory& inventory);
+Discovery::Installation installationFromValue(const Value& value);
+Discovery::RunningProcess runningProcessFromValue(const Value& value);
+Discovery::HarnessInventory harnessInventoryFromValue(const Value& value);
+
+}  // namespace tavra
