@@ -1,0 +1,379 @@
+// The merge of several fragments' values for one output, then its deny rules.
+//
+// Values are passed down the recursion as pointers into the callers' trees, so nothing is copied
+// until a result is built. union, intersect and the deny steps test membership with hash sets.
+#include "tavra/merger.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace tavra {
+
+namespace {
+
+using Values = std::vector<const Value*>;
+
+// Hash-set adaptors over pointers to values: hashing and equality of the pointed-to Value.
+struct ValueHash {
+  std::size_t operator()(const Value* value) const noexcept { return value->hash(); }
+};
+struct ValueEqual {
+  bool operator()(const Value* a, const Value* b) const noexcept { return *a == *b; }
+};
+using ValueSet = std::unordered_set<const Value*, ValueHash, ValueEqual>;
+
+// The five kinds of the type check: numbers (int and double) count as one.
+int typeKind(const Value& value) noexcept {
+  switch (value.kind()) {
+    case Value::Kind::string:
+      return 0;
+    case Value::Kind::int_:
+    case Value::Kind::double_:
+      return 1;
+    case Value::Kind::bool_:
+      return 2;
+    case Value::Kind::array:
+      return 3;
+    case Value::Kind::object:
+      return 4;
+  }
+  return 0;
+}
+
+Value unite(const Values& arrays) {
+  std::size_t total = 0;
+  for (const Value* array : arrays) total += array->asArray()->size();
+  ValueSet seen;
+  seen.reserve(total);
+  Value::Array result;
+  for (const Value* array : arrays) {
+    for (const Value& element : *array->asArray()) {
+      if (seen.insert(&element).second) result.push_back(element);
+    }
+  }
+  return Value(std::move(result));
+}
+
+// A text written between double quotes with the usual backslash escapes.
+std::string quoted(std::string_view text) {
+  static constexpr char hex[] = "0123456789abcdef";
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          out += "\\u{";
+          if (c >= 0x10) out += hex[c >> 4];
+          out += hex[c & 0xf];
+          out += '}';
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// One merge() call: the rules (with their patterns parsed once) and the warnings it collects.
+class Run {
+ public:
+  Run(const std::vector<MergeRule>& rules, std::vector<std::string>& warnings)
+      : rules_(rules), warnings_(warnings) {
+    patterns_.reserve(rules.size());
+    for (const MergeRule& rule : rules) patterns_.emplace_back(rule.path);
+  }
+
+  Value mergeValues(const Values& values, const KeyPath& path) {
+    if (const MergeRule* rule = ruleFor(path)) {
+      if (auto merged = apply(*rule->strategy, rule->order, values, path)) return *merged;
+    }
+    if (values.size() == 1) return *values.front();
+    const auto allOf = [&](Value::Kind kind) {
+      return std::all_of(values.begin(), values.end(),
+                         [kind](const Value* v) { return v->kind() == kind; });
+    };
+    if (allOf(Value::Kind::object)) return mergeObjects(values, path);
+    if (allOf(Value::Kind::array)) return unite(values);
+    const int first = typeKind(*values.front());
+    if (std::any_of(values.begin(), values.end(),
+                    [first](const Value* v) { return typeKind(*v) != first; })) {
+      warn(path, "fragments disagree on the value type; using the highest-priority value");
+    }
+    return *values.front();
+  }
+
+  void applyDenies(Value& value) {
+    for (const MergeRule& rule : rules_) {
+      if (rule.denies) applyDeny(rule, value);
+    }
+  }
+
+ private:
+  const MergeRule* ruleFor(const KeyPath& path) const noexcept {
+    for (std::size_t i = 0; i < rules_.size(); ++i) {
+      if (rules_[i].strategy && Merger::matches(patterns_[i], path)) return &rules_[i];
+    }
+    return nullptr;
+  }
+
+  Value mergeObjects(const Values& values, const KeyPath& path) {
+    // Keys of the first value in order, then each later value's new keys in order; this order
+    // decides only the order of warnings.
+    std::vector<std::string_view> keys;
+    std::unordered_set<std::string_view> listed;
+    for (const Value* value : values) {
+      for (const auto& entry : *value->asObject()) {
+        if (listed.insert(entry.first).second) keys.push_back(entry.first);
+      }
+    }
+    Value::Object result;
+    Values holders;
+    for (std::string_view key : keys) {
+      holders.clear();
+      for (const Value* value : values) {
+        const auto& entries = *value->asObject();
+        if (auto it = entries.find(key); it != entries.end()) holders.push_back(&it->second);
+      }
+      Value merged = mergeValues(holders, path.appending(std::string(key)));
+      result.emplace_hint(result.end(), std::string(key), std::move(merged));
+    }
+    return Value(std::move(result));
+  }
+
+  std::optional<Value> apply(MergeRule::Strategy strategy,
+                             const std::optional<std::vector<std::string>>& order,
+                             const Values& values, const KeyPath& path) {
+    using S = MergeRule::Strategy;
+    const Value& first = *values.front();
+    switch (strategy) {
+      case S::union_:
+        if (std::all_of(values.begin(), values.end(),
+                        [](const Value* v) { return v->isArray(); })) {
+          return unite(values);
+        }
+        warn(path, "union rule on a non-array value; using the highest-priority value");
+        return first;
+      case S::replace:
+        return first;
+      case S::anyTrue:
+      case S::anyFalse: {
+        const bool wanted = strategy == S::anyTrue;
+        bool any = false;
+        bool found = false;
+        for (const Value* value : values) {
+          if (auto flag = value->boolValue()) {
+            found = true;
+            any = any || *flag == wanted;
+          }
+        }
+        if (!found) return first;
+        return Value(any ? wanted : !wanted);
+      }
+      case S::min:
+      case S::max:
+        return extreme(values, strategy == S::min);
+      case S::intersect:
+        return intersect(values, path);
+      case S::strictest:
+        return strictest(values, order, path);
+    }
+    return std::nullopt;
+  }
+
+  static Value extreme(const Values& values, bool lowest) {
+    const Value* best = nullptr;
+    double bestNumber = 0;
+    for (const Value* value : values) {
+      double number;
+      if (const auto* i = value->asInt()) {
+        number = static_cast<double>(*i);
+      } else if (const auto* d = value->asDouble()) {
+        number = *d;
+      } else {
+        continue;
+      }
+      if (!best || (lowest ? number < bestNumber : number > bestNumber)) {
+        best = value;
+        bestNumber = number;
+      }
+    }
+    return best ? *best : *values.front();
+  }
+
+  Value intersect(const Values& values, const KeyPath& path) {
+    if (!std::all_of(values.begin(), values.end(), [](const Value* v) { return v->isArray(); })) {
+      warn(path, "intersect rule on a non-array value; using the highest-priority value");
+      return *values.front();
+    }
+    std::vector<ValueSet> others(values.size() - 1);
+    for (std::size_t i = 1; i < values.size(); ++i) {
+      const auto& elements = *values[i]->asArray();
+      others[i - 1].reserve(elements.size());
+      for (const Value& element : elements) others[i - 1].insert(&element);
+    }
+    ValueSet emitted;
+    Value::Array result;
+    for (const Value& element : *values.front()->asArray()) {
+      const bool everywhere = std::all_of(others.begin(), others.end(), [&](const ValueSet& set) {
+        return set.count(&element) > 0;
+      });
+      if (everywhere && emitted.insert(&element).second) result.push_back(element);
+    }
+    if (values.size() >= 2 && result.empty()) {
+      warn(path, "fragments have no value in common; the list is empty (nothing allowed)");
+    }
+    return Value(std::move(result));
+  }
+
+  std::optional<Value> strictest(const Values& values,
+                                 const std::optional<std::vector<std::string>>& order,
+                                 const KeyPath& path) {
+    if (!order) return std::nullopt;
+    if (!std::all_of(values.begin(), values.end(), [](const Value* v) { return v->isString(); })) {
+      return std::nullopt;
+    }
+    std::unordered_map<std::string_view, std::size_t> rank;
+    for (std::size_t i = 0; i < order->size(); ++i) rank.emplace((*order)[i], i);
+    const auto rankOf = [&](const Value* value) -> std::optional<std::size_t> {
+      auto it = rank.find(*value->asString());
+      if (it == rank.end()) return std::nullopt;
+      return it->second;
+    };
+    std::string unknown;
+    for (const Value* value : values) {
+      if (rankOf(value)) continue;
+      unknown += unknown.empty() ? "[" : ", ";
+      unknown += quoted(*value->asString());
+    }
+    if (!unknown.empty()) {
+      warn(path,
+           "value(s) " + unknown + "] not in the strictness order; known values win over them");
+    }
+    const Value* best = values.front();
+    std::optional<std::size_t> bestRank = rankOf(best);
+    for (std::size_t i = 1; i < values.size(); ++i) {
+      const auto candidate = rankOf(values[i]);
+      if (candidate && (!bestRank || *candidate < *bestRank)) {
+        best = values[i];
+        bestRank = candidate;
+      }
+    }
+    return *best;
+  }
+
+  // The node at `path`, reached through objects, for changing in place; nullptr when missing.
+  static Value* mutableNode(Value& root, const KeyPath& path) noexcept {
+    Value* node = &root;
+    for (const std::string& component : path.components) {
+      auto* entries = node->asObject();
+      if (!entries) return nullptr;
+      auto it = entries->find(component);
+      if (it == entries->end()) return nullptr;
+      node = &it->second;
+    }
+    return node;
+  }
+
+  void applyDeny(const MergeRule& rule, Value& value) {
+    const Value* list = value.lookup(KeyPath(rule.path));
+    if (!list || !list->isArray() || list->asArray()->empty()) return;
+    const KeyPath targetPath(*rule.denies);
+    Value* target = mutableNode(value, targetPath);
+    if (!target) return;
+    // The deny list may sit inside the target; work on a copy of it so removals cannot disturb it.
+    const Value::Array denied = *list->asArray();
+    if (auto* entries = target->asObject()) {
+      std::unordered_set<std::string_view> keys;
+      for (const Value& element : denied) {
+        if (const auto* text = element.asString()) {
+          keys.insert(*text);
+        } else if (const auto* object = element.asObject(); object && rule.matchField) {
+          auto it = object->find(*rule.matchField);
+          if (it != object->end() && it->second.isString()) keys.insert(*it->second.asString());
+        }
+      }
+      const std::size_t removed =
+          std::erase_if(*entries, [&](const auto& entry) { return keys.count(entry.first) > 0; });
+      if (removed > 0) {
+        warn(targetPath, "removed " + std::to_string(removed) + " key(s) denied by " + rule.path);
+      }
+    } else if (auto* elements = target->asArray()) {
+      const auto key = [&](const Value& x) -> const Value& {
+        if (const auto* object = x.asObject()) {
+          if (auto it = object->find(*rule.matchField); it != object->end()) return it->second;
+        }
+        return x;
+      };
+      ValueSet equal;
+      ValueSet deniedKeys;
+      equal.reserve(denied.size());
+      for (const Value& element : denied) {
+        equal.insert(&element);
+        if (rule.matchField) deniedKeys.insert(&key(element));
+      }
+      const std::size_t removed = std::erase_if(*elements, [&](const Value& element) {
+        return equal.count(&element) > 0 ||
+               (rule.matchField && deniedKeys.count(&key(element)) > 0);
+      });
+      if (removed > 0) {
+        warn(targetPath,
+             "removed " + std::to_string(removed) + " entr(y/ies) denied by " + rule.path);
+      }
+    } else {
+      warn(targetPath, "deny rule target is neither a list nor a dictionary");
+    }
+  }
+
+  void warn(const KeyPath& path, const std::string& text) {
+    warnings_.push_back(path.description() + ": " + text);
+  }
+
+  const std::vector<MergeRule>& rules_;
+  std::vector<KeyPath> patterns_;
+  std::vector<std::string>& warnings_;
+};
+
+}  // namespace
+
+Merger::Merger(std::vector<MergeRule> rules) : rules_(std::move(rules)) {}
+
+bool Merger::matches(const KeyPath& pattern, const KeyPath& path) noexcept {
+  if (pattern.components.size() != path.components.size()) return false;
+  for (std::size_t i = 0; i < pattern.components.size(); ++i) {
+    if (pattern.components[i] != "*" && pattern.components[i] != path.components[i]) return false;
+  }
+  return true;
+}
+
+Merger::Result Merger::merge(const std::vector<Value>& values) const {
+  Result result;
+  if (values.empty()) return result;
+  Run run(rules_, result.warnings);
+  Values pointers;
+  pointers.reserve(values.size());
+  for (const Value& value : values) pointers.push_back(&value);
+  result.value = run.mergeValues(pointers, KeyPath());
+  run.applyDenies(result.value);
+  return result;
+}
+
+}  // namespace tavra
