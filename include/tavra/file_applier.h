@@ -1,0 +1,223 @@
+// FileApplier: the only component that changes harness configuration files on disk.
+//
+// It brings desired files to their bytes and mode, keeps an applied copy of everything it writes
+// and a backup of every file it takes over, records all of it in <support>/state.json, corrects
+// drift, and releases files that are no longer wanted (restoring the backup or deleting the file).
+//
+// Layout below the support directory: "state.json" (0600), "applied/<hex>" (0600 copies of the
+// bytes last written), "backups/<hex>.bak" (the file as it was before the first write), where
+// <hex> is sha256() of the canonical target path.
+//
+// Safety: the applier runs as root while ordinary users may be able to write some allowed
+// folders. Targets are reached by walking their parents one directory descriptor at a time
+// without following links; temporary files are created exclusively, without following links,
+// relative to the target's directory and renamed within it; targets are read through
+// no-follow descriptors; nothing is deleted but a regular file at a target or an empty
+// directory the applier created itself. A link or non-directory on a target's path fails that
+// item; it is never followed.
+//
+// The applier is a small immutable value; it keeps nothing between calls. Not synchronised:
+// callers run one apply at a time. Per-item failures are collected and reported; only a failed
+// state save throws out of apply().
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tavra/iso8601.h"
+#include "tavra/path_policy.h"
+#include "tavra/value.h"
+
+namespace tavra {
+
+class FileApplier {
+ public:
+  // One file that should exist with the given bytes. `path` is as the caller names it (not yet
+  // canonical).
+  struct Desired {
+    std::string path;
+    std::string data;
+    std::uint16_t mode = 0644;
+    std::string harnessID;
+    std::string outputID;
+  };
+
+  // Outcome of one file. rawValue() is its JSON and display form.
+  enum class Action {
+    unchanged,
+    created,
+    updated,
+    driftCorrected,
+    restoredBackup,
+    removed,
+    wouldWrite,
+    wouldRemove,
+  };
+  static std::string_view rawValue(Action action) noexcept;
+  // The action whose raw value is `text`; nothing for any other text.
+  static std::optional<Action> actionFromRawValue(std::string_view text) noexcept;
+
+  // One reported outcome, under the canonical target path.
+  struct Change {
+    std::string path;
+    std::string harnessID;
+    Action action = Action::unchanged;
+
+    // {"action", "harnessID", "path"}; decode() throws DecodingError.
+    Value encode() const;
+    static Change decode(const Value& value);
+    friend bool operator==(const Change&, const Change&) = default;
+  };
+
+  // The persisted record of one managed file, stored under its canonical path.
+  struct StateEntry {
+    std::string harnessID;
+    std::string outputID;
+    std::string sha256;
+    std::optional<std::string> backupPath;
+    std::string appliedCopyPath;
+    Date managedSince;
+    Date lastWritten;
+    std::int64_t driftCorrections = 0;
+
+    Value encode() const;
+    static StateEntry decode(const Value& value);
+    friend bool operator==(const StateEntry&, const StateEntry&) = default;
+  };
+
+  // The content of state.json. State{} is the empty state.
+  struct State {
+    std::map<std::string, StateEntry> entries;
+    // Parent directories the applier created and has not removed again, in creation order.
+    std::optional<std::vector<std::string>> createdDirectories;
+
+    Value encode() const;
+    static State decode(const Value& value);
+    friend bool operator==(const State&, const State&) = default;
+  };
+
+  // The failure of the shared decoder: malformed JSON, a missing required key, a value of the
+  // wrong type, a date in any other form, an unknown enumeration text.
+  class DecodingError : public std::runtime_error {
+   public:
+    using std::runtime_error::runtime_error;
+  };
+
+  // The shared JSON encoder of the system's own files (state.json, status.json): pretty-printed,
+  // keys sorted, "/" written as "\/", dates as ISO 8601 UTC text with whole seconds and "Z".
+  struct Encoder {
+    std::string operator()(const Value& value) const;
+    std::string encode(const Value& value) const { return (*this)(value); }
+    static Value date(Date date);
+  };
+
+  // The shared JSON decoder of those files, with the field readers records use. Every reader
+  // throws DecodingError naming the key when it is missing or of the wrong type; the optional
+  // readers give nothing for an absent key but still refuse a wrong type.
+  struct Decoder {
+    Value operator()(std::string_view bytes) const;
+    Value decode(std::string_view bytes) const { return (*this)(bytes); }
+
+    static const Value::Object& object(const Value& value, std::string_view what);
+    static const Value& required(const Value::Object& record, std::string_view key);
+    static std::string string(const Value::Object& record, std::string_view key);
+    static std::optional<std::string> optionalString(const Value::Object& record,
+                                                     std::string_view key);
+    static std::int64_t integer(const Value::Object& record, std::string_view key);
+    static bool boolean(const Value::Object& record, std::string_view key);
+    static Date date(const Value& value, std::string_view key);
+    static Date date(const Value::Object& record, std::string_view key);
+    static const Value::Array& array(const Value::Object& record, std::string_view key);
+    static std::optional<std::reference_wrapper<const Value::Array>> optionalArray(
+        const Value::Object& record, std::string_view key);
+    static const Value::Object& objectField(const Value::Object& record, std::string_view key);
+    static std::vector<std::string> strings(const Value::Object& record, std::string_view key);
+    static std::optional<std::vector<std::string>> optionalStrings(const Value::Object& record,
+                                                                   std::string_view key);
+    static std::map<std::string, std::string> stringMap(const Value::Object& record,
+                                                        std::string_view key);
+  };
+
+  static constexpr Encoder encoder{};
+  static constexpr Decoder decoder{};
+
+  // What one apply did: changes in the order produced, and per-item errors (path as given in the
+  // desired item, or the canonical path for a release) with the error's description.
+  struct ApplyResult {
+    std::vector<Change> changes;
+    std::map<std::string, std::string> errors;
+  };
+
+  using Clock = std::function<Date()>;
+
+  // `setRootOwnership`: every written file gets owner 0:0 and every directory the applier
+  // creates too. `clock` gives "now" for an apply (the system clock when empty).
+  FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bool setRootOwnership,
+              Clock clock = {});
+
+  const std::string& supportDirectory() const noexcept { return supportDirectory_; }
+  const PathPolicy& pathPolicy() const noexcept { return pathPolicy_; }
+  bool setRootOwnership() const noexcept { return setRootOwnership_; }
+
+  // Lowercase hex SHA-256 of `bytes` (content hashes and the names of copies and backups).
+  static std::string sha256(std::string_view bytes);
+
+  // The state in <support>/state.json; the empty state when it is missing, unreadable or does
+  // not decode. Never fails.
+  State loadState() const;
+
+  // Ensures the support directory (0755 when created) and writes state.json atomically (0600).
+  // Throws the failing step's error.
+  void saveState(const State& state) const;
+
+  // The system's one atomic write: a fresh ".tavra-<UUID>" file in the target's directory,
+  // all bytes, exactly `mode`, fsync, owner 0:0 when set, then rename onto `path`. The
+  // directory part of `path` is resolved as given; the temporary file never follows a link.
+  // Throws TavraError::io "cannot create <temporary>: <error>" when the temporary file cannot be
+  // created (nothing left behind), or "cannot write <path>: <error>" for any later step (the
+  // temporary file is removed, the target untouched).
+  void writeAtomically(std::string_view data, const std::string& path, std::uint16_t mode) const;
+
+  // Brings every desired item to its bytes and mode, in order; with `unmanage`, releases every
+  // managed file that is not desired (and was not failed) and removes the empty directories the
+  // applier created; with `dryRun`, changes nothing at all and reports wouldWrite/wouldRemove.
+  // Saves the state after every apply that is not a dry run; a failed save is thrown.
+  ApplyResult apply(const std::vector<Desired>& desired, bool unmanage, bool dryRun) const;
+
+  // Desired items rebuilt from the applied copies of the managed files (of the given harnesses,
+  // or all when absent), under their canonical paths; entries whose copy cannot be read are left
+  // out. Never fails.
+  std::vector<Desired> lastApplied(
+      const std::optional<std::set<std::string>>& harnessIDs = std::nullopt) const;
+
+  // The largest target, backup, applied copy or state file the applier reads; a larger file
+  // counts as unreadable, so a hostile file cannot exhaust memory.
+  static constexpr std::int64_t maxFileSize = 64 * 1024 * 1024;
+
+ private:
+  std::string appliedCopyPath(const std::string& canonicalPath) const;
+  std::string backupPath(const std::string& canonicalPath) const;
+  void ensureDirectory(const std::string& path, std::uint16_t mode) const;
+  Action release(const std::string& path, const StateEntry& entry) const;
+  static void removeEmptyCreatedDirectories(State& state);
+  Date now() const;
+
+  std::string supportDirectory_;
+  PathPolicy pathPolicy_;
+  bool setRootOwnership_;
+  Clock clock_;
+};
+
+std::ostream& operator<<(std::ostream& out, FileApplier::Action action);
+std::ostream& operator<<(std::ostream& out, const FileApplier::Change& change);
+
+}  // namespace tavra

@@ -1,0 +1,43 @@
+// PathPolicy: the write allow-list of the system, and its one path normalisation.
+//
+// Every path the file applier is about to write, adopt or release passes check() first, and only
+// the canonical form check() returns is used afterwards. The system's own support directory and
+// its own preference domains are refused even when an allowed prefix covers them. check() is pure
+// text work: it never touches the file system and keeps no state. Plain immutable value; safe to
+// share between threads.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavra {
+
+class PathPolicy {
+ public:
+  // The allow-list is `prefixes` followed by `additional`, each entry in canonical form, in the
+  // order given; nothing is validated, trimmed or deduplicated. An entry ending in "/" allows
+  // everything below it, any other entry exactly that path.
+  PathPolicy(std::vector<std::string> prefixes, std::vector<std::string> additional);
+
+  const std::vector<std::string>& prefixes() const noexcept { return prefixes_; }
+
+  // The harness locations that are writable without any setting, in their fixed order.
+  static const std::vector<std::string>& builtInPrefixes();
+
+  // "/etc", "/var" and "/tmp", and the paths below them, gain the prefix "/private"; every other
+  // text is returned unchanged (no link resolution, no "." or ".." handling, no slash clean-up).
+  static std::string canonical(std::string_view path);
+
+  // The canonical form of `path` when the allow-list admits it; otherwise throws
+  // TavraError::pathNotAllowed whose message carries the path as given:
+  //   "<path>: must be an absolute, normalised path" (relative, or a "." or ".." piece),
+  //   "<path>: reserved for Tavra" (the support directory or the system's own domains),
+  //   "<path>" (no entry admits it).
+  std::string check(std::string_view path) const;
+
+ private:
+  std::vector<std::string> prefixes_;
+};
+
+}  // namespace tavra
