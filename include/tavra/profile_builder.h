@@ -19,7 +19,7 @@
 
 namespace tavra {
 
-class Catalog;
+struct Catalog;
 
 namespace ProfileBuilder {
 

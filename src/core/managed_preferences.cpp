@@ -1,33 +1,17 @@
 #include "tavra/managed_preferences.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <filesystem>
+#include <system_error>
 
+#include "read_only_file.h"
 #include "tavra/constants.h"
 #include "tavra/error.h"
 
 namespace tavra {
 namespace {
-
-// Owner of one open file descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) noexcept : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const noexcept { return fd_; }
-
- private:
-  int fd_;
-};
 
 bool existsFollowingLinks(const std::string& path) {
   struct stat status {};
@@ -42,34 +26,20 @@ TavraError notRootOwned(const std::string& path) {
   return TavraError::fragment(path + " is not a root-owned regular file; ignored");
 }
 
-// The whole content of the regular file at `path`. With `rootOwned` the open descriptor is checked
+// The whole content of the regular file at `path`. With `rootOwned` the opened file is checked
 // again, so an entry swapped after the first check is not read either. Only regular files are
 // read: a FIFO would block and a device could be endless.
 std::string readRegularFile(const std::string& path, bool rootOwned) {
-  const TavraError cannotRead = TavraError::io("cannot read " + path);
-  const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | (rootOwned ? O_NOFOLLOW : 0);
-  Descriptor file(::open(path.c_str(), flags));
-  if (file.get() < 0) {
-    if (rootOwned && errno == ELOOP) throw notRootOwned(path);
-    throw cannotRead;
-  }
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0) throw cannotRead;
-  if (rootOwned && !isRootOwnedRegular(status)) throw notRootOwned(path);
-  if (!S_ISREG(status.st_mode)) throw cannotRead;
-
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-    if (count == 0) break;
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      throw cannotRead;
+  try {
+    const ReadOnlyFile file = ReadOnlyFile::open(path, rootOwned);
+    if (rootOwned && !isRootOwnedRegular(file.status())) throw notRootOwned(path);
+    if (file.isRegular()) return file.readAll();
+  } catch (const std::system_error& error) {
+    if (rootOwned && error.code() == std::errc::too_many_symbolic_link_levels) {
+      throw notRootOwned(path);
     }
-    bytes.append(buffer, static_cast<std::size_t>(count));
   }
-  return bytes;
+  throw TavraError::io("cannot read " + path);
 }
 
 constexpr std::string_view kPlistSuffix = ".plist";
