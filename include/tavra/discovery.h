@@ -112,7 +112,7 @@ class Discovery {
 };
 
 // The JSON objects of the inventory records (keys are the field names, absent optional fields
-// left out). The readers ignore unknown keys and throw std::invalid_argument for a missing
+// left out). The readers ignore unknown keys and throw FileApplier::DecodingError for a missing
 // required key or a value of the wrong type.
 Value toValue(const Discovery::Installation& installation);
 Value toValue(const Discovery::RunningProcess& process);

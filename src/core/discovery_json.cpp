@@ -1,62 +1,13 @@
 // The JSON objects of the inventory records, as status.json holds them.
 #include <limits>
-#include <stdexcept>
 
 #include "tavra/discovery.h"
+#include "tavra/file_applier.h"
 
 namespace tavra {
 namespace {
 
-const Value::Object& objectOf(const Value& value, std::string_view what) {
-  const Value::Object* object = value.asObject();
-  if (!object) throw std::invalid_argument(std::string(what) + ": expected an object");
-  return *object;
-}
-
-const Value* member(const Value::Object& object, std::string_view key, std::string_view what,
-                    bool required) {
-  auto found = object.find(key);
-  if (found == object.end()) {
-    if (required)
-      throw std::invalid_argument(std::string(what) + ": missing key " + std::string(key));
-    return nullptr;
-  }
-  return &found->second;
-}
-
-std::string text(const Value::Object& object, std::string_view key, std::string_view what) {
-  const Value* value = member(object, key, what, true);
-  if (!value->isString()) {
-    throw std::invalid_argument(std::string(what) + ": " + std::string(key) + " must be a string");
-  }
-  return *value->asString();
-}
-
-std::optional<std::string> optionalText(const Value::Object& object, std::string_view key,
-                                        std::string_view what) {
-  if (!member(object, key, what, false)) return std::nullopt;
-  return text(object, key, what);
-}
-
-bool flag(const Value::Object& object, std::string_view key, std::string_view what) {
-  const Value* value = member(object, key, what, true);
-  if (!value->isBool()) {
-    throw std::invalid_argument(std::string(what) + ": " + std::string(key) + " must be a boolean");
-  }
-  return *value->asBool();
-}
-
-template <typename T, typename F>
-std::vector<T> list(const Value::Object& object, std::string_view key, std::string_view what,
-                    F element) {
-  const Value* value = member(object, key, what, true);
-  if (!value->isArray()) {
-    throw std::invalid_argument(std::string(what) + ": " + std::string(key) + " must be an array");
-  }
-  std::vector<T> out;
-  for (const Value& item : *value->asArray()) out.push_back(element(item));
-  return out;
-}
+using Decoder = FileApplier::Decoder;
 
 template <typename T>
 Value arrayOf(const std::vector<T>& items) {
@@ -66,8 +17,11 @@ Value arrayOf(const std::vector<T>& items) {
   return array;
 }
 
-Value arrayOfTexts(const std::vector<std::string>& items) {
-  return Value::Array(items.begin(), items.end());
+template <typename T, typename F>
+std::vector<T> listOf(const Value::Object& record, std::string_view key, F element) {
+  std::vector<T> out;
+  for (const Value& item : Decoder::array(record, key)) out.push_back(element(item));
+  return out;
 }
 
 }  // namespace
@@ -92,47 +46,40 @@ Value toValue(const Discovery::HarnessInventory& inventory) {
       {"installed", inventory.installed},
       {"processes", arrayOf(inventory.processes)},
       {"running", inventory.running},
-      {"userConfigs", arrayOfTexts(inventory.userConfigs)},
+      {"userConfigs", Value::Array(inventory.userConfigs.begin(), inventory.userConfigs.end())},
   };
 }
 
 Discovery::Installation installationFromValue(const Value& value) {
-  constexpr std::string_view what = "installation";
-  const auto& object = objectOf(value, what);
-  return {text(object, "path", what), optionalText(object, "user", what),
-          optionalText(object, "version", what), text(object, "kind", what)};
+  const auto& record = Decoder::object(value, "installation");
+  return {Decoder::string(record, "path"), Decoder::optionalString(record, "user"),
+          Decoder::optionalString(record, "version"), Decoder::string(record, "kind")};
 }
 
 Discovery::RunningProcess runningProcessFromValue(const Value& value) {
-  constexpr std::string_view what = "process";
-  const auto& object = objectOf(value, what);
-  const Value* pid = member(object, "pid", what, true);
-  const std::int64_t* number = pid->asInt();
-  if (!number || *number < std::numeric_limits<std::int32_t>::min() ||
-      *number > std::numeric_limits<std::int32_t>::max()) {
-    throw std::invalid_argument("process: pid must be a 32-bit integer");
+  const auto& record = Decoder::object(value, "process");
+  std::int64_t pid = Decoder::integer(record, "pid");
+  if (pid < std::numeric_limits<std::int32_t>::min() ||
+      pid > std::numeric_limits<std::int32_t>::max()) {
+    throw FileApplier::DecodingError("pid: not a 32-bit integer");
   }
-  return {static_cast<std::int32_t>(*number), text(object, "user", what),
-          text(object, "path", what)};
+  return {static_cast<std::int32_t>(pid), Decoder::string(record, "user"),
+          Decoder::string(record, "path")};
 }
 
 Discovery::HarnessInventory harnessInventoryFromValue(const Value& value) {
-  constexpr std::string_view what = "inventory";
-  const auto& object = objectOf(value, what);
+  const auto& record = Decoder::object(value, "inventory");
   Discovery::HarnessInventory inventory;
-  inventory.id = text(object, "id", what);
-  inventory.displayName = text(object, "displayName", what);
-  inventory.catalogStatus = text(object, "catalogStatus", what);
-  inventory.installed = flag(object, "installed", what);
-  inventory.running = flag(object, "running", what);
+  inventory.id = Decoder::string(record, "id");
+  inventory.displayName = Decoder::string(record, "displayName");
+  inventory.catalogStatus = Decoder::string(record, "catalogStatus");
+  inventory.installed = Decoder::boolean(record, "installed");
+  inventory.running = Decoder::boolean(record, "running");
   inventory.installations =
-      list<Discovery::Installation>(object, "installations", what, installationFromValue);
+      listOf<Discovery::Installation>(record, "installations", installationFromValue);
   inventory.processes =
-      list<Discovery::RunningProcess>(object, "processes", what, runningProcessFromValue);
-  inventory.userConfigs = list<std::string>(object, "userConfigs", what, [](const Value& item) {
-    if (!item.isString()) throw std::invalid_argument("inventory: userConfigs must hold strings");
-    return *item.asString();
-  });
+      listOf<Discovery::RunningProcess>(record, "processes", runningProcessFromValue);
+  inventory.userConfigs = Decoder::strings(record, "userConfigs");
   return inventory;
 }
 

@@ -1,0 +1,54 @@
+// Environment: everything a reconcile pass touches outside itself.
+//
+// Where the managed preferences are, which catalog store to trust, where the support files live,
+// which decryption keys exist, which output locations are built in, whether written files are
+// made root-owned, how to take an inventory and how to make the system's preferences cache drop
+// what it holds. A plain record, copied by every pass; the key provider is shared (it is
+// immutable). The daemon and the tool's local apply use system(); offline simulation builds one
+// field by field over a folder of its own.
+//
+// system() never fails: untrusted key texts are dropped silently and missing folders are only
+// noticed when used. The production flush blocks its caller while the program runs, reports
+// nothing and may be called from any thread.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tavra/catalog_store.h"
+#include "tavra/decryption_key_provider.h"
+#include "tavra/discovery.h"
+#include "tavra/managed_preferences.h"
+#include "tavra/settings.h"
+
+namespace tavra {
+
+struct Environment {
+  ManagedPreferences preferences;
+  CatalogStore catalogStore;
+  std::string supportDirectory;
+  std::shared_ptr<const DecryptionKeyProvider> keys;
+  std::vector<std::string> builtInPathPrefixes;
+  bool setRootOwnership = false;
+  // Absent: no inventory.
+  std::optional<Discovery> discovery;
+  // Makes the system's preferences cache drop its contents; empty: no flush.
+  std::function<void()> flushPreferencesCache;
+
+  // The production environment for `settings`: the managed-preferences directory (root-owned
+  // files only), the catalog store under the support directory trusting the built-in key followed
+  // by settings.catalogTrustedKeys, the system key provider over the key directory (root-owned
+  // files only), the built-in path prefixes, root ownership on, a discovery of this computer and
+  // the cfprefsd flush.
+  static Environment system(const TavraSettings& settings);
+};
+
+// The production flush: runs "/usr/bin/killall" with the one argument "cfprefsd" (environment,
+// working folder and standard streams inherited) and waits for it to exit. Its exit status is
+// ignored, and so is a failure to start it.
+void flushPreferencesCacheWithKillall() noexcept;
+
+}  // namespace tavra

@@ -1,0 +1,71 @@
+// Reconciler: one reconcile pass over an Environment and the daemon's settings.
+//
+// run() is the one entry of a pass: it plans (reads the verified cached catalog and the policy
+// fragments, decrypts, merges and renders every output of every managed harness), lets the file
+// applier write and release the files, flushes the preferences cache when a managed-preferences
+// file really changed, computes the health, optionally takes an inventory, writes status.json in
+// the support directory and logs. It never throws: every failure ends up as text in the returned
+// report or in the log. plan() is run's first half; it writes nothing and never throws.
+//
+// A Reconciler is built for one pass and discarded; it owns copies of the environment and the
+// settings and is used by one thread at a time. It logs through the logger it is given, by default
+// the shared system logger of subsystem "com.zelkorandin.tavra", category "reconcile".
+#pragma once
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tavra/environment.h"
+#include "tavra/file_applier.h"
+#include "tavra/iso8601.h"
+#include "tavra/platform/logger.h"
+#include "tavra/settings.h"
+#include "tavra/status_report.h"
+
+namespace tavra {
+
+class Reconciler {
+ public:
+  struct Plan {
+    // The files of the managed harnesses: harness by harness, outputs in catalog order.
+    std::vector<FileApplier::Desired> desired;
+    // Harnesses whose files stay as last applied.
+    std::set<std::string> frozenHarnesses;
+    // False when the pass cannot see the whole policy; an incomplete plan releases nothing.
+    bool complete = true;
+    std::vector<StatusReport::HarnessStatus> harnesses;  // one per catalog harness
+    std::vector<std::string> errors;
+    std::vector<std::string> fragmentIDs;  // "<id> (priority <n>)", in precedence order
+    std::map<std::string, std::string, std::less<>> fragmentErrors;
+    std::optional<std::string> catalogVersion;
+  };
+
+  using Clock = std::function<Date()>;
+
+  Reconciler(Environment environment, TavraSettings settings,
+             std::shared_ptr<Logger> logger = nullptr, Clock clock = nullptr);
+
+  const Environment& environment() const noexcept { return environment_; }
+  const TavraSettings& settings() const noexcept { return settings_; }
+
+  Plan plan() const;
+  StatusReport run(bool includeInventory) const;
+
+  // The shared system logger of the reconciler, created on first use.
+  static std::shared_ptr<Logger> log();
+
+ private:
+  void writeStatus(const StatusReport& report) const;
+
+  Environment environment_;
+  TavraSettings settings_;
+  std::shared_ptr<Logger> logger_;
+  Clock clock_;
+};
+
+}  // namespace tavra

@@ -1,0 +1,74 @@
+// StatusReport: the result of one reconcile pass, written as status.json in the support
+// directory and read back by the administration tool.
+//
+// A plain record, every field mutable, equal when all fields are equal. Its JSON form is the
+// shared encoding of the system's own files (pretty-printed, sorted keys, ISO-8601 dates with
+// whole seconds, "/" escaped): every key is always written except "catalogVersion" and
+// "inventory", which are left out when absent. Decoding requires every other key, ignores unknown
+// ones and refuses a wrong type, an unknown health or a date in any other form.
+// Nothing here keeps state; everything may run on any thread.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tavra/constants.h"
+#include "tavra/discovery.h"
+#include "tavra/file_applier.h"
+#include "tavra/iso8601.h"
+#include "tavra/value.h"
+
+namespace tavra {
+
+struct StatusReport {
+  enum class Health { ok, degraded, error };
+
+  struct HarnessStatus {
+    std::string id;
+    // "unmanaged", "disabled", "error", "degraded" or "managed".
+    std::string state;
+    std::vector<std::string> fragments;  // contributing fragment ids, in precedence order
+    std::vector<std::string> outputs;    // output paths rendered this pass, as in the catalog
+    std::vector<std::string> warnings;
+    std::vector<std::string> errors;
+    friend bool operator==(const HarnessStatus&, const HarnessStatus&) = default;
+  };
+
+  std::string tavraVersion{Constants::version};
+  Date timestamp{};
+  Health health = Health::ok;
+  bool dryRun = false;
+  std::optional<std::string> catalogVersion;
+  std::vector<std::string> fragments;
+  std::map<std::string, std::string, std::less<>> fragmentErrors;
+  std::vector<HarnessStatus> harnesses;
+  std::vector<FileApplier::Change> changes;
+  std::vector<std::string> errors;
+  std::optional<std::vector<Discovery::HarnessInventory>> inventory;
+
+  // The health, "; catalog ", the catalog version or "none", "; managed: " and the ids of the
+  // harnesses in state "managed" joined by "," (or "none").
+  std::string summary() const;
+
+  // The JSON object of the report, and its status.json bytes through the shared encoder.
+  Value toValue() const;
+  std::string encode() const;
+  // The report held by status.json bytes. Throws the shared decoder's error.
+  static StatusReport decode(std::string_view bytes);
+  static StatusReport fromValue(const Value& value);
+
+  // Reads and decodes the file at `path`. Throws TavraError::io "no status at <path>" when it
+  // cannot be read, otherwise the decoder's error.
+  static StatusReport load(const std::string& path);
+
+  friend bool operator==(const StatusReport&, const StatusReport&) = default;
+};
+
+std::string_view rawValue(StatusReport::Health health) noexcept;
+std::optional<StatusReport::Health> healthFromRawValue(std::string_view text) noexcept;
+
+}  // namespace tavra

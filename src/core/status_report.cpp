@@ -1,0 +1,165 @@
+#include "tavra/status_report.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tavra/error.h"
+
+namespace tavra {
+namespace {
+
+using Decoder = FileApplier::Decoder;
+
+Value texts(const std::vector<std::string>& items) {
+  return Value::Array(items.begin(), items.end());
+}
+
+Value harnessStatusValue(const StatusReport::HarnessStatus& status) {
+  return Value::Object{{"errors", texts(status.errors)},
+                       {"fragments", texts(status.fragments)},
+                       {"id", status.id},
+                       {"outputs", texts(status.outputs)},
+                       {"state", status.state},
+                       {"warnings", texts(status.warnings)}};
+}
+
+StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
+  const auto& record = Decoder::object(value, "harness status");
+  return {Decoder::string(record, "id"),         Decoder::string(record, "state"),
+          Decoder::strings(record, "fragments"), Decoder::strings(record, "outputs"),
+          Decoder::strings(record, "warnings"),  Decoder::strings(record, "errors")};
+}
+
+// A status file is small; a larger one counts as unreadable.
+constexpr std::size_t maxStatusBytes = 64 * 1024 * 1024;
+
+std::optional<std::string> readRegularFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<std::string> bytes;
+  struct stat info {};
+  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    bytes.emplace();
+    char buffer[16384];
+    for (;;) {
+      ssize_t n = read(fd, buffer, sizeof buffer);
+      if (n == 0) break;
+      if (n < 0 || bytes->size() + static_cast<std::size_t>(n) > maxStatusBytes) {
+        bytes.reset();
+        break;
+      }
+      bytes->append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  close(fd);
+  return bytes;
+}
+
+}  // namespace
+
+std::string_view rawValue(StatusReport::Health health) noexcept {
+  switch (health) {
+    case StatusReport::Health::ok:
+      return "ok";
+    case StatusReport::Health::degraded:
+      return "degraded";
+    case StatusReport::Health::error:
+      return "error";
+  }
+  return "error";
+}
+
+std::optional<StatusReport::Health> healthFromRawValue(std::string_view text) noexcept {
+  for (auto health :
+       {StatusReport::Health::ok, StatusReport::Health::degraded, StatusReport::Health::error}) {
+    if (rawValue(health) == text) return health;
+  }
+  return std::nullopt;
+}
+
+std::string StatusReport::summary() const {
+  std::string managed;
+  for (const auto& harness : harnesses) {
+    if (harness.state != "managed") continue;
+    if (!managed.empty()) managed += ",";
+    managed += harness.id;
+  }
+  return std::string(rawValue(health)) + "; catalog " + catalogVersion.value_or("none") +
+         "; managed: " + (managed.empty() ? "none" : managed);
+}
+
+Value StatusReport::toValue() const {
+  Value::Array harnessValues;
+  for (const auto& harness : harnesses) harnessValues.push_back(harnessStatusValue(harness));
+  Value::Array changeValues;
+  for (const auto& change : changes) changeValues.push_back(change.encode());
+  Value::Object errorValues;
+  for (const auto& [domain, text] : fragmentErrors) errorValues.emplace(domain, text);
+
+  Value::Object object{
+      {"changes", std::move(changeValues)},
+      {"dryRun", dryRun},
+      {"errors", texts(errors)},
+      {"fragmentErrors", std::move(errorValues)},
+      {"fragments", texts(fragments)},
+      {"harnesses", std::move(harnessValues)},
+      {"health", rawValue(health)},
+      {"tavraVersion", tavraVersion},
+      {"timestamp", FileApplier::Encoder::date(timestamp)},
+  };
+  if (catalogVersion) object.emplace("catalogVersion", *catalogVersion);
+  if (inventory) {
+    Value::Array inventoryValues;
+    for (const auto& entry : *inventory) inventoryValues.push_back(tavra::toValue(entry));
+    object.emplace("inventory", std::move(inventoryValues));
+  }
+  return object;
+}
+
+std::string StatusReport::encode() const {
+  return FileApplier::encoder(toValue());
+}
+
+StatusReport StatusReport::fromValue(const Value& value) {
+  const auto& record = Decoder::object(value, "status report");
+  StatusReport report;
+  report.tavraVersion = Decoder::string(record, "tavraVersion");
+  report.timestamp = Decoder::date(record, "timestamp");
+  std::string health = Decoder::string(record, "health");
+  auto parsed = healthFromRawValue(health);
+  if (!parsed) throw FileApplier::DecodingError("health: unknown value " + health);
+  report.health = *parsed;
+  report.dryRun = Decoder::boolean(record, "dryRun");
+  report.catalogVersion = Decoder::optionalString(record, "catalogVersion");
+  report.fragments = Decoder::strings(record, "fragments");
+  for (auto& [domain, text] : Decoder::stringMap(record, "fragmentErrors")) {
+    report.fragmentErrors.emplace(domain, std::move(text));
+  }
+  for (const Value& item : Decoder::array(record, "harnesses")) {
+    report.harnesses.push_back(harnessStatusFromValue(item));
+  }
+  for (const Value& item : Decoder::array(record, "changes")) {
+    report.changes.push_back(FileApplier::Change::decode(item));
+  }
+  report.errors = Decoder::strings(record, "errors");
+  if (auto items = Decoder::optionalArray(record, "inventory")) {
+    report.inventory.emplace();
+    for (const Value& item : items->get()) {
+      report.inventory->push_back(harnessInventoryFromValue(item));
+    }
+  }
+  return report;
+}
+
+StatusReport StatusReport::decode(std::string_view bytes) {
+  return fromValue(FileApplier::decoder(bytes));
+}
+
+StatusReport StatusReport::load(const std::string& path) {
+  auto bytes = readRegularFile(path);
+  if (!bytes) throw TavraError::io("no status at " + path);
+  return decode(*bytes);
+}
+
+}  // namespace tavra

@@ -1,0 +1,151 @@
+#include "tavra/status_report.h"
+
+#include <gtest/gtest.h>
+
+#include "support/temp_tree.h"
+#include "tavra/error.h"
+#include "tavra/json.h"
+
+namespace tavra {
+namespace {
+
+using Health = StatusReport::Health;
+using HarnessStatus = StatusReport::HarnessStatus;
+
+StatusReport sample() {
+  StatusReport report;
+  report.timestamp = *parseISO8601("2026-03-01T09:30:00Z");
+  report.health = Health::degraded;
+  report.dryRun = true;
+  report.catalogVersion = "1.4.0";
+  report.fragments = {"base (priority 10)", "team (priority -5)"};
+  report.fragmentErrors = {{"com.zelkorandin.tavra.policy.bad", "policy fragment: broken"}};
+  report.harnesses = {{"codex", "managed", {"base"}, {"/etc/codex/config.toml"}, {"w"}, {}},
+                      {"opencode", "error", {}, {}, {}, {"e1", "e2"}}};
+  report.changes = {{"/private/etc/codex/config.toml", "codex", FileApplier::Action::wouldWrite}};
+  report.errors = {"/x: io: cannot write"};
+  report.inventory =
+      std::vector<Discovery::HarnessInventory>{{"codex",
+                                                "Codex",
+                                                "supported",
+                                                true,
+                                                false,
+                                                {{"/opt/codex", {}, "1.0", "executable"}},
+                                                {},
+                                                {}}};
+  return report;
+}
+
+TEST(StatusReportTest, SummaryNamesHealthCatalogAndManagedHarnesses) {
+  StatusReport report;
+  report.health = Health::error;
+  EXPECT_EQ(report.summary(), "error; catalog none; managed: none");
+
+  report.health = Health::ok;
+  report.catalogVersion = "1.4.0";
+  report.harnesses = {{"a", "managed", {}, {}, {}, {}},
+                      {"b", "disabled", {}, {}, {}, {}},
+                      {"c", "managed", {}, {}, {}, {}},
+                      {"d", "Managed", {}, {}, {}, {}}};
+  EXPECT_EQ(report.summary(), "ok; catalog 1.4.0; managed: a,c");
+}
+
+TEST(StatusReportTest, HealthRawValues) {
+  EXPECT_EQ(rawValue(Health::ok), "ok");
+  EXPECT_EQ(rawValue(Health::degraded), "degraded");
+  EXPECT_EQ(rawValue(Health::error), "error");
+  EXPECT_EQ(healthFromRawValue("degraded"), Health::degraded);
+  EXPECT_EQ(healthFromRawValue("warning"), std::nullopt);
+  EXPECT_EQ(healthFromRawValue("OK"), std::nullopt);
+}
+
+TEST(StatusReportTest, EncodedFormHasSortedKeysEscapedSlashesAndOptionalKeysLeftOut) {
+  std::string bytes = sample().encode();
+  std::vector<std::string> keys{"\"catalogVersion\"", "\"changes\"",        "\"dryRun\"",
+                                "\"errors\"",         "\"fragmentErrors\"", "\"fragments\"",
+                                "\"harnesses\"",      "\"health\"",         "\"inventory\"",
+                                "\"tavraVersion\"",   "\"timestamp\""};
+  std::size_t last = 0;
+  for (const auto& key : keys) {
+    auto at = bytes.find(key);
+    ASSERT_NE(at, std::string::npos) << key;
+    EXPECT_GT(at, last) << key;
+    last = at;
+  }
+  EXPECT_NE(bytes.find("\"2026-03-01T09:30:00Z\""), std::string::npos);
+  EXPECT_NE(bytes.find(R"(\/private\/etc\/codex\/config.toml)"), std::string::npos);
+  for (std::size_t at = bytes.find('/'); at != std::string::npos; at = bytes.find('/', at + 1)) {
+    EXPECT_EQ(bytes[at - 1], '\\') << "unescaped solidus at " << at;
+  }
+  EXPECT_NE(bytes.find('\n'), std::string::npos);
+
+  Value harness = Value::parseJSON(bytes).asObject()->at("harnesses").asArray()->at(1);
+  EXPECT_EQ(json::write(harness),
+            R"({"errors":["e1","e2"],"fragments":[],"id":"opencode","outputs":[],)"
+            R"("state":"error","warnings":[]})");
+
+  StatusReport bare = sample();
+  bare.catalogVersion.reset();
+  bare.inventory.reset();
+  Value object = Value::parseJSON(bare.encode());
+  EXPECT_FALSE(object.asObject()->count("catalogVersion"));
+  EXPECT_FALSE(object.asObject()->count("inventory"));
+  bare.inventory.emplace();
+  EXPECT_EQ(Value::parseJSON(bare.encode()).asObject()->at("inventory"), Value(Value::Array{}));
+}
+
+TEST(StatusReportTest, DecodingRoundTripsAndRefusesBadDocuments) {
+  StatusReport report = sample();
+  EXPECT_EQ(StatusReport::decode(report.encode()), report);
+  report.catalogVersion.reset();
+  report.inventory.reset();
+  EXPECT_EQ(StatusReport::decode(report.encode()), report);
+
+  Value good = Value::parseJSON(sample().encode());
+  auto withExtra = good;
+  withExtra.asObject()->emplace("later", 1);
+  EXPECT_EQ(StatusReport::fromValue(withExtra), sample());
+
+  auto changed = [&](const char* key, std::optional<Value> value) {
+    return json::write(good.setting(std::move(value), KeyPath(key)));
+  };
+  std::vector<std::pair<const char*, std::string>> bad{
+      {"health warning", changed("health", Value("warning"))},
+      {"no tavraVersion", changed("tavraVersion", std::nullopt)},
+      {"no errors", changed("errors", std::nullopt)},
+      {"dryRun text", changed("dryRun", Value("true"))},
+      {"fractional date", changed("timestamp", Value("2026-03-01T09:30:00.5Z"))},
+      {"offset date", changed("timestamp", Value("2026-03-01T10:30:00+01:00"))},
+      {"catalogVersion number", changed("catalogVersion", Value(1))},
+      {"unknown action",
+       changed("changes", Value(Value::Array{Value(Value::Object{
+                              {"action", "moved"}, {"harnessID", "x"}, {"path", "/p"}})}))},
+      {"not json", "{"},
+  };
+  for (const auto& [name, bytes] : bad) {
+    EXPECT_THROW(StatusReport::decode(bytes), FileApplier::DecodingError) << name;
+  }
+}
+
+TEST(StatusReportTest, LoadReadsTheFileOrSaysThereIsNoStatus) {
+  test::TempTree tree;
+  std::string path = tree.write("status.json", sample().encode());
+  EXPECT_EQ(StatusReport::load(path), sample());
+
+  for (const std::string& missing : {tree.path("absent.json"), tree.root()}) {
+    try {
+      StatusReport::load(missing);
+      ADD_FAILURE() << "loaded " << missing;
+    } catch (const TavraError& error) {
+      EXPECT_EQ(error.kind(), TavraError::Case::io);
+      EXPECT_EQ(error.message(), "no status at " + missing);
+    }
+  }
+  tree.write("warning.json",
+             json::write(
+                 Value::parseJSON(sample().encode()).setting(Value("warning"), KeyPath("health"))));
+  EXPECT_THROW(StatusReport::load(tree.path("warning.json")), FileApplier::DecodingError);
+}
+
+}  // namespace
+}  // namespace tavra

@@ -1,0 +1,37 @@
+// TempTree: a scratch directory tree for one test, removed with everything in it at the end.
+//
+// It is made below the working directory rather than /tmp: the system treats /tmp, /var and /etc
+// as aliases of their /private forms, which would move test files out of the tree.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+
+namespace tavra::test {
+
+class TempTree {
+ public:
+  TempTree();
+  ~TempTree();
+  TempTree(const TempTree&) = delete;
+  TempTree& operator=(const TempTree&) = delete;
+
+  const std::string& root() const noexcept { return root_; }
+  // root + "/" + relative.
+  std::string path(std::string_view relative) const;
+  // Writes a file (parents created), gives it `mode`, returns its path.
+  std::string write(std::string_view relative, std::string_view bytes, mode_t mode = 0644) const;
+  // Creates a directory (parents created), returns its path.
+  std::string mkdir(std::string_view relative) const;
+
+ private:
+  std::string root_;
+};
+
+// The whole content of a file; throws std::runtime_error when it cannot be read.
+std::string readFile(const std::string& path);
+bool exists(const std::string& path);
+
+}  // namespace tavra::test
