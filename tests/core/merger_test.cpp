@@ -1,0 +1,465 @@
+#include "tavra/merger.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "tavra/json.h"
+
+namespace tavra {
+namespace {
+
+using S = MergeRule::Strategy;
+
+Value J(const std::string& text) {
+  return Value::parseJSON(text);
+}
+
+MergeRule strategyRule(std::string path, S strategy,
+                       std::optional<std::vector<std::string>> order = std::nullopt) {
+  return MergeRule{std::move(path), strategy, std::nullopt, std::nullopt, std::move(order)};
+}
+
+MergeRule denyRule(std::string path, std::string denies,
+                   std::optional<std::string> matchField = std::nullopt) {
+  return MergeRule{std::move(path), std::nullopt, std::move(denies), std::move(matchField)};
+}
+
+struct MergeCase {
+  const char* name;
+  std::vector<MergeRule> rules;
+  std::vector<std::string> values;  // JSON texts, highest precedence first
+  std::string expected;             // JSON text
+  std::vector<std::string> warnings;
+};
+
+class MergerCaseTest : public ::testing::TestWithParam<MergeCase> {};
+
+TEST_P(MergerCaseTest, MergesAndWarns) {
+  const MergeCase& c = GetParam();
+  std::vector<Value> values;
+  for (const std::string& text : c.values) values.push_back(J(text));
+  Merger::Result result = Merger(c.rules).merge(values);
+  EXPECT_EQ(result.value, J(c.expected)) << json::write(result.value);
+  EXPECT_EQ(result.warnings, c.warnings);
+}
+
+const std::vector<std::string> hml = {"high", "medium", "low"};
+
+// Strategy rules sit under the key "a" so that the default merge of the root leads to them; a
+// "single" value is one that only one fragment holds at that key.
+INSTANTIATE_TEST_SUITE_P(
+    Default, MergerCaseTest,
+    ::testing::Values(
+        MergeCase{"EmptyListWithDenyRules", {denyRule("d", "t")}, {}, "{}", {}},
+        MergeCase{"SingleValueUnchanged",
+                  {},
+                  {R"({"a": [1, 1], "b": "x"})"},
+                  R"({"a": [1, 1], "b": "x"})",
+                  {}},
+        // A lone fragment is the result as it is: rules below the root are not reached.
+        MergeCase{"SingleFragmentWithRulesBelowRoot",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": ["x", "x"]})"},
+                  R"({"a": ["x", "x"]})",
+                  {}},
+        MergeCase{
+            "SingleFragmentRootRule", {strategyRule("", S::anyTrue)}, {R"("yes")"}, "true", {}},
+        MergeCase{"SingleScalarAtRoot", {}, {"5"}, "5", {}},
+        MergeCase{"ObjectsMergeDeeply",
+                  {},
+                  {R"({"a": 1, "b": {"x": 1}})", R"({"b": {"y": 2}, "c": 3})"},
+                  R"({"a": 1, "b": {"x": 1, "y": 2}, "c": 3})",
+                  {}},
+        MergeCase{"ArraysUnite", {}, {"[1, 2]", "[2, 3]"}, "[1, 2, 3]", {}},
+        MergeCase{"UnionKeepsIntAndDouble", {}, {"[1]", "[1.0]"}, "[1, 1.0]", {}},
+        MergeCase{"UnionOfThreeKeepsFirstOccurrence",
+                  {},
+                  {"[3, 1]", "[1, 2, 3]", "[4, 2]"},
+                  "[3, 1, 2, 4]",
+                  {}},
+        MergeCase{"TextAgainstNumber",
+                  {},
+                  {R"({"k": "x"})", R"({"k": 5})"},
+                  R"({"k": "x"})",
+                  {"k: fragments disagree on the value type; using the highest-priority value"}},
+        MergeCase{"IntAgainstDouble", {}, {R"({"k": 1})", R"({"k": 2.5})"}, R"({"k": 1})", {}},
+        MergeCase{
+            "SameKindDifferentValues", {}, {R"({"k": "a"})", R"({"k": "b"})"}, R"({"k": "a"})", {}},
+        MergeCase{"ObjectAgainstArray",
+                  {},
+                  {R"({"k": {"x": 1}})", R"({"k": [1]})"},
+                  R"({"k": {"x": 1}})",
+                  {"k: fragments disagree on the value type; using the highest-priority value"}},
+        MergeCase{"RootDisagreement",
+                  {},
+                  {"{}", "[]"},
+                  "{}",
+                  {": fragments disagree on the value type; using the highest-priority value"}},
+        MergeCase{"BoolAgainstInt",
+                  {},
+                  {"true", "1"},
+                  "true",
+                  {": fragments disagree on the value type; using the highest-priority value"}},
+        MergeCase{"DottedKeyIsEscapedInWarnings",
+                  {},
+                  {R"({"a.b": {"c": 1}})", R"({"a.b": {"c": "x"}})"},
+                  R"({"a.b": {"c": 1}})",
+                  {"a\\.b.c: fragments disagree on the value type; using the highest-priority "
+                   "value"}},
+        // Warnings follow the key order: the first value's keys sorted, then later new keys.
+        MergeCase{"WarningOrderFollowsKeyOrder",
+                  {},
+                  {R"({"b": 1, "d": 1})", R"({"a": "x", "b": "x", "c": 1, "d": "x"})",
+                   R"({"a": 1, "c": "y"})"},
+                  R"({"a": "x", "b": 1, "c": 1, "d": 1})",
+                  {"b: fragments disagree on the value type; using the highest-priority value",
+                   "d: fragments disagree on the value type; using the highest-priority value",
+                   "a: fragments disagree on the value type; using the highest-priority value",
+                   "c: fragments disagree on the value type; using the highest-priority value"}},
+        MergeCase{"ArraysAreNotDescended",
+                  {strategyRule("a.x", S::max)},
+                  {R"({"a": [{"x": 1}]})", R"({"a": [{"x": 2}]})"},
+                  R"({"a": [{"x": 1}, {"x": 2}]})",
+                  {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, MergerCaseTest,
+    ::testing::Values(
+        MergeCase{"WildcardMatchesOneKey",
+                  {strategyRule("servers.*.enabled", S::anyTrue)},
+                  {R"({"servers": {"a": {"enabled": false}, "enabled": "no", "b": {"c":
+                      {"enabled": "yes"}}}})",
+                   R"({"servers": {"a": {"enabled": true}, "enabled": "yes", "b": {"c":
+                      {"enabled": "no"}}}})"},
+                  R"({"servers": {"a": {"enabled": true}, "enabled": "no", "b": {"c":
+                      {"enabled": "yes"}}}})",
+                  {}},
+        MergeCase{"FirstMatchingRuleWins",
+                  {strategyRule("a", S::min), strategyRule("*", S::max)},
+                  {R"({"a": 5, "b": 5})", R"({"a": 2, "b": 9})"},
+                  R"({"a": 2, "b": 9})",
+                  {}},
+        MergeCase{"DenyOnlyRuleDoesNotSelect",
+                  {denyRule("a", "zzz"), strategyRule("a", S::replace)},
+                  {R"({"a": [1]})", R"({"a": [2]})"},
+                  R"({"a": [1]})",
+                  {}},
+        MergeCase{"RootRule",
+                  {strategyRule("", S::replace)},
+                  {R"({"a": 1})", R"({"b": 2})"},
+                  R"({"a": 1})",
+                  {}},
+        MergeCase{"LoneDotIsRoot",
+                  {strategyRule(".", S::replace)},
+                  {R"({"a": 1})", R"({"b": 2})"},
+                  R"({"a": 1})",
+                  {}},
+        MergeCase{"Replace",
+                  {strategyRule("a", S::replace)},
+                  {R"({"a": {"x": 1}})", R"({"a": {"y": 2}})"},
+                  R"({"a": {"x": 1}})",
+                  {}},
+        MergeCase{"UnionRule",
+                  {strategyRule("a", S::union_)},
+                  {R"({"a": ["x"]})", R"({"a": ["y", "x"]})"},
+                  R"({"a": ["x", "y"]})",
+                  {}},
+        MergeCase{"UnionOnNonArray",
+                  {strategyRule("a", S::union_)},
+                  {R"({"a": "x"})", R"({"a": ["y"]})"},
+                  R"({"a": "x"})",
+                  {"a: union rule on a non-array value; using the highest-priority value"}},
+        MergeCase{"UnionOnSingleNonArray",
+                  {strategyRule("a", S::union_)},
+                  {R"({"a": {"k": 1}})", R"({"other": 1})"},
+                  R"({"a": {"k": 1}, "other": 1})",
+                  {"a: union rule on a non-array value; using the highest-priority value"}},
+        MergeCase{"AnyTrueWithText",
+                  {strategyRule("a", S::anyTrue)},
+                  {R"({"a": false})", R"({"a": "yes"})"},
+                  R"({"a": true})",
+                  {}},
+        MergeCase{"AnyTrueWithoutViews",
+                  {strategyRule("a", S::anyTrue)},
+                  {R"({"a": "maybe"})", R"({"a": 2.0})"},
+                  R"({"a": "maybe"})",
+                  {}},
+        MergeCase{"AnyTrueZeroAlone",
+                  {strategyRule("a", S::anyTrue)},
+                  {R"({"a": 0})", R"({"other": 1})"},
+                  R"({"a": false, "other": 1})",
+                  {}},
+        MergeCase{"AnyTrueSingleText",
+                  {strategyRule("a", S::anyTrue)},
+                  {R"({"a": "yes"})", R"({"other": 1})"},
+                  R"({"a": true, "other": 1})",
+                  {}},
+        MergeCase{"AnyTrueSkipsValuesWithoutView",
+                  {strategyRule("a", S::anyTrue)},
+                  {R"({"a": [true]})", R"({"a": "false"})"},
+                  R"({"a": false})",
+                  {}},
+        MergeCase{"AnyFalse",
+                  {strategyRule("a", S::anyFalse)},
+                  {R"({"a": true})", R"({"a": "NO"})"},
+                  R"({"a": false})",
+                  {}},
+        MergeCase{"AnyFalseAllTrue",
+                  {strategyRule("a", S::anyFalse)},
+                  {R"({"a": 1})", R"({"a": "True"})"},
+                  R"({"a": true})",
+                  {}},
+        MergeCase{"MinKeepsFirstLowestAndItsCase",
+                  {strategyRule("a", S::min)},
+                  {R"({"a": 5})", R"({"a": 2.0})", R"({"a": 2})"},
+                  R"({"a": 2.0})",
+                  {}},
+        MergeCase{"MinSkipsNonNumbers",
+                  {strategyRule("a", S::min)},
+                  {R"({"a": "x"})", R"({"a": 7})", R"({"a": true})", R"({"a": 3})"},
+                  R"({"a": 3})",
+                  {}},
+        MergeCase{"MaxSkipsText",
+                  {strategyRule("a", S::max)},
+                  {R"({"a": "a"})", R"({"a": 3})"},
+                  R"({"a": 3})",
+                  {}},
+        MergeCase{"MaxOfTexts",
+                  {strategyRule("a", S::max)},
+                  {R"({"a": "a"})", R"({"a": "b"})"},
+                  R"({"a": "a"})",
+                  {}},
+        MergeCase{"MaxTieKeepsEarlier",
+                  {strategyRule("a", S::max)},
+                  {R"({"a": 4})", R"({"a": 4.0})"},
+                  R"({"a": 4})",
+                  {}},
+        MergeCase{"MaxComparesLargeIntsAsReals",
+                  {strategyRule("a", S::max)},
+                  {R"({"a": 9007199254740992})", R"({"a": 9007199254740993})"},
+                  R"({"a": 9007199254740992})",
+                  {}},
+        MergeCase{"Intersect",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": ["a", "b", "c"]})", R"({"a": ["c", "a", "d"]})"},
+                  R"({"a": ["a", "c"]})",
+                  {}},
+        MergeCase{"IntersectOfThree",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": [1, 2, 3, 2]})", R"({"a": [3, 2, 1]})", R"({"a": [2, 3]})"},
+                  R"({"a": [2, 3]})",
+                  {}},
+        MergeCase{"IntersectEmpty",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": ["a"]})", R"({"a": ["b"]})"},
+                  R"({"a": []})",
+                  {"a: fragments have no value in common; the list is empty (nothing allowed)"}},
+        MergeCase{"IntersectSingleDeduplicates",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": ["a", "a"]})", R"({"other": 1})"},
+                  R"({"a": ["a"], "other": 1})",
+                  {}},
+        MergeCase{"IntersectSingleEmpty",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": []})", R"({"other": 1})"},
+                  R"({"a": [], "other": 1})",
+                  {}},
+        MergeCase{"IntersectIntIsNotDouble",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": [1]})", R"({"a": [1.0]})"},
+                  R"({"a": []})",
+                  {"a: fragments have no value in common; the list is empty (nothing allowed)"}},
+        MergeCase{"IntersectOnNonArray",
+                  {strategyRule("a", S::intersect)},
+                  {R"({"a": ["a"]})", R"({"a": "x"})"},
+                  R"({"a": ["a"]})",
+                  {"a: intersect rule on a non-array value; using the highest-priority value"}},
+        MergeCase{"StrictestKnown",
+                  {strategyRule("a", S::strictest, hml)},
+                  {R"({"a": "low"})", R"({"a": "medium"})"},
+                  R"({"a": "medium"})",
+                  {}},
+        MergeCase{"StrictestTieKeepsEarlier",
+                  {strategyRule("a", S::strictest, hml)},
+                  {R"({"a": "low"})", R"({"a": "high"})", R"({"a": "high"})"},
+                  R"({"a": "high"})",
+                  {}},
+        MergeCase{"StrictestKnownBeatsUnknown",
+                  {strategyRule("a", S::strictest, hml)},
+                  {R"({"a": "odd"})", R"({"a": "low"})"},
+                  R"({"a": "low"})",
+                  {"a: value(s) [\"odd\"] not in the strictness order; known values win over "
+                   "them"}},
+        MergeCase{"StrictestAllUnknown",
+                  {strategyRule("a", S::strictest, hml)},
+                  {R"({"a": "odd"})", R"({"a": "strange"})", R"({"a": "odd"})"},
+                  R"({"a": "odd"})",
+                  {"a: value(s) [\"odd\", \"strange\", \"odd\"] not in the strictness order; "
+                   "known values win over them"}},
+        MergeCase{"StrictestSingleUnknown",
+                  {strategyRule("a", S::strictest, hml)},
+                  {R"({"a": "q\"\\\n"})", R"({"other": 1})"},
+                  R"({"a": "q\"\\\n", "other": 1})",
+                  {"a: value(s) [\"q\\\"\\\\\\n\"] not in the strictness order; known values "
+                   "win over them"}},
+        MergeCase{"StrictestWithNumberFallsBack",
+                  {strategyRule("a", S::strictest, hml)},
+                  {R"({"a": "low"})", R"({"a": 3})"},
+                  R"({"a": "low"})",
+                  {"a: fragments disagree on the value type; using the highest-priority value"}},
+        MergeCase{"StrictestWithoutOrderFallsBack",
+                  {strategyRule("a", S::strictest)},
+                  {R"({"a": ["low"]})", R"({"a": ["high"]})"},
+                  R"({"a": ["low", "high"]})",
+                  {}},
+        MergeCase{"StrictestFallbackStillDescends",
+                  {strategyRule("a", S::strictest, hml), strategyRule("a.b", S::min)},
+                  {R"({"a": {"b": 4}})", R"({"a": {"b": 1}})"},
+                  R"({"a": {"b": 1}})",
+                  {}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Denies, MergerCaseTest,
+    ::testing::Values(
+        MergeCase{"ObjectTarget",
+                  {denyRule("deny", "servers", "name")},
+                  {R"({"deny": ["b", {"name": "c"}, {"name": 1}, {"other": "a"}, 7],
+                       "servers": {"a": 1, "b": 2, "c": 3}})"},
+                  R"({"deny": ["b", {"name": "c"}, {"name": 1}, {"other": "a"}, 7],
+                      "servers": {"a": 1}})",
+                  {"servers: removed 2 key(s) denied by deny"}},
+        MergeCase{"ObjectTargetWithoutMatchField",
+                  {denyRule("deny", "servers")},
+                  {R"({"deny": ["b", {"name": "c"}], "servers": {"a": 1, "b": 2, "c": 3}})"},
+                  R"({"deny": ["b", {"name": "c"}], "servers": {"a": 1, "c": 3}})",
+                  {"servers: removed 1 key(s) denied by deny"}},
+        MergeCase{"ArrayTarget",
+                  {denyRule("deny", "list", "name")},
+                  {R"({"deny": [{"name": "x", "extra": 1}],
+                       "list": [{"name": "x", "url": "u"}, "x", {"name": "y"}]})"},
+                  R"({"deny": [{"name": "x", "extra": 1}], "list": [{"name": "y"}]})",
+                  {"list: removed 2 entr(y/ies) denied by deny"}},
+        MergeCase{"ArrayTargetByEquality",
+                  {denyRule("deny", "list")},
+                  {R"({"deny": [1, {"name": "x"}], "list": [1, 1.0, {"name": "x"},
+                       {"name": "x", "url": "u"}, 1]})"},
+                  R"({"deny": [1, {"name": "x"}], "list": [1.0, {"name": "x", "url": "u"}]})",
+                  {"list: removed 3 entr(y/ies) denied by deny"}},
+        MergeCase{"OneEntryKeepsTheWording",
+                  {denyRule("d", "t")},
+                  {R"({"d": ["x"], "t": ["x", "y"]})"},
+                  R"({"d": ["x"], "t": ["y"]})",
+                  {"t: removed 1 entr(y/ies) denied by d"}},
+        MergeCase{"NothingRemovedNoWarning",
+                  {denyRule("d", "t")},
+                  {R"({"d": ["z"], "t": ["x"]})"},
+                  R"({"d": ["z"], "t": ["x"]})",
+                  {}},
+        MergeCase{"EmptyList",
+                  {denyRule("d", "t")},
+                  {R"({"d": [], "t": 5})"},
+                  R"({"d": [], "t": 5})",
+                  {}},
+        MergeCase{"ListIsObject",
+                  {denyRule("d", "t")},
+                  {R"({"d": {"x": 1}, "t": {"x": 1}})"},
+                  R"({"d": {"x": 1}, "t": {"x": 1}})",
+                  {}},
+        MergeCase{
+            "ListMissing", {denyRule("d", "t")}, {R"({"t": {"x": 1}})"}, R"({"t": {"x": 1}})", {}},
+        MergeCase{
+            "TargetMissing", {denyRule("d", "t")}, {R"({"d": ["x"]})"}, R"({"d": ["x"]})", {}},
+        MergeCase{"TargetNumber",
+                  {denyRule("d", "t")},
+                  {R"({"d": ["x"], "t": 5})"},
+                  R"({"d": ["x"], "t": 5})",
+                  {"t: deny rule target is neither a list nor a dictionary"}},
+        MergeCase{"TargetPathShownByDescription",
+                  {denyRule("d", "a..b")},
+                  {R"({"d": ["x"], "a": {"b": ["x"]}})"},
+                  R"({"d": ["x"], "a": {"b": []}})",
+                  {"a.b: removed 1 entr(y/ies) denied by d"}},
+        MergeCase{"RulePathWrittenAsGiven",
+                  {denyRule("p..deny", "t")},
+                  {R"({"p": {"deny": ["x"]}, "t": {"x": 1}})"},
+                  R"({"p": {"deny": ["x"]}, "t": {}})",
+                  {"t: removed 1 key(s) denied by p..deny"}},
+        MergeCase{"ListInsideTarget",
+                  {denyRule("t.deny", "t")},
+                  {R"({"t": {"deny": ["deny", "x"], "x": 1, "y": 2}})"},
+                  R"({"t": {"y": 2}})",
+                  {"t: removed 2 key(s) denied by t.deny"}},
+        MergeCase{"RootTarget",
+                  {denyRule("d", "")},
+                  {R"({"d": ["x"], "x": 1})"},
+                  R"({"d": ["x"]})",
+                  {": removed 1 key(s) denied by d"}},
+        // Deny rules run in list order on the value as the earlier ones left it.
+        MergeCase{
+            "RulesRunInOrder",
+            {denyRule("d1", "d2"), denyRule("d2", "t")},
+            {R"({"d1": ["x"], "d2": ["x", "y"], "t": ["x", "y", "z"]})"},
+            R"({"d1": ["x"], "d2": ["y"], "t": ["x", "z"]})",
+            {"d2: removed 1 entr(y/ies) denied by d1", "t: removed 1 entr(y/ies) denied by d2"}},
+        MergeCase{"StrategyAndDenyInOneRule",
+                  {MergeRule{"deny", S::union_, "t", std::nullopt, std::nullopt}},
+                  {R"({"deny": ["a"], "t": ["a", "b", "c"]})", R"({"deny": ["b"]})"},
+                  R"({"deny": ["a", "b"], "t": ["c"]})",
+                  {"t: removed 2 entr(y/ies) denied by deny"}},
+        MergeCase{"MergeWarningsComeBeforeDenyWarnings",
+                  {denyRule("d", "t")},
+                  {R"({"d": ["x"], "t": {"x": 1}, "z": 1})", R"({"z": "s"})"},
+                  R"({"d": ["x"], "t": {}, "z": 1})",
+                  {"z: fragments disagree on the value type; using the highest-priority value",
+                   "t: removed 1 key(s) denied by d"}}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+TEST(MergerTest, Matches) {
+  const std::tuple<const char*, const char*, bool> cases[] = {
+      {"servers.*.enabled", "servers.a.enabled", true},
+      {"servers.*.enabled", "servers.enabled", false},
+      {"servers.*.enabled", "servers.a.b.enabled", false},
+      {"", "", true},
+      {"*", "", false},
+      {"*", "x", true},
+      {"a.b", "a.c", false},
+      {"a\\.b", "a\\.b", true},
+  };
+  for (const auto& [pattern, path, expected] : cases) {
+    SCOPED_TRACE(std::string(pattern) + " ~ " + path);
+    EXPECT_EQ(Merger::matches(KeyPath(pattern), KeyPath(path)), expected);
+  }
+  // A literal "*" in a path is matched like any key.
+  EXPECT_TRUE(Merger::matches(KeyPath::fromComponents({"*"}), KeyPath::fromComponents({"*"})));
+  EXPECT_FALSE(Merger::matches(KeyPath::fromComponents({"a"}), KeyPath::fromComponents({"*"})));
+}
+
+TEST(MergerTest, NaNIsNeverReplacedAndNeverReplaces) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Merger merger({strategyRule("", S::min)});
+  Merger::Result first = merger.merge({Value(nan), Value(1)});
+  ASSERT_TRUE(first.value.isDouble());
+  EXPECT_TRUE(std::isnan(*first.value.asDouble()));
+  EXPECT_EQ(merger.merge({Value(3), Value(nan), Value(1)}).value, Value(1));
+}
+
+TEST(MergerTest, UnionKeepsEveryNaN) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  Merger::Result result =
+      Merger({}).merge({Value(Value::Array{Value(nan)}), Value(Value::Array{Value(nan)})});
+  EXPECT_EQ(result.value.asArray()->size(), 2u);  // a NaN equals nothing, itself included
+}
+
+TEST(MergerTest, RulesAreKept) {
+  std::vector<MergeRule> rules{strategyRule("a", S::max), denyRule("d", "t")};
+  EXPECT_EQ(Merger(rules).rules(), rules);
+}
+
+}  // namespace
+}  // namespace tavra
