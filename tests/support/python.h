@@ -1,0 +1,22 @@
+// Runs python3 (from PATH) as an independent checker of the files the system produces.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavra::test {
+
+struct PythonResult {
+  int status = -1;     // exit status; -1 when the process did not exit normally
+  std::string output;  // standard output and standard error together
+};
+
+// Whether python3 is on PATH and can import every module named (e.g. {"plistlib"}).
+bool pythonHas(const std::vector<std::string>& modules);
+
+// Runs `script` with `args` as its sys.argv[1:], bounded to 60 seconds.
+PythonResult runPython(std::string_view script, const std::vector<std::string>& args = {});
+
+}  // namespace tavra::test
