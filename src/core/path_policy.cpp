@@ -1,0 +1,71 @@
+#include "tavra/path_policy.h"
+
+#include "tavra/error.h"
+
+namespace tavra {
+
+namespace {
+
+bool startsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+constexpr std::string_view reservedSupportFolder = "/Library/Application Support/Tavra/";
+constexpr std::string_view reservedDomains = "/Library/Managed Preferences/com.zelkorandin.tavra";
+
+}  // namespace
+
+PathPolicy::PathPolicy(std::vector<std::string> prefixes, std::vector<std::string> additional) {
+  prefixes_.reserve(prefixes.size() + additional.size());
+  for (const auto& entry : prefixes) prefixes_.push_back(canonical(entry));
+  for (const auto& entry : additional) prefixes_.push_back(canonical(entry));
+}
+
+const std::vector<std::string>& PathPolicy::builtInPrefixes() {
+  static const std::vector<std::string> entries{
+      "/Library/Application Support/ClaudeCode/",
+      "/Library/Application Support/opencode/",
+      "/Library/Application Support/GeminiCli/",
+      "/private/etc/codex/",
+      "/Library/Managed Preferences/com.anthropic.claudefordesktop.plist",
+  };
+  return entries;
+}
+
+std::string PathPolicy::canonical(std::string_view path) {
+  for (std::string_view root : {"/etc", "/var", "/tmp"}) {
+    if (path == root ||
+        (startsWith(path, root) && path.size() > root.size() && path[root.size()] == '/')) {
+      return "/private" + std::string(path);
+    }
+  }
+  return std::string(path);
+}
+
+std::string PathPolicy::check(std::string_view path) const {
+  std::string c = canonical(path);
+
+  bool normalised = startsWith(c, "/");
+  for (std::size_t start = 0; normalised && start <= c.size();) {
+    const std::size_t end = std::min(c.find('/', start), c.size());
+    const std::string_view piece = std::string_view(c).substr(start, end - start);
+    if (piece == "." || piece == "..") normalised = false;
+    start = end + 1;
+  }
+  if (!normalised) {
+    throw TavraError::pathNotAllowed(std::string(path) + ": must be an absolute, normalised path");
+  }
+
+  if (startsWith(c, reservedSupportFolder) || startsWith(c, reservedDomains)) {
+    throw TavraError::pathNotAllowed(std::string(path) + ": reserved for Tavra");
+  }
+
+  for (const auto& prefix : prefixes_) {
+    if (c == prefix || (!prefix.empty() && prefix.back() == '/' && startsWith(c, prefix))) {
+      return c;
+    }
+  }
+  throw TavraError::pathNotAllowed(std::string(path));
+}
+
+}  // namespace tavra
