@@ -1,25 +1,26 @@
 #include "tavra/managed_preferences.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
-#include "read_only_file.h"
 #include "tavra/constants.h"
 #include "tavra/error.h"
+#include "tavra/platform/file_system.h"
 
 namespace tavra {
 namespace {
 
 bool existsFollowingLinks(const std::string& path) {
-  struct stat status {};
-  return ::stat(path.c_str(), &status) == 0;
+  std::error_code error;
+  return fs::statAt(AT_FDCWD, path, true, error).has_value();
 }
 
-bool isRootOwnedRegular(const struct stat& status) {
-  return S_ISREG(status.st_mode) && status.st_uid == 0;
+bool isRootOwnedRegular(const fs::FileStatus& status) {
+  return status.isRegular() && status.owner == 0;
 }
 
 TavraError notRootOwned(const std::string& path) {
@@ -27,19 +28,25 @@ TavraError notRootOwned(const std::string& path) {
 }
 
 // The whole content of the regular file at `path`. With `rootOwned` the opened file is checked
-// again, so an entry swapped after the first check is not read either. Only regular files are
-// read: a FIFO would block and a device could be endless.
+// again, so an entry swapped for a link or another file after the first check is not read
+// either. Only regular files are read: a FIFO would block and a device could be endless.
 std::string readRegularFile(const std::string& path, bool rootOwned) {
-  try {
-    const ReadOnlyFile file = ReadOnlyFile::open(path, rootOwned);
-    if (rootOwned && !isRootOwnedRegular(file.status())) throw notRootOwned(path);
-    if (file.isRegular()) return file.readAll();
-  } catch (const std::system_error& error) {
-    if (rootOwned && error.code() == std::errc::too_many_symbolic_link_levels) {
-      throw notRootOwned(path);
-    }
+  const TavraError cannotRead = TavraError::io("cannot read " + path);
+  std::error_code error;
+  const int flags = O_RDONLY | O_NONBLOCK | (rootOwned ? O_NOFOLLOW : 0);
+  const fs::FileDescriptor file = fs::openAt(AT_FDCWD, path, flags, 0, error);
+  if (!file) {
+    if (rootOwned && error == std::errc::too_many_symbolic_link_levels) throw notRootOwned(path);
+    throw cannotRead;
   }
-  throw TavraError::io("cannot read " + path);
+  const std::optional<fs::FileStatus> status = fs::stat(file.get(), error);
+  if (!status) throw cannotRead;
+  if (rootOwned && !isRootOwnedRegular(*status)) throw notRootOwned(path);
+  if (!status->isRegular()) throw cannotRead;
+  std::optional<std::string> bytes =
+      fs::readAll(file.get(), std::numeric_limits<std::int64_t>::max(), error);
+  if (!bytes) throw cannotRead;
+  return std::move(*bytes);
 }
 
 constexpr std::string_view kPlistSuffix = ".plist";
@@ -60,10 +67,9 @@ std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
   const std::string file = path(domain);
   if (!existsFollowingLinks(file)) return std::nullopt;
   if (requireRootOwned_) {
-    struct stat status {};
-    if (::lstat(file.c_str(), &status) != 0 || !isRootOwnedRegular(status)) {
-      throw notRootOwned(file);
-    }
+    std::error_code error;
+    const std::optional<fs::FileStatus> entry = fs::statAt(AT_FDCWD, file, false, error);
+    if (!entry || !isRootOwnedRegular(*entry)) throw notRootOwned(file);
   }
   return Value::parsePlist(readRegularFile(file, requireRootOwned_));
 }

@@ -1,13 +1,16 @@
 #include "tavra/profile_builder.h"
 
+#include <fcntl.h>
+
 #include <filesystem>
+#include <limits>
 #include <system_error>
 
-#include "read_only_file.h"
 #include "tavra/catalog.h"
 #include "tavra/constants.h"
 #include "tavra/error.h"
 #include "tavra/platform/digest.h"
+#include "tavra/platform/file_system.h"
 #include "tavra/plist.h"
 
 namespace tavra::ProfileBuilder {
@@ -15,12 +18,17 @@ namespace {
 
 constexpr std::string_view kUUIDNamespace = "com.zelkorandin.tavra/";
 
+// A directory, FIFO or device is no fragment file (and could block or never end).
 std::string readWholeFile(const std::string& path) {
-  try {
-    const ReadOnlyFile file = ReadOnlyFile::open(path);
-    // A directory, FIFO or device is no fragment file (and could block or never end).
-    if (file.isRegular()) return file.readAll();
-  } catch (const std::system_error&) {
+  std::error_code error;
+  const fs::FileDescriptor file = fs::openAt(AT_FDCWD, path, O_RDONLY | O_NONBLOCK, 0, error);
+  if (file) {
+    const std::optional<fs::FileStatus> status = fs::stat(file.get(), error);
+    if (status && status->isRegular()) {
+      std::optional<std::string> bytes =
+          fs::readAll(file.get(), std::numeric_limits<std::int64_t>::max(), error);
+      if (bytes) return std::move(*bytes);
+    }
   }
   throw TavraError::io("cannot read " + path);
 }

@@ -92,7 +92,7 @@ TEST_F(ManagedPreferencesTest, ScanKeepsOnlyFragmentNamesInByteOrder) {
   const auto scan = reader(false).fragments();
   std::vector<std::string> ids;
   for (const auto& fragment : scan.fragments) ids.push_back(fragment.id);
-  EXPECT_EQ(ids, (std::vector<std::string>{"B", "a", "b"}));
+  ASSERT_EQ(ids, (std::vector<std::string>{"B", "a", "b"}));
   EXPECT_TRUE(scan.errors.empty());
   EXPECT_TRUE(scan.disabled.empty());
   EXPECT_EQ(scan.fragments[1].sourceDomain, domainOf("a"));
