@@ -150,7 +150,8 @@ StatusReport Reconciler::run(bool includeInventory) const {
   }
 
   StatusReport report;
-  report.timestamp = clock_();
+  // Whole seconds, the precision of status.json, so the returned report equals the written one.
+  report.timestamp = std::chrono::floor<std::chrono::seconds>(clock_());
   report.health = health;
   report.dryRun = settings_.dryRun;
   report.catalogVersion = plan.catalogVersion;
