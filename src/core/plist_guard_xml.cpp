@@ -1,0 +1,260 @@
+// The XML check. It tokenises only as far as needed to bound libplist's nesting: comments,
+// CDATA sections, processing instructions, declarations and tags. The bound stays sound even
+// where its reading of the markup differs from libplist's: an element that could open a
+// container is counted wherever it appears (inside comments and tags too), while only the
+// exact closing tags </array> and </dict> outside those regions count down.
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "plist_guard.h"
+#include "tavra/iso8601.h"
+#include "tavra/value.h"
+
+namespace tavra::plist_guard {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& why) {
+  throw Value::ReadError("invalid property list: " + why);
+}
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isNameByte(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '-' ||
+         u == '_' || u == '.' || u == ':' || u >= 0x80;
+}
+
+char lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool hasWordAt(std::string_view s, std::size_t at, std::string_view word, bool anyCase) {
+  if (at > s.size() || s.size() - at < word.size()) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    if ((anyCase ? lower(s[at + i]) : s[at + i]) != word[i]) return false;
+  }
+  return true;
+}
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Whether the "<" at `at` could open a container: "<array" or "<dict" in any letter case, as a
+// whole name, unless it is written empty ("<array/>", blanks allowed before the slash).
+bool opensContainer(std::string_view s, std::size_t at) {
+  for (std::string_view name : {std::string_view("array"), std::string_view("dict")}) {
+    if (!hasWordAt(s, at + 1, name, true)) continue;
+    std::size_t i = at + 1 + name.size();
+    if (i < s.size() && isNameByte(s[i])) return false;
+    while (i < s.size() && isBlank(s[i])) ++i;
+    return !(i + 1 < s.size() && s[i] == '/' && s[i + 1] == '>');
+  }
+  return false;
+}
+
+// A quote character inside a tag means the reader may end the tag elsewhere than at the first
+// ">"; unbalanced quotes are refused so that both readings agree.
+void requireBalancedQuotes(std::string_view text) {
+  std::size_t doubles = 0, singles = 0;
+  for (char c : text) {
+    doubles += c == '"';
+    singles += c == '\'';
+  }
+  if (doubles % 2 != 0 || singles % 2 != 0) fail("malformed markup (unbalanced quotes)");
+}
+
+void validateInteger(std::string_view text) {
+  std::string_view digits = trimmed(text);
+  bool negative = false;
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+    negative = digits.front() == '-';
+    digits.remove_prefix(1);
+  }
+  unsigned base = 10;
+  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    base = 16;
+    digits.remove_prefix(2);
+  }
+  if (digits.empty()) fail("malformed <integer> \"" + std::string(text) + "\"");
+  std::uint64_t value = 0;
+  bool overflow = false;
+  for (char c : digits) {
+    unsigned d;
+    if (c >= '0' && c <= '9') {
+      d = static_cast<unsigned>(c - '0');
+    } else if (base == 16 && lower(c) >= 'a' && lower(c) <= 'f') {
+      d = static_cast<unsigned>(lower(c) - 'a' + 10);
+    } else {
+      fail("malformed <integer> \"" + std::string(text) + "\"");
+    }
+    if (value > (UINT64_MAX - d) / base) overflow = true;
+    value = value * base + d;
+  }
+  // Signed values reach down to -2^63, unsigned ones up to 2^64 - 1; libplist would clamp
+  // anything beyond, silently.
+  if (overflow || (negative && value > (std::uint64_t{1} << 63))) {
+    fail("integer out of range: " + std::string(trimmed(text)));
+  }
+}
+
+void validateReal(std::string_view text) {
+  const std::string copy(trimmed(text));
+  char* end = nullptr;
+  if (copy.empty()) fail("malformed <real> \"\"");
+  (void)std::strtod(copy.c_str(), &end);
+  if (end != copy.c_str() + copy.size()) fail("malformed <real> \"" + copy + "\"");
+}
+
+void validateDate(std::string_view text) {
+  using namespace std::chrono;
+  const auto date = parseISO8601(text);
+  if (!date) fail("malformed <date> \"" + std::string(text) + "\"");
+  constexpr sys_days reference = sys_days{year{2001} / January / 1};
+  const auto seconds = duration_cast<std::chrono::seconds>(*date - reference).count();
+  if (static_cast<double>(seconds) < minDateSeconds ||
+      static_cast<double>(seconds) > maxDateSeconds) {
+    fail("date out of range: " + std::string(text));
+  }
+}
+
+void validateData(std::string_view text) {
+  for (char c : text) {
+    const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '+' || c == '/' || c == '=' || isBlank(c);
+    if (!ok) fail("malformed <data>");
+  }
+}
+
+enum class Element { none, container, text, integer, real, date, data, flag, other };
+
+Element classify(std::string_view name) {
+  if (name == "array" || name == "dict") return Element::container;
+  if (name == "string" || name == "key") return Element::text;
+  if (name == "integer") return Element::integer;
+  if (name == "real") return Element::real;
+  if (name == "date") return Element::date;
+  if (name == "data") return Element::data;
+  if (name == "true" || name == "false") return Element::flag;
+  return Element::other;
+}
+
+class Scanner {
+ public:
+  explicit Scanner(std::string_view s) : s_(s) {}
+
+  std::size_t run() {
+    std::size_t pos = 0;
+    while (true) {
+      const std::size_t lt = s_.find('<', pos);
+      if (lt == std::string_view::npos) break;
+      if (opensContainer(s_, lt)) up();
+      pos = markup(lt);
+    }
+    return deepest_;
+  }
+
+ private:
+  void up() {
+    if (++depth_ > Value::maxDepth) {
+      fail("nesting deeper than " + std::to_string(Value::maxDepth) + " levels");
+    }
+    if (depth_ > deepest_) deepest_ = depth_;
+  }
+
+  // Counts the possible container openings in [from, to) of a region skipped as a whole.
+  void countOpenings(std::size_t from, std::size_t to) {
+    for (std::size_t i = s_.find('<', from); i < to; i = s_.find('<', i + 1)) {
+      if (opensContainer(s_, i)) up();
+    }
+  }
+
+  // A region from `lt` to the terminator `end` (searched from `searchFrom`); the rest of the
+  // document when the terminator is missing. Returns the position after it.
+  std::size_t region(std::size_t lt, std::size_t searchFrom, std::string_view end, bool quoted) {
+    const std::size_t stop = s_.find(end, std::min(searchFrom, s_.size()));
+    const std::size_t to = stop == std::string_view::npos ? s_.size() : stop;
+    countOpenings(lt + 1, to);
+    if (quoted) requireBalancedQuotes(s_.substr(lt, to - lt));
+    return stop == std::string_view::npos ? s_.size() : stop + end.size();
+  }
+
+  std::size_t markup(std::size_t lt) {
+    if (hasWordAt(s_, lt, "<!--", false)) return region(lt, lt + 4, "-->", false);
+    if (hasWordAt(s_, lt, "<![CDATA[", false)) return region(lt, lt + 9, "]]>", false);
+    if (hasWordAt(s_, lt, "<?", false)) return region(lt, lt + 2, "?>", true);
+    if (hasWordAt(s_, lt, "<!", false)) {
+      const std::size_t next = region(lt, lt + 2, ">", true);
+      if (s_.substr(lt, next - lt).find('[') != std::string_view::npos) {
+        fail("internal DTD subsets are not supported");
+      }
+      return next;
+    }
+    return tag(lt);
+  }
+
+  std::size_t tag(std::size_t lt) {
+    const std::size_t gt = s_.find('>', lt + 1);
+    if (gt == std::string_view::npos) {
+      countOpenings(lt + 1, s_.size());
+      return s_.size();  // an unfinished tag: libplist refuses the document
+    }
+    countOpenings(lt + 1, gt);
+    const std::string_view body = s_.substr(lt + 1, gt - lt - 1);
+    requireBalancedQuotes(body);
+    if (body == "/array" || body == "/dict") {
+      if (depth_ > 0) --depth_;
+      return gt + 1;
+    }
+    if (!body.empty() && body.front() == '/') return gt + 1;
+
+    std::size_t nameEnd = 0;
+    while (nameEnd < body.size() && isNameByte(body[nameEnd])) ++nameEnd;
+    const std::string_view name = body.substr(0, nameEnd);
+    const Element element = classify(name);
+    if (element == Element::other) return gt + 1;
+    const std::string_view rest = trimmed(body.substr(nameEnd));
+    if (!rest.empty() && rest != "/") fail("unexpected attributes on <" + std::string(name) + ">");
+    const bool empty = rest == "/";
+    if (element == Element::integer || element == Element::real || element == Element::date) {
+      if (empty) fail("empty <" + std::string(name) + ">");
+      // The content must be plain text up to the element's own closing tag.
+      const std::size_t next = s_.find('<', gt + 1);
+      const std::string close = "</" + std::string(name) + ">";
+      if (next == std::string_view::npos || !hasWordAt(s_, next, close, false)) {
+        fail("malformed <" + std::string(name) + ">");
+      }
+      const std::string_view text = s_.substr(gt + 1, next - gt - 1);
+      if (element == Element::integer) validateInteger(text);
+      if (element == Element::real) validateReal(text);
+      if (element == Element::date) validateDate(text);
+      return next;
+    }
+    if (element == Element::data && !empty) {
+      const std::size_t next = s_.find('<', gt + 1);
+      validateData(s_.substr(gt + 1, (next == std::string_view::npos ? s_.size() : next) - gt - 1));
+    }
+    return gt + 1;
+  }
+
+  std::string_view s_;
+  std::size_t depth_ = 0;
+  std::size_t deepest_ = 0;
+};
+
+}  // namespace
+
+std::size_t checkXML(std::string_view bytes) {
+  return Scanner(bytes).run();
+}
+
+}  // namespace tavra::plist_guard
