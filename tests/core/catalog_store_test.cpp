@@ -1,0 +1,153 @@
+#include "tavra/catalog_store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "support/catalog_fixtures.h"
+#include "support/temp_tree.h"
+#include "tavra/base64.h"
+#include "tavra/error.h"
+
+namespace tavra {
+namespace {
+
+using test::catalogJSON;
+
+std::string signatureMessage(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const TavraError& error) {
+    EXPECT_EQ(error.kind(), TavraError::Case::signature) << error.what();
+    return error.message();
+  }
+  ADD_FAILURE() << "no TavraError thrown";
+  return {};
+}
+
+class CatalogStoreTest : public ::testing::Test {
+ protected:
+  test::TempTree tree;
+  test::CatalogSigningKey signer;
+  std::string directory = tree.path("support/catalog");
+  CatalogStore store{directory, {signer.publicBase64()}};
+};
+
+TEST_F(CatalogStoreTest, UnusableTrustedKeysAreSkipped) {
+  const test::CatalogSigningKey other;
+  const CatalogStore mixed(
+      directory, {"", "not base64!", base64::encode(std::string(31, 'k')), signer.publicBase64(),
+                  signer.publicBase64() + "\n", " " + other.publicBase64(), other.publicBase64()});
+  ASSERT_EQ(mixed.trustedKeys().size(), 2u);
+  EXPECT_EQ(mixed.trustedKeys()[0].raw(), signer.key.publicKey().raw());
+  EXPECT_EQ(mixed.trustedKeys()[1].raw(), other.key.publicKey().raw());
+  EXPECT_TRUE(CatalogStore(directory, {}).trustedKeys().empty());
+}
+
+TEST_F(CatalogStoreTest, VerifyAcceptsBlanksAroundTheSignatureText) {
+  const std::string catalog = catalogJSON("1.2.3");
+  const std::string text = base64::encode(signer.key.sign(catalog));
+  for (const std::string& signature : {text, text + "\n", "  " + text + " \r\n", "\t" + text,
+                                       "\xc2\xa0" + text + "\xe2\x80\xa8"}) {
+    EXPECT_EQ(store.verify(catalog, signature).catalogVersion, "1.2.3") << signature;
+  }
+}
+
+TEST_F(CatalogStoreTest, VerifyFailures) {
+  const std::string catalog = catalogJSON("1");
+  const std::string text = base64::encode(signer.key.sign(catalog));
+  const test::CatalogSigningKey stranger;
+  struct Case {
+    std::string catalog, signature, message;
+  };
+  const std::vector<Case> cases = {
+      {catalog, text.substr(0, 40) + "\n" + text.substr(40), "signature is not base64"},
+      {catalog, text.substr(1), "signature is not base64"},
+      {catalog, "", "catalog signature does not match any trusted key"},
+      {catalog, base64::encode("short"), "catalog signature does not match any trusted key"},
+      {catalog, base64::encode(stranger.key.sign(catalog)),
+       "catalog signature does not match any trusted key"},
+      {catalog + " ", text, "catalog signature does not match any trusted key"},
+      {catalog, "\xff" + text, "signature is not base64"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(signatureMessage([&] { store.verify(c.catalog, c.signature); }), c.message)
+        << c.signature;
+  }
+  EXPECT_EQ(signatureMessage([&] { CatalogStore(directory, {}).verify(catalog, text); }),
+            "catalog signature does not match any trusted key");
+}
+
+TEST_F(CatalogStoreTest, TheFirstAcceptingKeyWinsAndDecodingErrorsPassThrough) {
+  const test::CatalogSigningKey second;
+  const CatalogStore two(directory, {signer.publicBase64(), second.publicBase64()});
+  const std::string catalog = catalogJSON("7");
+  EXPECT_EQ(two.verify(catalog, second.signatureFile(catalog)).catalogVersion, "7");
+  const std::string notACatalog = R"({"schemaVersion":3,"catalogVersion":"1","harnesses":[]})";
+  EXPECT_THROW(two.verify(notACatalog, second.signatureFile(notACatalog)), TavraError);
+  const std::string notJSON = "{";
+  EXPECT_THROW(two.verify(notJSON, signer.signatureFile(notJSON)), Catalog::DecodeError);
+}
+
+TEST_F(CatalogStoreTest, InstallThenCachedReadsAndVerifiesAgain) {
+  EXPECT_FALSE(store.cached());
+  const std::string catalog = catalogJSON("2.0");
+  const std::string signature = signer.signatureFile(catalog);
+  store.install(catalog, signature);
+  EXPECT_EQ(test::readFile(directory + "/catalog.json"), catalog);
+  EXPECT_EQ(test::readFile(directory + "/catalog.json.sig"), signature);  // not re-encoded
+  struct stat info {};
+  ASSERT_EQ(::stat(directory.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+  ASSERT_EQ(::stat(tree.path("support").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+  // Only the two files are left behind: no temporary files.
+  std::size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(directory)) {
+    ++entries;
+  }
+  EXPECT_EQ(entries, 2u);
+  const auto cached = store.cached();
+  ASSERT_TRUE(cached);
+  EXPECT_EQ(cached->catalogVersion, "2.0");
+
+  // A cache changed by one byte after signing is an error, not an absent catalog.
+  tree.write("support/catalog/catalog.json", catalogJSON("2.1"));
+  EXPECT_EQ(signatureMessage([&] { store.cached(); }),
+            "catalog signature does not match any trusted key");
+}
+
+TEST_F(CatalogStoreTest, CachedIsAbsentWhenEitherFileCannotBeRead) {
+  tree.write("support/catalog/catalog.json", catalogJSON("1"));
+  EXPECT_FALSE(store.cached());
+  std::filesystem::remove(directory + "/catalog.json");
+  tree.write("support/catalog/catalog.json.sig", "c2ln\n");
+  EXPECT_FALSE(store.cached());
+  tree.mkdir("support/catalog/catalog.json");
+  EXPECT_FALSE(store.cached());
+}
+
+TEST_F(CatalogStoreTest, InstallWritesNothingForACatalogThatDoesNotVerify) {
+  const std::string catalog = catalogJSON("1");
+  EXPECT_THROW(store.install(catalog, "bad signature"), TavraError);
+  EXPECT_FALSE(std::filesystem::exists(directory));
+  const test::CatalogSigningKey stranger;
+  EXPECT_THROW(store.install(catalog, stranger.signatureFile(catalog)), TavraError);
+  EXPECT_FALSE(std::filesystem::exists(directory));
+}
+
+TEST_F(CatalogStoreTest, InstallDoesNotCompareVersionsAndFailsOnABlockedDirectory) {
+  store.install(catalogJSON("3.0"), signer.signatureFile(catalogJSON("3.0")));
+  store.install(catalogJSON("1.0"), signer.signatureFile(catalogJSON("1.0")));
+  EXPECT_EQ(store.cached()->catalogVersion, "1.0");
+
+  tree.write("blocked", "a file where a directory belongs");
+  const CatalogStore blocked(tree.path("blocked/catalog"), {signer.publicBase64()});
+  EXPECT_THROW(blocked.install(catalogJSON("1"), signer.signatureFile(catalogJSON("1"))),
+               std::system_error);
+}
+
+}  // namespace
+}  // namespace tavra

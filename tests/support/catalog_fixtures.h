@@ -1,0 +1,24 @@
+// Signed catalogs for tests: a throw-away Ed25519 key made at test time signs small catalogs, and
+// a store trusts it through its own key list.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "tavra/platform/crypto.h"
+
+namespace tavra::test {
+
+// The smallest catalog that decodes, with the given catalogVersion.
+std::string catalogJSON(std::string_view version);
+
+struct CatalogSigningKey {
+  crypto::Ed25519PrivateKey key = crypto::Ed25519PrivateKey::generate();
+  // The base64 of the raw public key, as a store's trusted key list holds it.
+  std::string publicBase64() const;
+  std::string privateBase64() const;
+  // The base64 signature text of `catalog`, followed by a line feed as the signing tool writes it.
+  std::string signatureFile(std::string_view catalog) const;
+};
+
+}  // namespace tavra::test
