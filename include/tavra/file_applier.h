@@ -180,7 +180,7 @@ class FileApplier {
   void saveState(const State& state) const;
 
   // The system's one atomic write: a fresh ".tavra-<UUID>" file in the target's directory,
-  // all bytes, exactly `mode`, fsync, owner 0:0 when set, then rename onto `path`. The
+  // all bytes, owner 0:0 when set, exactly `mode`, fsync, then rename onto `path`. The
   // directory part of `path` is resolved as given; the temporary file never follows a link.
   // Throws TavraError::io "cannot create <temporary>: <error>" when the temporary file cannot be
   // created (nothing left behind), or "cannot write <path>: <error>" for any later step (the

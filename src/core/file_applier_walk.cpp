@@ -156,10 +156,11 @@ void writeAtomicallyAt(int directory, const std::string& directoryText, const st
   };
 
   if (!fs::writeAll(file.get(), data, error)) throw fail(error);
-  // The exact mode, whatever the process's file-creation mask.
+  // Owner before mode: a change of owner clears set-id bits. The mode is set explicitly so the
+  // process's file-creation mask does not matter; the sync comes last so it covers both.
+  if (rootOwnership && !fs::changeOwner(file.get(), 0, 0, error)) throw fail(error);
   if (!fs::changeMode(file.get(), mode, error)) throw fail(error);
   if (!fs::sync(file.get(), error)) throw fail(error);
-  if (rootOwnership && !fs::changeOwner(file.get(), 0, 0, error)) throw fail(error);
   file.reset();
   if (!fs::renameAt(directory, temporaryName, directory, name, error)) throw fail(error);
 }

@@ -48,7 +48,7 @@ fs::FileDescriptor makeDirectoryWalk(std::string_view directoryPath, std::uint16
 
 // The atomic write into the directory open at `directory` (whose path text is
 // `directoryText`): temporary ".tavra-<UUID>" created with O_CREAT | O_EXCL | O_NOFOLLOW, all
-// bytes, fchmod, fsync, fchown when `rootOwnership`, renameat onto `name`. `target` is the path
+// bytes, fchown when `rootOwnership`, fchmod, fsync, renameat onto `name`. `target` is the path
 // text the messages name.
 void writeAtomicallyAt(int directory, const std::string& directoryText, const std::string& name,
                        const std::string& target, std::string_view data, std::uint16_t mode,

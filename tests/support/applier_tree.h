@@ -65,3 +65,16 @@ inline void overwrite(const std::string& path, std::string_view bytes) {
 }
 
 }  // namespace tavra::test
+
+namespace tavra::test {
+
+// Creates or truncates the file at an absolute path and gives it `mode`.
+inline void writeAt(const std::string& path, std::string_view bytes, mode_t mode = 0644) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) throw std::runtime_error("cannot create " + path);
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  std::fclose(file);
+  if (!ok || chmod(path.c_str(), mode) != 0) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace tavra::test
