@@ -7,6 +7,7 @@
 #include "tavra/catalog.h"
 #include "tavra/error.h"
 #include "tavra/json.h"
+#include "tavra/plist.h"
 
 namespace tavra {
 namespace {
@@ -40,6 +41,12 @@ TEST(ProfileBuilderTest, NonObjectPayloadIsRefused) {
       EXPECT_EQ(error.description(), "policy fragment: payload must be a dictionary");
     }
   }
+}
+
+TEST(ProfileBuilderTest, WriterErrorsPassThrough) {
+  // XML cannot carry most control characters; the writer's own error reaches the caller.
+  const Value payload = Value::Object{{"Bad", Value("bell\x07")}};
+  EXPECT_THROW(ProfileBuilder::mobileconfig(kTeam, payload, "Team"), plist::WriteError);
 }
 
 TEST(ProfileBuilderTest, MobileconfigIsByteStable) {
