@@ -379,17 +379,53 @@ TEST_F(FileApplierApplyTest, AnItemNoLongerAllowedKeepsItsEntryAndFile) {
 }
 
 TEST_F(FileApplierApplyTest, AncestorsMustBeRealDirectories) {
+  // Behind the link sits a file that a path-based probe would read and back up.
   const std::string outside = t.tree.mkdir("outside");
+  t.tree.write("outside/x", "theirs");
   ASSERT_EQ(symlink(outside.c_str(), t.target("viaLink").c_str()), 0);
   t.tree.write("allowed/file", "x");
-  const auto result = apply({item("viaLink/x", "1"), item("file/x", "1"), item("ok", "1")});
+  const std::vector<FileApplier::Desired> desired{item("viaLink/x", "1"), item("file/x", "1"),
+                                                  item("ok", "1")};
+  EXPECT_EQ(apply(desired, false, true).changes,
+            (std::vector<Change>{{t.target("viaLink/x"), "h", Action::wouldWrite},
+                                 {t.target("file/x"), "h", Action::wouldWrite},
+                                 {t.target("ok"), "h", Action::wouldWrite}}));
+  const auto result = apply(desired);
   EXPECT_EQ(result.changes, (std::vector<Change>{{t.target("ok"), "h", Action::created}}));
   EXPECT_EQ(result.errors.at(t.target("viaLink/x")),
             "io: " + t.target("viaLink") + " is a symlink; refusing to write through it");
   EXPECT_EQ(result.errors.at(t.target("file/x")),
             "io: " + t.target("file") + " is not a directory");
-  EXPECT_TRUE(std::filesystem::is_empty(outside));
+  EXPECT_EQ(readFile(outside + "/x"), "theirs");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(outside), {}), 1);
   EXPECT_FALSE(exists(t.backup(t.target("viaLink/x"))));
+}
+
+TEST_F(FileApplierApplyTest, ReleaseAndCleanUpNeverReachThroughALinkedParent) {
+  apply({item("a/b/f", "ours")});
+  const std::string outside = t.tree.mkdir("outside/b");
+  t.tree.write("outside/b/f", "theirs");
+  ASSERT_EQ(rename(t.target("a").c_str(), t.target("a.real").c_str()), 0);
+  ASSERT_EQ(symlink(t.tree.path("outside").c_str(), t.target("a").c_str()), 0);
+  const auto result = apply({}, true);
+  EXPECT_EQ(result.changes, (std::vector<Change>{{t.target("a/b/f"), "h", Action::removed}}));
+  EXPECT_EQ(readFile(t.tree.path("outside/b/f")), "theirs");
+  EXPECT_EQ(readFile(t.target("a.real/b/f")), "ours");
+  // a/b is reached only through the link: kept on record, not deleted; a itself is now a link,
+  // no longer the directory the applier made, and is forgotten.
+  EXPECT_EQ(t.applier().loadState().createdDirectories,
+            (std::vector<std::string>{t.target("a/b")}));
+  unlink(t.tree.path("outside/b/f").c_str());
+  apply({}, true);
+  EXPECT_TRUE(exists(outside));
+}
+
+TEST_F(FileApplierApplyTest, AHugeTargetCountsAsUnreadable) {
+  const std::string path = t.tree.write("allowed/huge", "");
+  ASSERT_EQ(truncate(path.c_str(), FileApplier::maxFileSize + 1), 0);  // sparse: no real data
+  const auto result = apply({item("huge", "small")});
+  EXPECT_TRUE(result.changes.empty());
+  EXPECT_EQ(result.errors.at(path), "io: cannot read " + path);
 }
 
 TEST_F(FileApplierApplyTest, TwoItemsForOnePathEachReportAChange) {
@@ -447,6 +483,17 @@ TEST_F(FileApplierApplyTest, ReassertingAFrozenHarnessReportsNoDrift) {
   EXPECT_EQ(modeOf(t.target("a")), 0640u);
   EXPECT_EQ(modeOf(t.target("b")), 0600u);
   EXPECT_EQ(entry("a").driftCorrections, 0);
+}
+
+TEST_F(FileApplierApplyTest, LastAppliedTrustsOnlyAModeRootCouldHaveSet) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root (changes a file's owner)";
+  apply({item("a", "A", 0600)});
+  ASSERT_EQ(chown(t.target("a").c_str(), 65534, 65534), 0);
+  ASSERT_EQ(chmod(t.target("a").c_str(), 0666), 0);
+  const auto items = t.applier().lastApplied();
+  ASSERT_EQ(items.size(), 1u);
+  EXPECT_EQ(items[0].mode, 0644);
+  EXPECT_EQ(t.applier(false).lastApplied()[0].mode, 0666);
 }
 
 TEST_F(FileApplierApplyTest, LastAppliedPathsAreCanonicalKeys) {
