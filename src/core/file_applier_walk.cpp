@@ -102,13 +102,12 @@ fs::FileDescriptor makeDirectoryWalk(std::string_view directoryPath, std::uint16
       if (next) break;
       switch (classify(current.get(), piece)) {
         case Stop::none:
+        case Stop::unreachable:  // a directory again, or not reachable: try once more
           break;
         case Stop::symlink:
           throw TavraError::io(at + " is a symlink; refusing to write through it");
         case Stop::notDirectory:
           throw TavraError::io(at + " is not a directory");
-        case Stop::unreachable:
-          throw fs::systemError(error, "cannot open directory " + at);
         case Stop::missing: {
           std::error_code makeError;
           if (!fs::makeDirectoryAt(current.get(), piece, mode, makeError)) {
