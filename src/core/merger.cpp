@@ -5,11 +5,13 @@
 #include "tavra/merger.h"
 
 #include <algorithm>
+#include <array>
 #include <string>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
+
+#include "flat_set.h"
 
 namespace tavra {
 
@@ -17,14 +19,49 @@ namespace {
 
 using Values = std::vector<const Value*>;
 
-// Hash-set adaptors over pointers to values: hashing and equality of the pointed-to Value.
-struct ValueHash {
-  std::size_t operator()(const Value* value) const noexcept { return value->hash(); }
-};
-struct ValueEqual {
+struct PointeeEqual {
   bool operator()(const Value* a, const Value* b) const noexcept { return *a == *b; }
 };
-using ValueSet = std::unordered_set<const Value*, ValueHash, ValueEqual>;
+struct TextEqual {
+  bool operator()(const std::string* a, const std::string* b) const noexcept { return *a == *b; }
+};
+using ValueSet = detail::FlatSet<const Value*, PointeeEqual>;
+using TextSet = detail::FlatSet<const std::string*, TextEqual>;
+
+std::size_t hashOf(const Value& value) noexcept {
+  return detail::mixHash(value.hash());
+}
+std::size_t textHash(std::string_view text) noexcept {
+  return detail::mixHash(std::hash<std::string_view>{}(text));
+}
+
+std::vector<std::size_t> hashesOf(const Value::Array& elements) {
+  std::vector<std::size_t> hashes;
+  hashes.reserve(elements.size());
+  for (const Value& element : elements) hashes.push_back(hashOf(element));
+  return hashes;
+}
+
+// Visits every element with its hash in order, after asking `prefetch` about the hash of the
+// element a fixed distance ahead; the hashes in flight sit in a small ring, not a list.
+template <typename Prefetch, typename Visit>
+void walkHashed(const Value::Array& elements, Prefetch prefetch, Visit visit) {
+  constexpr std::size_t distance = detail::prefetchDistance;
+  std::array<std::size_t, distance> ring;
+  const std::size_t count = elements.size();
+  for (std::size_t i = 0; i < std::min(distance, count); ++i) {
+    ring[i] = hashOf(elements[i]);
+    prefetch(ring[i]);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::size_t hash = ring[i % distance];
+    if (i + distance < count) {
+      ring[i % distance] = hashOf(elements[i + distance]);
+      prefetch(ring[i % distance]);
+    }
+    visit(i, hash);
+  }
+}
 
 // The five kinds of the type check: numbers (int and double) count as one.
 int typeKind(const Value& value) noexcept {
@@ -47,13 +84,16 @@ int typeKind(const Value& value) noexcept {
 Value unite(const Values& arrays) {
   std::size_t total = 0;
   for (const Value* array : arrays) total += array->asArray()->size();
-  ValueSet seen;
-  seen.reserve(total);
+  ValueSet seen(total);
   Value::Array result;
+  result.reserve(total);
   for (const Value* array : arrays) {
-    for (const Value& element : *array->asArray()) {
-      if (seen.insert(&element).second) result.push_back(element);
-    }
+    const auto& elements = *array->asArray();
+    walkHashed(
+        elements, [&](std::size_t hash) { seen.prefetch(hash); },
+        [&](std::size_t i, std::size_t hash) {
+          if (seen.insert(&elements[i], hash)) result.push_back(elements[i]);
+        });
   }
   return Value(std::move(result));
 }
@@ -138,11 +178,14 @@ class Run {
   Value mergeObjects(const Values& values, const KeyPath& path) {
     // Keys of the first value in order, then each later value's new keys in order; this order
     // decides only the order of warnings.
+    std::size_t total = 0;
+    for (const Value* value : values) total += value->asObject()->size();
     std::vector<std::string_view> keys;
-    std::unordered_set<std::string_view> listed;
+    keys.reserve(total);
+    TextSet listed(total);
     for (const Value* value : values) {
       for (const auto& entry : *value->asObject()) {
-        if (listed.insert(entry.first).second) keys.push_back(entry.first);
+        if (listed.insert(&entry.first, textHash(entry.first))) keys.push_back(entry.first);
       }
     }
     Value::Object result;
@@ -224,19 +267,39 @@ class Run {
       warn(path, "intersect rule on a non-array value; using the highest-priority value");
       return *values.front();
     }
-    std::vector<ValueSet> others(values.size() - 1);
+    std::vector<ValueSet> others;
+    others.reserve(values.size() - 1);
     for (std::size_t i = 1; i < values.size(); ++i) {
       const auto& elements = *values[i]->asArray();
-      others[i - 1].reserve(elements.size());
-      for (const Value& element : elements) others[i - 1].insert(&element);
+      ValueSet& set = others.emplace_back(elements.size());
+      walkHashed(
+          elements, [&](std::size_t hash) { set.prefetch(hash); },
+          [&](std::size_t j, std::size_t hash) { set.insert(&elements[j], hash); });
     }
-    ValueSet emitted;
+    const auto& first = *values.front()->asArray();
     Value::Array result;
-    for (const Value& element : *values.front()->asArray()) {
-      const bool everywhere = std::all_of(others.begin(), others.end(), [&](const ValueSet& set) {
-        return set.count(&element) > 0;
-      });
-      if (everywhere && emitted.insert(&element).second) result.push_back(element);
+    if (others.empty()) {
+      // A single list: only its repeats go.
+      ValueSet emitted(first.size());
+      walkHashed(
+          first, [&](std::size_t hash) { emitted.prefetch(hash); },
+          [&](std::size_t j, std::size_t hash) {
+            if (emitted.insert(&first[j], hash)) result.push_back(first[j]);
+          });
+    } else {
+      // An element is kept when every other list holds it; taking it in the first of them makes
+      // its repeats fail.
+      walkHashed(
+          first,
+          [&](std::size_t hash) {
+            for (const ValueSet& set : others) set.prefetch(hash);
+          },
+          [&](std::size_t j, std::size_t hash) {
+            const bool everywhere =
+                std::all_of(others.begin() + 1, others.end(),
+                            [&](const ValueSet& set) { return set.contains(&first[j], hash); });
+            if (everywhere && others.front().take(&first[j], hash)) result.push_back(first[j]);
+          });
     }
     if (values.size() >= 2 && result.empty()) {
       warn(path, "fragments have no value in common; the list is empty (nothing allowed)");
@@ -299,20 +362,42 @@ class Run {
     const KeyPath targetPath(*rule.denies);
     Value* target = mutableNode(value, targetPath);
     if (!target) return;
-    // The deny list may sit inside the target; work on a copy of it so removals cannot disturb it.
-    const Value::Array denied = *list->asArray();
+    // A deny list inside its own target is copied first, so that removals cannot disturb it.
+    const KeyPath listPath(rule.path);
+    const bool listInsideTarget =
+        targetPath.components.size() <= listPath.components.size() &&
+        std::equal(targetPath.components.begin(), targetPath.components.end(),
+                   listPath.components.begin());
+    Value::Array copy;
+    if (listInsideTarget) copy = *list->asArray();
+    const Value::Array& denied = listInsideTarget ? copy : *list->asArray();
     if (auto* entries = target->asObject()) {
-      std::unordered_set<std::string_view> keys;
+      TextSet keys(denied.size());
       for (const Value& element : denied) {
         if (const auto* text = element.asString()) {
-          keys.insert(*text);
+          keys.insert(text, textHash(*text));
         } else if (const auto* object = element.asObject(); object && rule.matchField) {
           auto it = object->find(*rule.matchField);
-          if (it != object->end() && it->second.isString()) keys.insert(*it->second.asString());
+          if (it != object->end() && it->second.isString()) {
+            keys.insert(it->second.asString(), textHash(*it->second.asString()));
+          }
         }
       }
-      const std::size_t removed =
-          std::erase_if(*entries, [&](const auto& entry) { return keys.count(entry.first) > 0; });
+      // A second iterator runs a fixed distance ahead and prefetches the slot its key will probe.
+      std::size_t removed = 0;
+      auto ahead = entries->begin();
+      for (std::size_t i = 0; i < detail::prefetchDistance && ahead != entries->end(); ++i) {
+        keys.prefetch(textHash((ahead++)->first));
+      }
+      for (auto it = entries->begin(); it != entries->end();) {
+        if (ahead != entries->end()) keys.prefetch(textHash((ahead++)->first));
+        if (keys.contains(&it->first, textHash(it->first))) {
+          it = entries->erase(it);
+          ++removed;
+        } else {
+          ++it;
+        }
+      }
       if (removed > 0) {
         warn(targetPath, "removed " + std::to_string(removed) + " key(s) denied by " + rule.path);
       }
@@ -323,17 +408,34 @@ class Run {
         }
         return x;
       };
-      ValueSet equal;
-      ValueSet deniedKeys;
-      equal.reserve(denied.size());
+      const bool byField = rule.matchField.has_value();
+      ValueSet equal(denied.size());
+      ValueSet deniedKeys(byField ? denied.size() : 0);
       for (const Value& element : denied) {
-        equal.insert(&element);
-        if (rule.matchField) deniedKeys.insert(&key(element));
+        equal.insert(&element, hashOf(element));
+        if (byField) deniedKeys.insert(&key(element), hashOf(key(element)));
       }
-      const std::size_t removed = std::erase_if(*elements, [&](const Value& element) {
-        return equal.count(&element) > 0 ||
-               (rule.matchField && deniedKeys.count(&key(element)) > 0);
-      });
+      const auto hashes = hashesOf(*elements);
+      std::vector<std::size_t> keyHashes;
+      if (byField) {
+        keyHashes.reserve(elements->size());
+        for (const Value& element : *elements) keyHashes.push_back(hashOf(key(element)));
+      }
+      std::size_t kept = 0;
+      for (std::size_t i = 0; i < elements->size(); ++i) {
+        if (i + detail::prefetchDistance < hashes.size()) {
+          equal.prefetch(hashes[i + detail::prefetchDistance]);
+          if (byField) deniedKeys.prefetch(keyHashes[i + detail::prefetchDistance]);
+        }
+        Value& element = (*elements)[i];
+        const bool drop = equal.contains(&element, hashes[i]) ||
+                          (byField && deniedKeys.contains(&key(element), keyHashes[i]));
+        if (drop) continue;
+        if (kept != i) (*elements)[kept] = std::move(element);
+        ++kept;
+      }
+      const std::size_t removed = elements->size() - kept;
+      elements->resize(kept, Value());
       if (removed > 0) {
         warn(targetPath,
              "removed " + std::to_string(removed) + " entr(y/ies) denied by " + rule.path);

@@ -1,0 +1,63 @@
+// Rendering a large merged value (about 1 MB of JSON) to each output format.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "tavra/renderer.h"
+
+namespace {
+
+using tavra::Output;
+using tavra::Renderer;
+using tavra::Value;
+
+// An object of `entries` server tables, each with text, integer, real, boolean and list members:
+// about 100 bytes of compact JSON per entry.
+Value document(std::int64_t entries) {
+  Value::Object servers;
+  for (std::int64_t i = 0; i < entries; ++i) {
+    const std::string name = "server-" + std::to_string(i);
+    servers.emplace(name,
+                    Value(Value::Object{{"url", Value("https://example.invalid/" + name)},
+                                        {"port", Value(8000 + i % 1000)},
+                                        {"weight", Value(0.5 + static_cast<double>(i) / 7)},
+                                        {"enabled", Value(i % 3 != 0)},
+                                        {"tags", Value(Value::Array{Value("a"), Value(i)})}}));
+  }
+  return Value(Value::Object{{"name", Value("bench")}, {"servers", Value(std::move(servers))}});
+}
+
+void render(benchmark::State& state, Output::Format format) {
+  const std::int64_t entries = state.range(0);
+  const Value value = document(entries);
+  Output output;
+  output.id = "bench";
+  output.path = "/tmp/bench";
+  output.format = format;
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    std::string rendered = Renderer::render(value, output);
+    bytes = rendered.size();
+    benchmark::DoNotOptimize(rendered);
+  }
+  state.counters["output_bytes"] = static_cast<double>(bytes);
+  state.counters["json_bytes"] = static_cast<double>(Renderer::jsonString(value, false).size());
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(bytes));
+}
+
+void BM_RenderJSON(benchmark::State& state) {
+  render(state, Output::Format::json);
+}
+void BM_RenderTOML(benchmark::State& state) {
+  render(state, Output::Format::toml);
+}
+void BM_RenderPlist(benchmark::State& state) {
+  render(state, Output::Format::plist);
+}
+
+}  // namespace
+
+// 10,000 entries make about 1 MB of compact JSON; 1,000 entries show the growth.
+BENCHMARK(BM_RenderJSON)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderTOML)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RenderPlist)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
