@@ -8,10 +8,11 @@
 // again. Synchronous; no shared state, so distinct calls may run on distinct threads.
 //
 // Failures: read() throws TavraError::fragment for an entry that fails the ownership check,
-// TavraError::io for a file that cannot be read, and the property-list reader's and value
-// conversion's own errors unchanged. fragments() throws only when the directory exists and cannot
-// be listed (std::filesystem::filesystem_error); each bad file becomes an entry of the scan's
-// errors. settings() never fails.
+// TavraError::io for a file that cannot be read (also for anything but a regular file, such as a
+// folder or a FIFO, which is never opened for a blocking read), and the property-list reader's
+// and value conversion's own errors unchanged. fragments() throws only when the directory exists
+// and cannot be listed (std::filesystem::filesystem_error); each bad file becomes an entry of the
+// scan's errors. settings() never fails.
 #pragma once
 
 #include <map>

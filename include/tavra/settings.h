@@ -18,7 +18,8 @@
 namespace tavra {
 
 struct TavraSettings {
-  // The built-in catalog location (the build's default catalog URL), parsed once.
+  // The built-in catalog location (the build's default catalog URL), parsed once. A build whose
+  // configured URL is not an https URL fails here with std::logic_error.
   static const URL& defaultCatalogURL();
 
   // Period of the daemon's reapply timer, seconds (whole; at least 60 when read).
