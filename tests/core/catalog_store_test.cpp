@@ -9,6 +9,7 @@
 #include "support/catalog_fixtures.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
+#include "tavra/constants.h"
 #include "tavra/error.h"
 
 namespace tavra {
@@ -44,6 +45,12 @@ TEST_F(CatalogStoreTest, UnusableTrustedKeysAreSkipped) {
   EXPECT_EQ(mixed.trustedKeys()[0].raw(), signer.key.publicKey().raw());
   EXPECT_EQ(mixed.trustedKeys()[1].raw(), other.key.publicKey().raw());
   EXPECT_TRUE(CatalogStore(directory, {}).trustedKeys().empty());
+}
+
+TEST_F(CatalogStoreTest, TheBuiltInReleaseKeyIsAUsableKey) {
+  const CatalogStore builtIn(directory, Constants::embeddedCatalogKeys());
+  EXPECT_EQ(builtIn.trustedKeys().size(), Constants::embeddedCatalogKeys().size());
+  EXPECT_FALSE(builtIn.trustedKeys().empty());
 }
 
 TEST_F(CatalogStoreTest, VerifyAcceptsBlanksAroundTheSignatureText) {

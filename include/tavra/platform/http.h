@@ -2,10 +2,10 @@
 //
 // Client is the interface the catalog download uses; CurlClient is this machine's implementation
 // (libcurl). The implementation verifies TLS against the system's CA store (or a CA file given
-// in its options, for tests), follows redirects only to https, reads no environment variable (no
-// proxy settings), keeps no cache, and enforces the body cap while receiving, so an oversized
-// answer is cut off rather than buffered. A Client is immutable and get() may be called from
-// several threads at once.
+// in its options, for tests), follows redirects only to https (at most 10), takes no setting
+// from the environment (the proxy variables are turned off), keeps no cache, and enforces the body
+// cap while receiving, so an oversized answer is cut off rather than buffered. A Client is
+// immutable and get() may be called from several threads at once.
 #pragma once
 
 #include <chrono>
