@@ -12,6 +12,7 @@
 
 #include "support/python3.h"
 #include "tavra/json.h"
+#include "tavra/plist.h"
 #include "tavra/toml_writer.h"
 
 namespace tavra {
@@ -86,7 +87,7 @@ class Generator {
       std::uint32_t c;
       switch (below(6)) {
         case 0:
-          c = xmlSafe_ ? (below(2) ? '\t' : '\n') : static_cast<std::uint32_t>(below(0x20));
+          c = xmlSafe_ ? "\t\n\r"[below(3)] : static_cast<std::uint32_t>(below(0x20));
           break;
         case 1:
           c = xmlSafe_ ? '<' : 0x7f;
@@ -226,6 +227,23 @@ TEST(RenderInteropTest, TOMLNonFiniteReals) {
   if (!read) GTEST_SKIP() << "python3 is not installed: TOML interoperability not checked";
   ASSERT_EQ(read->size(), 1u);
   EXPECT_EQ(read->front(), Value::parseJSON(R"({"n": "<nan>", "p": "<inf>", "m": "<-inf>"})"));
+}
+
+TEST(RenderInteropTest, PlistReadsBackWithPlistlib) {
+  std::vector<Value> values;
+  std::vector<std::string> documents;
+  Generator generator(4711, /*xmlSafe=*/true);
+  for (int i = 0; i < documentCount; ++i) {
+    values.push_back(generator.document());
+    documents.push_back(plist::writeXML(values.back()));
+  }
+  auto read = readBack("plistlib.loads(chunk)", documents);
+  if (!read) GTEST_SKIP() << "python3 is not installed: property-list interoperability not checked";
+  ASSERT_EQ(read->size(), values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ((*read)[i], values[i])
+        << documents[i] << "\nread back as " << json::write((*read)[i]);
+  }
 }
 
 }  // namespace

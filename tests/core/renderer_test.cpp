@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tavra/error.h"
+#include "tavra/plist.h"
 
 namespace tavra {
 namespace {
@@ -14,6 +15,8 @@ namespace {
 Value J(const std::string& text) {
   return Value::parseJSON(text);
 }
+
+using Keys = std::vector<std::string>;
 
 Output output(Output::Format format, std::optional<std::vector<std::string>> forbidden = {},
               std::optional<std::vector<std::string>> internal = {},
@@ -69,6 +72,43 @@ TEST(RendererTest, TOMLGoesThroughTheWriter) {
             "\n[a]\nb = 1\n");
 }
 
+TEST(RendererTest, PlistIsAnXMLPropertyList) {
+  EXPECT_EQ(Renderer::render(J(R"({"b": [1, 2.5, true], "a": "x<y", "e": {}, "f": []})"),
+                             output(Output::Format::plist)),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+            "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+            "<plist version=\"1.0\">\n"
+            "<dict>\n"
+            "\t<key>a</key>\n"
+            "\t<string>x&lt;y</string>\n"
+            "\t<key>b</key>\n"
+            "\t<array>\n"
+            "\t\t<integer>1</integer>\n"
+            "\t\t<real>2.5</real>\n"
+            "\t\t<true/>\n"
+            "\t</array>\n"
+            "\t<key>e</key>\n"
+            "\t<dict/>\n"
+            "\t<key>f</key>\n"
+            "\t<array/>\n"
+            "</dict>\n"
+            "</plist>\n");
+}
+
+TEST(RendererTest, PlistOfTheWholeDocumentEncoded) {
+  const std::string bytes =
+      Renderer::render(J(R"({"a": 1})"), output(Output::Format::plist, {}, {}, Keys{""}));
+  EXPECT_NE(bytes.find("<plist version=\"1.0\">\n<string>{\"a\":1}</string>\n</plist>\n"),
+            std::string::npos)
+      << bytes;
+}
+
+TEST(RendererTest, PlistWriterErrorsPassThrough) {
+  Value::Object entries{{"k", Value("bell\x07")}};
+  EXPECT_THROW(Renderer::render(Value(entries), output(Output::Format::plist)), plist::WriteError);
+}
+
 TEST(RendererTest, WithoutKeyListsTheValueIsUnchanged) {
   const Value value = J(R"({"a": {"b": [1, 2]}, "c": "d"})");
   EXPECT_EQ(Renderer::render(value, output(Output::Format::json)),
@@ -101,8 +141,6 @@ TEST_P(RendererKeyTest, RemovesAndEncodes) {
       J(c.value), output(Output::Format::json, c.forbidden, c.internal, c.encoded));
   EXPECT_EQ(bytes, Renderer::jsonString(J(c.compact), true) + "\n");
 }
-
-using Keys = std::vector<std::string>;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RendererKeyTest,
