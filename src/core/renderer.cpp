@@ -1,6 +1,8 @@
 // Rendering of one output's merged value into its native bytes.
 #include "tavra/renderer.h"
 
+#include <optional>
+
 #include "tavra/error.h"
 #include "tavra/json.h"
 #include "tavra/key_path.h"
@@ -33,17 +35,24 @@ std::string Renderer::jsonString(const Value& value, bool pretty) {
 
 std::string Renderer::render(const Value& merged, const Output& output) {
   if (!merged.isObject()) throw TavraError::render(output.id + ": top level must be a dictionary");
-  Value value = merged;
+  // The merged value is copied only once a key list actually changes it.
+  std::optional<Value> changed;
+  const auto current = [&]() -> const Value& { return changed ? *changed : merged; };
   for (const auto* list : {&output.forbiddenKeys, &output.internalKeys}) {
-    for (const std::string& key : listOrEmpty(*list))
-      value = value.setting(std::nullopt, KeyPath(key));
+    for (const std::string& key : listOrEmpty(*list)) {
+      const KeyPath path(key);
+      if (path.empty() || !current().lookup(path)) continue;  // nothing to remove
+      changed = current().setting(std::nullopt, path);
+    }
   }
   for (const std::string& key : listOrEmpty(output.jsonEncodedKeys)) {
     const KeyPath path(key);
-    const Value* node = value.lookup(path);
+    const Value* node = current().lookup(path);
     if (!node || node->isString()) continue;
-    value = value.setting(Value(jsonFor(output, *node, false)), path);
+    Value text(jsonFor(output, *node, false));
+    changed = current().setting(std::move(text), path);
   }
+  const Value& value = current();
   switch (output.format) {
     case Output::Format::json:
       return jsonFor(output, value, true) + "\n";
