@@ -1,8 +1,9 @@
 # One interface target carries the warnings and hardening flags of every Tavra target.
 add_library(tavra_flags INTERFACE)
 target_compile_options(tavra_flags INTERFACE
-  -Wall -Wextra -Wnon-virtual-dtor -Wshadow=local -Wno-missing-field-initializers
-  -fstack-protector-strong)
+  -Wall -Wextra -Wnon-virtual-dtor -Wno-missing-field-initializers -fstack-protector-strong
+  # gcc's -Wshadow=local has no clang spelling; clang gets the nearest equivalent.
+  $<IF:$<CXX_COMPILER_ID:GNU>,-Wshadow=local,-Wshadow-uncaptured-local>)
 if(NOT CMAKE_BUILD_TYPE STREQUAL "Debug")
   target_compile_definitions(tavra_flags INTERFACE _FORTIFY_SOURCE=2)
 endif()

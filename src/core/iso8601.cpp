@@ -35,7 +35,10 @@ std::optional<Date> parseISO8601(std::string_view text) {
                            day{unsigned(number(8, 2))}};
   const int h = number(11, 2), m = number(14, 2), s = number(17, 2);
   if (!ymd.ok() || h > 23 || m > 59 || s > 59) return std::nullopt;
-  return sys_days{ymd} + hours{h} + minutes{m} + seconds{s};
+  const sys_seconds when = sys_days{ymd} + hours{h} + minutes{m} + seconds{s};
+  // Date counts in the clock's own unit, which does not reach every four-digit year.
+  if (when < floor<seconds>(Date::min()) || when > floor<seconds>(Date::max())) return std::nullopt;
+  return time_point_cast<Date::duration>(when);
 }
 
 }  // namespace tavra

@@ -63,6 +63,7 @@ class Walker {
     std::size_t object;
     std::size_t refsAt;  // position of the next reference
     std::uint64_t left;  // references still to visit
+    std::uint64_t keys;  // of which dictionary keys (they come first)
     std::uint16_t height;
     std::uint64_t cost;
   };
@@ -108,6 +109,7 @@ class Walker {
     bool container = false;
     std::size_t refsAt = 0;
     std::uint64_t refs = 0;
+    std::uint64_t keys = 0;
     std::uint64_t cost = kNodeCost;
     bool null = false;
   };
@@ -123,6 +125,24 @@ class Walker {
       } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
         fail("unpaired surrogate in UTF-16 text");
       }
+    }
+  }
+
+  // Keys must be text without NUL characters: libplist aborts the process on a key whose
+  // length disagrees with strlen.
+  void checkKey(std::size_t object) const {
+    std::size_t at = offsetOf(object);
+    const unsigned marker = byte(at++);
+    const unsigned type = marker >> 4;
+    if (type != 0x5 && type != 0x6) fail("dictionary key is not text");
+    std::uint64_t n = length(marker & 0xF, at);
+    if (type == 0x6) {
+      if (n > UINT64_MAX / 2) fail("object out of bounds");
+      n *= 2;
+    }
+    need(at, n);
+    for (std::uint64_t i = 0; i < n; i += type == 0x6 ? 2 : 1) {
+      if (number(at + i, type == 0x6 ? 2 : 1) == 0) fail("NUL character in a dictionary key");
     }
   }
 
@@ -182,6 +202,7 @@ class Walker {
         o.container = true;
         o.refsAt = at;
         o.refs = n;
+        o.keys = type == 0xD ? n / 2 : 0;
         return o;
       }
       default:
@@ -191,7 +212,8 @@ class Walker {
 
   std::size_t walk(std::size_t top) {
     std::vector<Frame> path;
-    std::size_t deepest = 0;
+    const std::string tooDeep =
+        "nesting deeper than " + std::to_string(Value::maxDepth) + " levels";
     // Visits an object: a leaf or a finished container is settled at once, a new container
     // goes on the path. Returns whether it was settled.
     auto enter = [&](std::size_t object) {
@@ -204,21 +226,22 @@ class Walker {
         cost_[object] = o.cost;
         return true;
       }
-      if (path.size() >= Value::maxDepth) {
-        fail("nesting deeper than " + std::to_string(Value::maxDepth) + " levels");
-      }
+      if (path.size() >= Value::maxDepth) fail(tooDeep);
       state_[object] = kOnPath;
-      path.push_back(Frame{object, o.refsAt, o.refs, 0, kNodeCost});
-      deepest = std::max(deepest, path.size());
+      path.push_back(Frame{object, o.refsAt, o.refs, o.keys, 0, kNodeCost});
       return false;
     };
+    // A finished object may be met again at a deeper place: its height counts from there.
     auto settle = [&](Frame& parent, std::size_t child) {
-      parent.height = std::max<std::uint16_t>(parent.height, state_[child] & kHeight);
+      const auto height = static_cast<std::uint16_t>(state_[child] & kHeight);
+      if (path.size() + height > Value::maxDepth) fail(tooDeep);
+      parent.height = std::max(parent.height, height);
       parent.cost = saturatingAdd(parent.cost, cost_[child]);
       if (parent.cost > limit_) fail("shared objects expand beyond the document's size limit");
     };
 
     if (enter(top)) return 0;
+    const std::size_t topObject = top;
     while (!path.empty()) {
       Frame& frame = path.back();
       if (frame.left == 0) {
@@ -234,9 +257,13 @@ class Walker {
       --frame.left;
       if (ref >= count_) fail("reference to a missing object");
       const auto child = static_cast<std::size_t>(ref);
+      if (frame.keys > 0) {
+        --frame.keys;
+        checkKey(child);
+      }
       if (enter(child)) settle(path[path.size() - 1], child);
     }
-    return deepest;
+    return state_[topObject] & kHeight;
   }
 
   std::string_view s_;

@@ -118,7 +118,7 @@ void validateReal(std::string_view text) {
 void validateDate(std::string_view text) {
   using namespace std::chrono;
   const auto date = parseISO8601(text);
-  if (!date) fail("malformed <date> \"" + std::string(text) + "\"");
+  if (!date) fail("malformed or out-of-range <date> \"" + std::string(text) + "\"");
   constexpr sys_days reference = sys_days{year{2001} / January / 1};
   const auto seconds = duration_cast<std::chrono::seconds>(*date - reference).count();
   if (static_cast<double>(seconds) < minDateSeconds ||
@@ -160,7 +160,8 @@ class Scanner {
       if (opensContainer(s_, lt)) up();
       pos = markup(lt);
     }
-    return deepest_;
+    // An empty container ("<array/>") adds one level without ever being open.
+    return deepest_ + 1;
   }
 
  private:
