@@ -416,29 +416,39 @@ TEST_F(ReconcilerTest, DryRunReportsWithoutWritingAnythingButTheStatus) {
   EXPECT_EQ(logger->texts().front(), "wouldWrite " + alphaSettings + " [alpha]");
 }
 
-TEST_F(ReconcilerTest, AFailedOutputMarksItsHarnessAsError) {
+TEST_F(ReconcilerTest, FailedOutputsMarkTheFirstHarnessListingThem) {
   Catalog c = catalog();
   std::string refused = tree.path("elsewhere/x.json");
+  std::string early = tree.path("elsewhere/a.json");
+  c.harnesses[0].outputs.push_back(output("early", early, Output::Format::json));
   c.harnesses[1].outputs.push_back(output("refused", refused, Output::Format::json));
   // The same refused path in a later harness: only the first is marked.
   c.harnesses[3].outputs.push_back(output("refused", refused, Output::Format::json));
   installCatalog(c);
   writeFragment("base", 0,
-                Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}},
-                              {"beta", Value::Object{{"refused", Value::Object{{"v", 1}}}}},
-                              {"delta", Value::Object{{"refused", Value::Object{{"v", 1}}}}}});
+                Value::Object{{"beta", Value::Object{{"refused", Value::Object{{"v", 1}}},
+                                                     {"config", Value::Object{{"v", 1}}}}},
+                              {"delta", Value::Object{{"refused", Value::Object{{"v", 1}}}}},
+                              {"zzz", Value::Object{}}});
+  writeFragment("low", -1, Value::Object{{"alpha", Value::Object{{"early", Value::Object{}}}}});
   StatusReport report = run();
   EXPECT_EQ(report.health, Health::degraded);
-  ASSERT_EQ(report.errors.size(), 1u);
-  EXPECT_EQ(report.errors[0].rfind(refused + ": path not allowed: ", 0), 0u) << report.errors[0];
+  // The plan's errors first, then the failures sorted by path.
+  ASSERT_EQ(report.errors.size(), 3u);
+  EXPECT_EQ(report.errors[0], "fragment base: unknown harness 'zzz'");
+  EXPECT_EQ(report.errors[1].rfind(early + ": path not allowed: ", 0), 0u) << report.errors[1];
+  EXPECT_EQ(report.errors[2].rfind(refused + ": path not allowed: ", 0), 0u) << report.errors[2];
   const auto& beta = status(report, "beta");
   EXPECT_EQ(beta.state, "error");
   ASSERT_EQ(beta.errors.size(), 1u);
-  EXPECT_EQ(report.errors[0], refused + ": " + beta.errors[0]);
+  EXPECT_EQ(report.errors[2], refused + ": " + beta.errors[0]);
+  EXPECT_EQ(status(report, "alpha").state, "error");
   EXPECT_EQ(status(report, "delta").state, "managed");
-  EXPECT_EQ(status(report, "alpha").state, "managed");
-  EXPECT_TRUE(exists(alphaSettings));
+  EXPECT_TRUE(status(report, "delta").errors.empty());
+  // The other files are applied.
+  EXPECT_TRUE(exists(betaConfig));
   EXPECT_FALSE(exists(refused));
+  EXPECT_FALSE(exists(early));
 }
 
 TEST_F(ReconcilerTest, OneFlushForChangedManagedPreferencesAndNoneOtherwise) {
