@@ -30,6 +30,7 @@ struct Environment {
   ManagedPreferences preferences;
   CatalogStore catalogStore;
   std::string supportDirectory;
+  // Opens secret envelopes; null means no keys at all (every envelope fails to open).
   std::shared_ptr<const DecryptionKeyProvider> keys;
   std::vector<std::string> builtInPathPrefixes;
   bool setRootOwnership = false;
