@@ -16,7 +16,10 @@ using Decoder = FileApplier::Decoder;
 }
 
 std::string quoted(std::string_view key) {
-  return "\"" + std::string(key) + "\"";
+  std::string text;
+  text.reserve(key.size() + 2);
+  text.append(1, '"').append(key).append(1, '"');
+  return text;
 }
 
 const Value* find(const Value::Object& record, std::string_view key) {

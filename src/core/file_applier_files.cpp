@@ -138,7 +138,7 @@ void FileApplier::ensureDirectory(const std::string& path, std::uint16_t mode) c
   while (start <= path.size()) {
     const std::size_t end = std::min(path.find('/', start), path.size());
     if (end > start) {
-      at += "/" + path.substr(start, end - start);
+      at.append(1, '/').append(path, start, end - start);
       const bool last = path.find_first_not_of('/', end) == std::string::npos;
       const bool made = fs::makeDirectoryAt(AT_FDCWD, at, last ? mode : 0755, error);
       if (!made && error != std::errc::file_exists) {

@@ -50,7 +50,7 @@ PathParts splitPath(std::string_view path) {
   const std::size_t slash = whole.rfind('/');
   if (slash == std::string::npos) return {".", whole};
   std::string directory = stripTrailingSlashes(std::string_view(whole).substr(0, slash));
-  if (directory.empty()) directory = "/";
+  if (directory.empty()) directory.assign(1, '/');
   return {directory, whole.substr(slash + 1)};
 }
 
@@ -66,12 +66,12 @@ Walk walkDirectory(std::string_view directoryPath) {
   walk.directory = openStart(directoryPath, walk.error);
   if (!walk.directory) {
     walk.stop = Stop::unreachable;
-    walk.at = directoryPath.starts_with("/") ? "/" : ".";
+    walk.at.assign(1, directoryPath.starts_with("/") ? '/' : '.');
     return walk;
   }
   std::string at = directoryPath.starts_with("/") ? "" : ".";
   for (const auto& piece : components(directoryPath)) {
-    at += "/" + piece;
+    at.append(1, '/').append(piece);
     std::error_code error;
     fs::FileDescriptor next = fs::openAt(walk.directory.get(), piece, directoryFlags, 0, error);
     if (!next) {
@@ -93,7 +93,7 @@ fs::FileDescriptor makeDirectoryWalk(std::string_view directoryPath, std::uint16
   if (!current) throw fs::systemError(error, "cannot open directory /");
   std::string at = directoryPath.starts_with("/") ? "" : ".";
   for (const auto& piece : components(directoryPath)) {
-    at += "/" + piece;
+    at.append(1, '/').append(piece);
     fs::FileDescriptor next;
     // A hostile writer of the parent can make the component appear and vanish between our
     // calls; a few rounds settle it, and every round refuses links and non-directories.
