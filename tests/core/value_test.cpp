@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
 #include <unordered_set>
 
 #include "tavra/json.h"
@@ -9,17 +14,194 @@
 namespace tavra {
 namespace {
 
-TEST(ValueTest, CasesAreDistinctInEqualityAndHashing) {
-  std::unordered_set<Value> set{Value(1), Value(1.0), Value(true), Value("1")};
-  EXPECT_EQ(set.size(), 4u);
-  EXPECT_NE(Value(1), Value(1.0));
-  EXPECT_EQ(Value(0.0), Value(-0.0));
-  EXPECT_EQ(Value(0.0).hash(), Value(-0.0).hash());
+constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
+constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+
+Value object(std::string_view json) {
+  return Value::parseJSON(json);
 }
 
-TEST(ValueTest, JSONRoundTrip) {
-  Value v = Value::parseJSON(R"({"b":[1,2.5,"x/y",true],"a":{"c":-3}})");
-  EXPECT_EQ(json::write(v), R"({"a":{"c":-3},"b":[1,2.5,"x/y",true]})");
+TEST(ValueTest, CasesKeepTheirOrderAndNames) {
+  const Value values[] = {
+      Value("s"), Value(1), Value(1.0), Value(true), Value(Value::Array{}), Value(Value::Object{})};
+  const char* names[] = {"string", "int", "double", "bool", "array", "object"};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(static_cast<int>(values[i].kind()), i);
+    EXPECT_EQ(kindName(values[i].kind()), names[i]);
+  }
+  EXPECT_TRUE(Value().isObject());
+  EXPECT_TRUE(Value(std::uint32_t{7}).isInt());
+}
+
+TEST(ValueTest, EqualityIsExactPerCase) {
+  EXPECT_NE(Value(1), Value(1.0));
+  EXPECT_NE(Value(true), Value(1));
+  EXPECT_NE(Value("1"), Value(1));
+  EXPECT_NE(Value(false), Value(0));
+  EXPECT_EQ(Value(0.0), Value(-0.0));
+  EXPECT_NE(Value(std::nan("")), Value(std::nan("")));
+  EXPECT_EQ(object(R"({"a":[1,{"b":2.5}],"c":"x"})"), object(R"({"c":"x","a":[1,{"b":2.5}]})"));
+  EXPECT_NE(object("[1,2]"), object("[2,1]"));
+  EXPECT_NE(object("[1]"), object("[1,1]"));
+  EXPECT_NE(object(R"({"a":1})"), object(R"({"a":1,"b":1})"));
+  EXPECT_NE(object(R"({"a":1})"), object(R"({"b":1})"));
+}
+
+TEST(ValueTest, HashAgreesWithEqualityAndServesHashedSets) {
+  std::unordered_set<Value> set{Value(1),
+                                Value(1.0),
+                                Value(true),
+                                Value("1"),
+                                Value(Value::Array{Value(1)}),
+                                Value(Value::Object{})};
+  EXPECT_EQ(set.size(), 6u);
+  EXPECT_EQ(set.count(Value(1)), 1u);
+  EXPECT_EQ(set.count(Value(1.0)), 1u);
+  EXPECT_EQ(set.count(Value(2)), 0u);
+  EXPECT_EQ(Value(0.0).hash(), Value(-0.0).hash());
+  EXPECT_EQ(object(R"({"a":1,"b":[true,"x"]})").hash(), object(R"({"b":[true,"x"],"a":1})").hash());
+  set.insert(Value(-0.0));
+  EXPECT_EQ(set.count(Value(0.0)), 1u);
+}
+
+TEST(ValueTest, CopiesAreIndependent) {
+  Value original = object(R"({"a":{"b":[1]}})");
+  Value copy = original;
+  copy.asObject()->at("a").asObject()->at("b").asArray()->push_back(Value(2));
+  EXPECT_EQ(json::write(original), R"({"a":{"b":[1]}})");
+  EXPECT_EQ(json::write(copy), R"({"a":{"b":[1,2]}})");
+}
+
+TEST(ValueTest, BoolView) {
+  const struct {
+    Value value;
+    std::optional<bool> expected;
+  } cases[] = {
+      {Value(true), true},
+      {Value(false), false},
+      {Value(-3), true},
+      {Value(0), false},
+      {Value("YES"), true},
+      {Value("True"), true},
+      {Value("1"), true},
+      {Value("yes"), true},
+      {Value("0"), false},
+      {Value("No"), false},
+      {Value("FALSE"), false},
+      {Value(" true"), std::nullopt},
+      {Value("on"), std::nullopt},
+      {Value(""), std::nullopt},
+      {Value(1.0), std::nullopt},
+      {Value(Value::Array{}), std::nullopt},
+      {Value(Value::Object{}), std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.value.boolValue(), c.expected) << json::write(c.value);
+}
+
+TEST(ValueTest, IntView) {
+  const struct {
+    Value value;
+    std::optional<std::int64_t> expected;
+  } cases[] = {
+      {Value(42), 42},
+      {Value(3.0), 3},
+      {Value(-0.0), 0},
+      {Value(3.5), std::nullopt},
+      {Value(std::nan("")), std::nullopt},
+      {Value(1e19), std::nullopt},
+      {Value(HUGE_VAL), std::nullopt},
+      {Value(-HUGE_VAL), std::nullopt},
+      {Value(-9223372036854775808.0), kMin},
+      {Value(9223372036854775808.0), std::nullopt},
+      {Value(9223372036854774784.0), 9223372036854774784},  // the largest real below 2^63
+      {Value("+7"), 7},
+      {Value("007"), 7},
+      {Value("-0"), 0},
+      {Value("-9223372036854775808"), kMin},
+      {Value("9223372036854775807"), kMax},
+      {Value("9223372036854775808"), std::nullopt},
+      {Value("-9223372036854775809"), std::nullopt},
+      {Value(" 7"), std::nullopt},
+      {Value("7 "), std::nullopt},
+      {Value("7.0"), std::nullopt},
+      {Value("0x10"), std::nullopt},
+      {Value("1_000"), std::nullopt},
+      {Value(""), std::nullopt},
+      {Value("+"), std::nullopt},
+      {Value("-"), std::nullopt},
+      {Value("+-1"), std::nullopt},
+      {Value("\xD9\xA3"), std::nullopt},  // an Arabic-Indic digit is no ASCII digit
+      {Value(true), std::nullopt},
+      {Value(Value::Array{Value(1)}), std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.value.intValue(), c.expected)
+        << kindName(c.value.kind()) << " " << (c.value.isString() ? *c.value.asString() : "");
+  }
+}
+
+TEST(ValueTest, TextArrayAndObjectViews) {
+  EXPECT_EQ(Value("x").stringValue(), "x");
+  EXPECT_EQ(Value(1).stringValue(), std::nullopt);
+  EXPECT_EQ(Value(Value::Array{Value(1)}).arrayValue(), Value::Array{Value(1)});
+  EXPECT_EQ(Value("x").arrayValue(), std::nullopt);
+  EXPECT_EQ(object(R"({"a":1})").objectValue(), (Value::Object{{"a", Value(1)}}));
+  EXPECT_EQ(Value(Value::Array{}).objectValue(), std::nullopt);
+}
+
+TEST(ValueTest, SubscriptWalksObjectsOnly) {
+  const Value v = object(R"({"a":{"b":{"c":1}},"list":[{"x":1}],"s":"t"})");
+  EXPECT_EQ(v[KeyPath("a.b.c")], Value(1));
+  EXPECT_EQ(v[KeyPath("a.b")], object(R"({"c":1})"));
+  EXPECT_EQ(v[KeyPath()], v);
+  EXPECT_EQ(Value(5)[KeyPath()], Value(5));
+  EXPECT_EQ(Value(5)[KeyPath("a")], std::nullopt);
+  EXPECT_EQ(v[KeyPath("a.x")], std::nullopt);
+  EXPECT_EQ(v[KeyPath("list.0.x")], std::nullopt);
+  EXPECT_EQ(v[KeyPath("s.t")], std::nullopt);
+  EXPECT_EQ(v.lookup(KeyPath("a.b.c")),
+            &v.asObject()->at("a").asObject()->at("b").asObject()->at("c"));
+  EXPECT_EQ(v.lookup(KeyPath("nope")), nullptr);
+}
+
+TEST(ValueTest, Setting) {
+  const struct {
+    const char* base;
+    std::optional<const char*> newValue;
+    const char* path;
+    const char* expected;
+  } cases[] = {
+      {R"({"a":"s"})", "1", "a.b", R"({"a":{"b":1}})"},
+      {R"("text")", "1", "a", R"({"a":1})"},
+      {R"({"x":1})", "2", "a.b.c", R"({"a":{"b":{"c":2}},"x":1})"},
+      {R"({"a":{"b":1,"c":2}})", "[3]", "a.b", R"({"a":{"b":[3],"c":2}})"},
+      {R"({"a":[1]})", "2", "a.b", R"({"a":{"b":2}})"},
+      {R"({"a":1})", "true", "", "true"},
+      {R"({})", std::nullopt, "a.b", R"({})"},
+      {R"({"a":5})", std::nullopt, "a.b", R"({"a":5})"},
+      {R"({"a":1,"b":2})", std::nullopt, "a", R"({"b":2})"},
+      {R"({"a":1})", std::nullopt, "x", R"({"a":1})"},
+      {R"({"a":{"b":1,"c":2}})", std::nullopt, "a.b", R"({"a":{"c":2}})"},
+      {R"({"a":{"b":1}})", std::nullopt, "a.x.y", R"({"a":{"b":1}})"},
+      {R"({"a":1})", std::nullopt, "", R"({"a":1})"},
+      {R"("text")", std::nullopt, "a", R"("text")"},
+  };
+  for (const auto& c : cases) {
+    const Value base = object(c.base);
+    const std::optional<Value> newValue =
+        c.newValue ? std::optional<Value>(object(*c.newValue)) : std::nullopt;
+    EXPECT_EQ(json::write(base.setting(newValue, KeyPath(c.path))), c.expected)
+        << c.base << " " << c.path;
+    EXPECT_EQ(base, object(c.base)) << "the receiver changed";
+  }
+}
+
+TEST(ValueTest, ConversionErrorText) {
+  const Value::ConversionError error("null");
+  EXPECT_STREQ(error.what(), "unsupported value type: null");
+  EXPECT_EQ(error.typeName(), "null");
+  EXPECT_EQ(error, Value::ConversionError("null"));
+  EXPECT_FALSE(error == Value::ConversionError("uid"));
 }
 
 }  // namespace
