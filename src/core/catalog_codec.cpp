@@ -85,7 +85,9 @@ std::optional<std::vector<std::string>> optionalStrings(const Json& object, std:
   return readStrings(*node, memberPath(where, key));
 }
 
-// Integer literals in the signed 64-bit range, and reals that are whole and in that range.
+// Integer literals in the signed 64-bit range, and whole reals (2.0, 1e3) up to 2^53 in
+// magnitude: beyond that a real no longer tells which integer was written (an integer literal too
+// large for 64 bits reaches here as a rounded real), so it is refused as out of range.
 std::int64_t readInteger(const Json& node, const std::string& where) {
   if (node.is_number_unsigned()) {
     const auto value = node.get<std::uint64_t>();
@@ -99,7 +101,7 @@ std::int64_t readInteger(const Json& node, const std::string& where) {
     const double real = node.get<double>();
     if (std::trunc(real) != real)
       fail(where, "expected an integer, found a number with a fraction");
-    if (real < -9223372036854775808.0 || real >= 9223372036854775808.0) {
+    if (std::fabs(real) > 9007199254740992.0) {
       fail(where, "number out of the 64-bit integer range");
     }
     return static_cast<std::int64_t>(real);

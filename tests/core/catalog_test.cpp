@@ -107,7 +107,7 @@ TEST(CatalogDecodeTest, EmptyListsAndTextsAreAccepted) {
 }
 
 TEST(CatalogDecodeTest, IntegerSpellingsOfTheSchemaVersion) {
-  for (const char* spelling : {"2", "2.0", "-1", "0", "1", "-9223372036854775808"}) {
+  for (const char* spelling : {"2", "2.0", "-1", "0", "1", "-9223372036854775808", "1e0", "-2.0"}) {
     SCOPED_TRACE(spelling);
     std::string text = R"({"catalogVersion": "1", "harnesses": [], "schemaVersion": )" +
                        std::string(spelling) + "}";
@@ -162,6 +162,13 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeFailure{"SchemaVersionTooLarge",
                       R"({"schemaVersion": 9223372036854775808, "catalogVersion": "1",
                           "harnesses": []})",
+                      "out of the 64-bit integer range"},
+        DecodeFailure{"SchemaVersionBelowRange",
+                      R"({"schemaVersion": -9223372036854775809, "catalogVersion": "1",
+                          "harnesses": []})",
+                      "out of the 64-bit integer range"},
+        DecodeFailure{"SchemaVersionLargeReal",
+                      R"({"schemaVersion": 1e300, "catalogVersion": "1", "harnesses": []})",
                       "out of the 64-bit integer range"},
         DecodeFailure{"CatalogVersionNumber",
                       R"({"schemaVersion": 2, "catalogVersion": 1, "harnesses": []})",
