@@ -20,7 +20,7 @@ bool isBinary(std::string_view bytes) noexcept;
 // build from these bytes (at most Value::maxDepth open containers, plus one for an empty one
 // inside the deepest); throws Value::ReadError otherwise, and for
 // integers outside the 64-bit range, malformed numbers, dates and data, markup inside numbers
-// and dates, attributes on value elements and internal DTD subsets.
+// and dates, attributes on value elements, internal DTD subsets and NUL bytes.
 std::size_t checkXML(std::string_view bytes);
 
 // Check a binary property list: trailer, offset table and every reachable object's bounds;

@@ -185,6 +185,10 @@ class Walker {
         }
         need(at, n);
         if (type == 0x6) checkUTF16(at, n);
+        // libplist cuts ASCII text at a NUL.
+        if (type == 0x5 && s_.substr(at, static_cast<std::size_t>(n)).find('\0') != s_.npos) {
+          fail("NUL character in text");
+        }
         o.cost = saturatingAdd(kNodeCost, type == 0x6 ? n / 2 * 3 : n);
         return o;
       }

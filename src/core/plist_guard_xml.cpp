@@ -119,8 +119,9 @@ void validateDate(std::string_view text) {
   using namespace std::chrono;
   const auto date = parseISO8601(text);
   if (!date) fail("malformed or out-of-range <date> \"" + std::string(text) + "\"");
-  constexpr sys_days reference = sys_days{year{2001} / January / 1};
-  const auto seconds = duration_cast<std::chrono::seconds>(*date - reference).count();
+  // Seconds since 2001-01-01, counted in seconds: the clock's own unit may be too fine.
+  constexpr auto reference = sys_seconds{sys_days{year{2001} / January / 1}};
+  const auto seconds = (floor<std::chrono::seconds>(*date) - reference).count();
   if (static_cast<double>(seconds) < minDateSeconds ||
       static_cast<double>(seconds) > maxDateSeconds) {
     fail("date out of range: " + std::string(text));
@@ -255,6 +256,8 @@ class Scanner {
 }  // namespace
 
 std::size_t checkXML(std::string_view bytes) {
+  // XML cannot hold NUL, and libplist garbles the text after one.
+  if (bytes.find('\0') != std::string_view::npos) fail("NUL byte in XML");
   return Scanner(bytes).run();
 }
 

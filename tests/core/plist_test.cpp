@@ -190,6 +190,9 @@ TEST(PlistReadTest, XMLRefusals) {
   }
   expectReadError("<!DOCTYPE plist [<!ENTITY a \"b\">]><plist><string>&a;</string></plist>",
                   "internal DTD subsets");
+  // libplist would cut a key at a NUL and garble a string after one.
+  expectReadError(xmlPlist(std::string("<dict><key>a\0b</key><string>c\0d</string></dict>", 47)),
+                  "NUL byte");
 }
 
 TEST(PlistReadTest, XMLNestingIsBoundedBeforeLibplistSeesIt) {
@@ -298,6 +301,10 @@ TEST(PlistReadTest, BinaryRefusals) {
   expectReadError(single(BinaryPlist::real(std::nan(""), 0x33)), "date out of range");
   expectReadError(single(std::string("\x61\xD8\x00", 3)), "unpaired surrogate");
   expectReadError(single("\x52\xFF\xFE"), "not valid UTF-8");
+  expectReadError(single(std::string("\x53"
+                                     "a\0b",
+                                     4)),
+                  "NUL character in text");
   expectReadError(single("\x7F"), "unknown object type");
 
   try {
