@@ -3,16 +3,45 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
 
+#include "tavra/path_policy.h"
+
 namespace tavra::test {
 
+namespace {
+
+// Where scratch trees go: the first candidate that is a real directory (no link on the way), that
+// the system's path normalisation leaves alone (it maps /etc, /var and /tmp to /private/...), and
+// that is writable. The working directory comes first; a checkout under /tmp falls back to
+// /dev/shm or the home directory.
+std::string scratchBase() {
+  std::vector<std::string> candidates;
+  if (const char* chosen = std::getenv("TAVRA_TEST_TMPDIR")) candidates.emplace_back(chosen);
+  candidates.push_back(std::filesystem::current_path().string());
+  candidates.emplace_back("/dev/shm");
+  if (const char* home = std::getenv("HOME")) candidates.emplace_back(home);
+  for (const std::string& candidate : candidates) {
+    std::error_code error;
+    const auto real = std::filesystem::canonical(candidate, error);
+    if (error || real.string() != candidate) continue;
+    if (PathPolicy::canonical(candidate) != candidate) continue;
+    if (access(candidate.c_str(), W_OK | X_OK) != 0) continue;
+    return candidate;
+  }
+  throw std::runtime_error("no scratch directory outside /tmp, /var and /etc is writable");
+}
+
+}  // namespace
+
 TempTree::TempTree() {
-  std::string pattern = std::filesystem::current_path().string() + "/tavra-test.XXXXXX";
+  static const std::string base = scratchBase();
+  std::string pattern = base + "/tavra-test.XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (!mkdtemp(buffer.data())) throw std::runtime_error("cannot make a temporary directory");

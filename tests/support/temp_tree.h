@@ -1,7 +1,7 @@
 // TempTree: a scratch directory tree for one test, removed with everything in it at the end.
 //
-// It is made below the working directory rather than /tmp: the system treats /tmp, /var and /etc
-// as aliases of their /private forms, which would move test files out of the tree.
+// It is never made below /tmp, /var or /etc: the system treats those as aliases of their /private
+// forms, which would move test files out of the tree. TAVRA_TEST_TMPDIR picks the place.
 #pragma once
 
 #include <sys/types.h>
