@@ -177,27 +177,30 @@ class Run {
 
   Value mergeObjects(const Values& values, const KeyPath& path) {
     // Keys of the first value in order, then each later value's new keys in order; this order
-    // decides only the order of warnings.
+    // decides only the order of warnings. One walk gathers every key's holders in fragment
+    // order, so the cost grows with the number of entries, not keys times fragments.
     std::size_t total = 0;
     for (const Value* value : values) total += value->asObject()->size();
     std::vector<std::string_view> keys;
+    std::vector<Values> holders;
     keys.reserve(total);
-    TextSet listed(total);
+    holders.reserve(total);
+    std::unordered_map<std::string_view, std::size_t> slot;
+    slot.reserve(total);
     for (const Value* value : values) {
-      for (const auto& entry : *value->asObject()) {
-        if (listed.insert(&entry.first, textHash(entry.first))) keys.push_back(entry.first);
+      for (const auto& [key, member] : *value->asObject()) {
+        auto [it, inserted] = slot.try_emplace(key, keys.size());
+        if (inserted) {
+          keys.push_back(key);
+          holders.emplace_back();
+        }
+        holders[it->second].push_back(&member);
       }
     }
     Value::Object result;
-    Values holders;
-    for (std::string_view key : keys) {
-      holders.clear();
-      for (const Value* value : values) {
-        const auto& entries = *value->asObject();
-        if (auto it = entries.find(key); it != entries.end()) holders.push_back(&it->second);
-      }
-      Value merged = mergeValues(holders, path.appending(std::string(key)));
-      result.emplace_hint(result.end(), std::string(key), std::move(merged));
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      Value merged = mergeValues(holders[i], path.appending(std::string(keys[i])));
+      result.insert_or_assign(std::string(keys[i]), std::move(merged));
     }
     return Value(std::move(result));
   }
