@@ -108,7 +108,15 @@ FileApplier::State FileApplier::loadState() const {
 
 void FileApplier::saveState(const State& state) const {
   ensureDirectory(supportDirectory_, 0755);
-  writeAtomically(encoder(state.encode()), supportDirectory_ + "/state.json", 0600);
+  const std::string path = supportDirectory_ + "/state.json";
+  const std::string bytes = encoder(state.encode());
+  // A pass that changed nothing leaves the state file as it is: rewriting the same bytes would
+  // only cost a synced write on every steady-state pass.
+  if (const auto current = applier::readOwnFile(path, maxFileSize);
+      current && current->content == bytes && (current->mode & 07777) == 0600) {
+    return;
+  }
+  writeAtomically(bytes, path, 0600);
 }
 
 void FileApplier::writeAtomically(std::string_view data, const std::string& path,
