@@ -138,6 +138,8 @@ Value convert(plist_t node, std::size_t depth) {
 }  // namespace
 
 Value Value::parsePlist(std::string_view bytes) {
+  // libplist refuses XML that starts with a UTF-8 byte-order mark; other readers skip it.
+  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) fail("document too large");
   const auto length = static_cast<std::uint32_t>(bytes.size());
   PlistHandle root;

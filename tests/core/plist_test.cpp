@@ -156,6 +156,8 @@ TEST(PlistReadTest, XMLCasesKeepTheirKinds) {
   for (const auto& c : cases) expectReads(xmlPlist(c.body), c.json);
   // No declaration, no DOCTYPE, no <plist> element: still a property list.
   expectReads("<array><true/></array>", "[true]");
+  expectReads("\xEF\xBB\xBF" + xmlPlist("<string>after a byte-order mark</string>"),
+              "\"after a byte-order mark\"");
 }
 
 TEST(PlistReadTest, XMLRefusals) {
