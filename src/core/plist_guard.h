@@ -17,8 +17,8 @@ namespace tavra::plist_guard {
 bool isBinary(std::string_view bytes) noexcept;
 
 // Check an XML property list. Returns an upper bound of the container nesting that libplist can
-// build from these bytes (at most Value::maxDepth open containers, plus one for an empty one
-// inside the deepest); throws Value::ReadError otherwise, and for
+// build from these bytes (at most Value::maxDepth open containers, plus two levels that libplist
+// builds from empty elements); throws Value::ReadError otherwise, and for
 // integers outside the 64-bit range, malformed numbers, dates and data, markup inside numbers
 // and dates, attributes on value elements, internal DTD subsets and NUL bytes.
 std::size_t checkXML(std::string_view bytes);

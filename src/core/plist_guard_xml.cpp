@@ -161,8 +161,10 @@ class Scanner {
       if (opensContainer(s_, lt)) up();
       pos = markup(lt);
     }
-    // An empty container ("<array/>") adds one level without ever being open.
-    return deepest_ + 1;
+    // Two levels libplist builds without an opening tag: an empty container ("<array/>") inside
+    // the deepest open one, and an empty container as the root, which libplist keeps open and
+    // fills with whatever follows it ("<array/><dict/>" reads as [{}]).
+    return deepest_ + 2;
   }
 
  private:

@@ -207,6 +207,8 @@ TEST(PlistReadTest, XMLNestingIsBoundedBeforeLibplistSeesIt) {
   expectReadError(
       xmlPlist(repeat("<array>", Value::maxDepth + 1) + repeat("</array>", Value::maxDepth + 1)),
       "nesting deeper than " + limit + " levels");
+  // libplist keeps an empty root open and puts what follows into it: one level more.
+  expectReadError(xmlPlist("<array/>" + atLimit), "nesting deeper than " + limit + " levels");
   for (const std::string& body :
        {repeat("<array>", 100000) + repeat("</array>", 100000), repeat("<array>", 100000),
         repeat("<dict><key>k</key>", 100000) + "<true/>" + repeat("</dict>", 100000),
