@@ -12,6 +12,7 @@
 
 #include "support/catalog_fixtures.h"
 #include "support/https_server.h"
+#include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/catalog_store.h"
 #include "tavra/error.h"
@@ -23,14 +24,7 @@ using test::catalogJSON;
 using Result = CatalogStore::UpdateResult;
 
 std::string catalogMessage(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error.kind(), TavraError::Case::catalog) << error.what();
-    return error.message();
-  }
-  ADD_FAILURE() << "no TavraError thrown";
-  return {};
+  return test::tavraErrorMessage(TavraError::Case::catalog, call);
 }
 
 struct timespec modified(const std::string& path) {

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "support/catalog_fixtures.h"
+#include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/constants.h"
@@ -18,14 +19,7 @@ namespace {
 using test::catalogJSON;
 
 std::string signatureMessage(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error.kind(), TavraError::Case::signature) << error.what();
-    return error.message();
-  }
-  ADD_FAILURE() << "no TavraError thrown";
-  return {};
+  return test::tavraErrorMessage(TavraError::Case::signature, call);
 }
 
 class CatalogStoreTest : public ::testing::Test {

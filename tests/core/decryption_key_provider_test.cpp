@@ -9,6 +9,7 @@
 
 #include "support/crypto_fixtures.h"
 #include "support/fake_keychain.h"
+#include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/error.h"
 #include "tavra/secret_envelope.h"
@@ -21,14 +22,7 @@ std::string idOf(const crypto::P256PrivateKey& key) {
 }
 
 std::string cryptoMessage(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error.kind(), TavraError::Case::crypto) << error.what();
-    return error.message();
-  }
-  ADD_FAILURE() << "no TavraError thrown";
-  return {};
+  return test::tavraErrorMessage(TavraError::Case::crypto, call);
 }
 
 TEST(InMemoryKeyProviderTest, KeysByIDFirstKeptAndUnknownIDsRefused) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
+#include "support/tavra_error.h"
 #include "tavra/base64.h"
 #include "tavra/error.h"
 #include "tavra/platform/crypto.h"
@@ -15,14 +16,7 @@ namespace tavra {
 namespace {
 
 std::string cryptoMessage(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error.kind(), TavraError::Case::crypto) << error.what();
-    return error.message();
-  }
-  ADD_FAILURE() << "no TavraError thrown";
-  return {};
+  return test::tavraErrorMessage(TavraError::Case::crypto, call);
 }
 
 // Seals raw bytes with a key id text of the test's choosing, following the envelope layout.
