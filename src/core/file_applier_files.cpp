@@ -108,15 +108,9 @@ FileApplier::State FileApplier::loadState() const {
 
 void FileApplier::saveState(const State& state) const {
   ensureDirectory(supportDirectory_, 0755);
-  const std::string path = supportDirectory_ + "/state.json";
-  const std::string bytes = encoder(state.encode());
-  // A pass that changed nothing leaves the state file as it is: rewriting the same bytes would
-  // only cost a synced write on every steady-state pass.
-  if (const auto current = applier::readOwnFile(path, maxFileSize);
-      current && current->content == bytes && (current->mode & 07777) == 0600) {
-    return;
-  }
-  writeAtomically(bytes, path, 0600);
+  // Rewritten in full on every pass, also when nothing changed, so the file always comes out of
+  // the atomic write: exactly 0600, root-owned when required, never a link.
+  writeAtomically(encoder(state.encode()), supportDirectory_ + "/state.json", 0600);
 }
 
 void FileApplier::writeAtomically(std::string_view data, const std::string& path,

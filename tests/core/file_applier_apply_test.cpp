@@ -318,6 +318,38 @@ TEST_F(FileApplierApplyTest, WithoutUnmanageNothingIsReleasedButTheStateIsRewrit
   EXPECT_EQ(readFile(statePath), saved);
 }
 
+// A pass that changes nothing still replaces state.json through the atomic write, so whatever
+// stood there (a copy with another owner, a link) gives way to the applier's own 0600 file.
+TEST_F(FileApplierApplyTest, AStateFileWithTheSameBytesIsStillRewritten) {
+  const std::string statePath = t.support + "/state.json";
+  const auto inodeOf = [](const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 ? info.st_ino : ino_t(0);
+  };
+  apply({item("x", "1")});
+  const std::string saved = readFile(statePath);
+  const std::vector<Change> steady{{t.target("x"), "h", Action::unchanged}};
+
+  const ino_t before = inodeOf(statePath);
+  EXPECT_EQ(apply({item("x", "1")}).changes, steady);
+  EXPECT_EQ(readFile(statePath), saved);
+  EXPECT_NE(inodeOf(statePath), before);
+
+  const std::string elsewhere = t.tree.write("outside/state.json", saved, 0600);
+  ASSERT_EQ(unlink(statePath.c_str()), 0);
+  ASSERT_EQ(symlink(elsewhere.c_str(), statePath.c_str()), 0);
+  EXPECT_EQ(apply({item("x", "1")}).changes, steady);
+  EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(statePath)));
+  EXPECT_EQ(readFile(statePath), saved);
+  EXPECT_EQ(modeOf(statePath), 0600u);
+
+  if (geteuid() == 0) {  // a copy someone else owns is taken back
+    ASSERT_EQ(chown(statePath.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(apply({item("x", "1")}).changes, steady);
+    EXPECT_EQ(ownerOf(statePath), 0u);
+  }
+}
+
 TEST_F(FileApplierApplyTest, DryRunTouchesNothing) {
   // A fresh machine: nothing at all is created.
   auto result = apply({item("a/b/new", "1")}, true, true);
