@@ -38,13 +38,20 @@ std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
   return names;
 }
 
+// The bytes of a regular file. Anything else counts as unreadable: the files looked at lie in
+// folders that users control, and opening or reading a FIFO or a device could block the pass
+// for good or act on the device. So a non-regular file is not opened at all, the open does not
+// wait, and the type is checked again on the descriptor before any read.
 std::optional<std::string> readSmallFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat before {};
+  if (stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   std::string bytes;
   char buffer[16384];
-  bool ok = true;
-  for (;;) {
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  while (ok) {
     ssize_t n = read(fd, buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > maxReadBytes) {

@@ -34,8 +34,9 @@ StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
 // A status file is small; a larger one counts as unreadable.
 constexpr std::size_t maxStatusBytes = 64 * 1024 * 1024;
 
+// Only a regular file is read; the open does not wait, so a FIFO at the path cannot block.
 std::optional<std::string> readRegularFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::nullopt;
   std::optional<std::string> bytes;
   struct stat info {};

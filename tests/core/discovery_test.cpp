@@ -256,6 +256,32 @@ TEST_F(DiscoveryTest, RunFindsAppsExecutablesProcessesAndUserConfigs) {
   EXPECT_EQ(inventory[1], nothing);
 }
 
+// Users control the folders that are read: a FIFO or a device where a file is expected is
+// passed over at once, never opened for a blocking read.
+TEST_F(DiscoveryTest, FilesThatAreNotRegularAreSkippedWithoutWaiting) {
+  tree.write("pkg/package.json", R"({"version":"3.1.0"})");
+  std::string tool = tree.write("pkg/bin/tool", "", 0755);
+  ASSERT_EQ(mkfifo(tree.path("pkg/bin/package.json").c_str(), 0644), 0);
+  EXPECT_EQ(Discovery::versionOfExecutable(tool), "3.1.0");
+
+  tree.write("Applications/Real.app/Contents/Info.plist",
+             infoPlist("<key>CFBundleIdentifier</key><string>com.example.tool</string>"));
+  tree.mkdir("Applications/Fifo.app/Contents");
+  ASSERT_EQ(mkfifo(tree.path("Applications/Fifo.app/Contents/Info.plist").c_str(), 0644), 0);
+  tree.mkdir("Applications/Null.app/Contents");
+  ASSERT_EQ(symlink("/dev/null", tree.path("Applications/Null.app/Contents/Info.plist").c_str()),
+            0);
+
+  Harness harness;
+  harness.id = "tool";
+  harness.detect = Detection{std::vector<std::string>{"com.example.tool"}};
+  auto inventory = discovery({tree.path("Applications")}).run({2, "1", {harness}});
+  ASSERT_EQ(inventory.size(), 1u);
+  EXPECT_EQ(inventory[0].installations,
+            (std::vector<Discovery::Installation>{
+                {tree.path("Applications/Real.app"), std::nullopt, std::nullopt, "app"}}));
+}
+
 TEST_F(DiscoveryTest, ProcessTableOfThisMachineHoldsThisProcess) {
   auto table = Discovery::processTable();
   std::string self = resolvedPath("/proc/self/exe");

@@ -1,6 +1,7 @@
 #include "tavra/status_report.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "support/temp_tree.h"
 #include "tavra/error.h"
@@ -132,7 +133,10 @@ TEST(StatusReportTest, LoadReadsTheFileOrSaysThereIsNoStatus) {
   std::string path = tree.write("status.json", sample().encode());
   EXPECT_EQ(StatusReport::load(path), sample());
 
-  for (const std::string& missing : {tree.path("absent.json"), tree.root()}) {
+  // Missing, a directory, and a FIFO (which must not block the reader).
+  std::string fifo = tree.path("fifo.json");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::string& missing : {tree.path("absent.json"), tree.root(), fifo}) {
     try {
       StatusReport::load(missing);
       ADD_FAILURE() << "loaded " << missing;
