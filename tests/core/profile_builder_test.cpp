@@ -348,6 +348,57 @@ TEST(JamfSchemaTest, SettingsSchemaCoversEverySettingsKey) {
       R"({"description":"Compute and report only; never write.","title":"Dry run","type":"boolean"})");
 }
 
+// Both schemas whole, every text as the administrator sees it in the form.
+TEST(JamfSchemaTest, SchemasHoldExactlyTheseTexts) {
+  const Value fragment = Value::parseJSON(R"json({
+    "title": "Tavra policy fragment",
+    "description": "One Tavra policy fragment. Deploy each fragment with its own preference domain: com.zelkorandin.tavra.policy.<name>.",
+    "properties": {
+      "PolicyID": {"title": "Policy ID", "type": "string",
+                   "description": "Name shown in reports. Defaults to the domain suffix."},
+      "Priority": {"title": "Priority", "type": "integer", "default": 0,
+                   "description": "Higher wins for single values. For restrictions, locks and denies the most restrictive value always wins; grant lists (e.g. MCP servers) are combined."},
+      "Description": {"title": "Description", "type": "string"},
+      "Enabled": {"title": "Enabled", "type": "boolean", "default": true},
+      "HarnessesJSON": {"title": "Harness settings (JSON)", "type": "string",
+                        "description": "JSON object: harness id -> output id -> native settings. Available: h1: a, b. Secret values may be TAVRA-ENC:v1 envelopes.",
+                        "options": {"inputAttributes": {"rows": 20}}, "format": "textarea"}
+    }
+  })json");
+  Catalog catalog;
+  catalog.harnesses = {harness("h1", Harness::Status::supported, {"a", "b"})};
+  EXPECT_EQ(ProfileBuilder::jamfFragmentSchema(&catalog), fragment)
+      << json::write(ProfileBuilder::jamfFragmentSchema(&catalog), {.pretty = true});
+
+  const Value settings = Value::parseJSON(R"json({
+    "title": "Tavra daemon settings",
+    "description": "Settings for the Tavra daemon (preference domain com.zelkorandin.tavra).",
+    "properties": {
+      "ReapplyInterval": {"title": "Re-apply interval (seconds)", "type": "integer",
+                          "description": "Default 900. Minimum 60."},
+      "CatalogURL": {"title": "Catalog URL", "type": "string",
+                     "description": "https URL of catalog.json; catalog.json.sig must sit next to it."},
+      "CatalogPinnedVersion": {"title": "Pinned catalog version", "type": "string",
+                               "description": "Only accept this catalog version."},
+      "CatalogRefreshInterval": {"title": "Catalog refresh interval (seconds)", "type": "integer",
+                                 "description": "Default 86400."},
+      "CatalogTrustedKeys": {"title": "Additional catalog signing keys", "type": "array",
+                             "description": "Base64 Ed25519 public keys (for an org mirror).",
+                             "items": {"type": "string"}},
+      "AdditionalAllowedPaths": {"title": "Additional allowed output paths", "type": "array",
+                                 "description": "Absolute path prefixes (ending in /) Tavra may write to.",
+                                 "items": {"type": "string"}},
+      "DisabledHarnesses": {"title": "Disabled harnesses", "type": "array",
+                            "description": "Harness ids Tavra must stop managing (outputs are restored/removed).",
+                            "items": {"type": "string"}},
+      "DryRun": {"title": "Dry run", "type": "boolean",
+                 "description": "Compute and report only; never write."}
+    }
+  })json");
+  EXPECT_EQ(ProfileBuilder::jamfSettingsSchema(), settings)
+      << json::write(ProfileBuilder::jamfSettingsSchema(), {.pretty = true});
+}
+
 constexpr std::string_view kCheckSchema = R"PY(
 import json, sys
 from jsonschema import Draft7Validator, Draft202012Validator
