@@ -199,15 +199,17 @@ TEST_F(ReconcilerTest, FirstPassWritesManagedFilesAndTheNextChangesNothing) {
 }
 
 TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
-  installCatalog(catalog());
+  Catalog c = catalog();
+  c.harnesses.push_back(harness("bare", {}));  // a harness without any output
+  installCatalog(c);
   tree.write("prefs/com.example.alpha.plist", plist::writeXML(Value::Object{}));
-  writeFragment(
-      "base", 0,
-      Value::Object{
-          {"alpha", Value::Object{{"settings", Value::Object{{"apiKeyHelper", "x"}, {"k", 1}}},
-                                  {"bogus", Value::Object{}}}},
-          {"nope", Value::Object{}}});
-  writeFragment("low", -1, alphaValue(Value::Object{{"k", 2}}));
+  writeFragment("base", 0,
+                Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"k", 1}}},
+                                                      {"bogus", Value::Object{}}}},
+                              {"bare", Value::Object{{"x", Value::Object{}}}},
+                              {"nope", Value::Object{}}});
+  // The forbidden key comes only from the lower-priority fragment; the merged value holds it.
+  writeFragment("low", -1, alphaValue(Value::Object{{"apiKeyHelper", "x"}, {"k", 2}}));
 
   StatusReport report = run();
   EXPECT_EQ(report.errors, std::vector<std::string>{"fragment base: unknown harness 'nope'"});
@@ -223,6 +225,14 @@ TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
                 "settings: key 'apiKeyHelper' is not allowed here and was dropped"}));
   EXPECT_EQ(Value::parseJSON(readFile(alphaSettings)), Value(Value::Object{{"k", 1}}));
   EXPECT_FALSE(exists(alphaExtra));
+  // Nothing between "(expected: " and ")" for a harness without outputs.
+  EXPECT_EQ(status(report, "bare"),
+            (StatusReport::HarnessStatus{"bare",
+                                         "managed",
+                                         {"base"},
+                                         {},
+                                         {"fragment base: unknown output 'x' ignored (expected: )"},
+                                         {}}));
   EXPECT_EQ(logger->lines().back().level, Logger::Level::info);
   EXPECT_EQ(logger->lines()[logger->lines().size() - 2],
             (MemoryLogger::Line{Logger::Level::error, "fragment base: unknown harness 'nope'"}));
@@ -414,6 +424,21 @@ TEST_F(ReconcilerTest, DryRunReportsWithoutWritingAnythingButTheStatus) {
   EXPECT_EQ(flushes, 0);
   EXPECT_TRUE(StatusReport::load(support + "/status.json").dryRun);
   EXPECT_EQ(logger->texts().front(), "wouldWrite " + alphaSettings + " [alpha]");
+
+  // After a real pass, a dry run that would release a managed-preferences file reports
+  // wouldRemove, keeps the file and its state, and does not flush.
+  settings.dryRun = false;
+  ASSERT_EQ(run(settings).health, Health::ok);
+  ASSERT_EQ(flushes, 1);
+  std::string state = readFile(support + "/state.json");
+  settings.dryRun = true;
+  settings.disabledHarnesses = {"delta"};
+  report = run(settings);
+  EXPECT_EQ(actions(report),
+            (std::vector<std::pair<std::string, Action>>{{deltaOne, Action::wouldRemove}}));
+  EXPECT_TRUE(exists(deltaOne));
+  EXPECT_EQ(readFile(support + "/state.json"), state);
+  EXPECT_EQ(flushes, 1);
 }
 
 TEST_F(ReconcilerTest, FailedOutputsMarkTheFirstHarnessListingThem) {
