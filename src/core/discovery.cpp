@@ -71,10 +71,16 @@ std::optional<struct stat> statFollowing(const std::string& path) {
   return info;
 }
 
-// The path with every symbolic link resolved, or the path itself when that is not possible.
+// The path with every symbolic link resolved, or, when that is not possible, the path itself
+// (a relative one taken from the working directory, as a file URL would be).
 std::string resolved(const std::string& path) {
   std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-  return real ? std::string(real.get()) : path;
+  if (real) return std::string(real.get());
+  if (!path.empty() && path.front() == '/') return path;
+  std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
+  if (!cwd) return path;
+  std::string base(cwd.get());
+  return base == "/" ? "/" + path : base + "/" + path;
 }
 
 std::string lastComponent(std::string_view path) {

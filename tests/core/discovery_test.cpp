@@ -156,6 +156,14 @@ TEST_F(DiscoveryTest, VersionComesFromTheNearestPackageJsonWithAVersion) {
   EXPECT_EQ(Discovery::versionOfExecutable(tree.write("deep/a/b/c/d/tool", "", 0755)),
             std::nullopt);
   EXPECT_EQ(Discovery::versionOfExecutable(tree.write("deep/a/b/c/tool", "", 0755)), "9.9.9");
+
+  // A relative path that cannot be resolved is taken from the working directory, parents and all.
+  tree.write("rel/package.json", R"({"version":"4.0.0"})");
+  std::string previous = std::filesystem::current_path();
+  std::filesystem::current_path(tree.mkdir("rel/a"));
+  auto relative = Discovery::versionOfExecutable("b/tool");
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(relative, "4.0.0");
 }
 
 TEST_F(DiscoveryTest, VersionFallsBackToAVersionLikePathComponent) {
