@@ -44,15 +44,22 @@ std::optional<std::string> executablePath(std::int32_t pid) {
   return repairedUTF8(bytes);
 }
 
-// The real uid: the first number of the "Uid:" line of /proc/<pid>/status.
-std::optional<std::uint32_t> realUID(std::int32_t pid) {
+// The effective uid, the one the process acts as (the user a process listing shows): the
+// second number of the "Uid:" line of /proc/<pid>/status (real, effective, saved, file system).
+std::optional<std::uint32_t> effectiveUID(std::int32_t pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   std::string line;
   while (std::getline(status, line)) {
     if (line.rfind("Uid:", 0) != 0) continue;
-    char* end = nullptr;
-    unsigned long uid = std::strtoul(line.c_str() + 4, &end, 10);
-    if (end == line.c_str() + 4 || uid > UINT32_MAX) return std::nullopt;
+    const char* at = line.c_str() + 4;
+    unsigned long uid = 0;
+    for (int field = 0; field < 2; ++field) {
+      char* end = nullptr;
+      uid = std::strtoul(at, &end, 10);
+      if (end == at) return std::nullopt;
+      at = end;
+    }
+    if (uid > UINT32_MAX) return std::nullopt;
     return static_cast<std::uint32_t>(uid);
   }
   return std::nullopt;
@@ -73,7 +80,7 @@ std::vector<ProcessInfo> listProcesses() noexcept {
     for (std::int32_t pid : pids) {
       auto path = executablePath(pid);
       if (!path) continue;
-      table.push_back({pid, std::move(*path), realUID(pid)});
+      table.push_back({pid, std::move(*path), effectiveUID(pid)});
     }
   } catch (...) {
     // Out of memory: report what was gathered.

@@ -1,6 +1,7 @@
 #include "tavra/platform/process_table.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 namespace tavra::platform {
 namespace {
 
-TEST(ProcessTableTest, ListsThisProcessWithItsExecutableAndRealUser) {
+TEST(ProcessTableTest, ListsThisProcessWithItsExecutableAndEffectiveUser) {
   auto table = listProcesses();
   ASSERT_FALSE(table.empty());
   auto self = std::find_if(table.begin(), table.end(), [](const ProcessInfo& p) {
@@ -17,12 +18,45 @@ TEST(ProcessTableTest, ListsThisProcessWithItsExecutableAndRealUser) {
   });
   ASSERT_NE(self, table.end());
   EXPECT_EQ(self->path, std::filesystem::canonical("/proc/self/exe").string());
-  EXPECT_EQ(self->uid, static_cast<std::uint32_t>(getuid()));
+  EXPECT_EQ(self->uid, static_cast<std::uint32_t>(geteuid()));
   for (const auto& process : table) {
     EXPECT_GT(process.pid, 0);
     EXPECT_FALSE(process.path.empty());
   }
   EXPECT_LE(table.size(), maxProcesses);
+}
+
+// A process whose real and effective users differ is shown as the effective one.
+TEST(ProcessTableTest, TheOwnerIsTheEffectiveUser) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a child under other user ids";
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    char byte = 0;
+    int ok = setresuid(0, 65534, 0) == 0 ? 1 : 0;
+    byte = static_cast<char>(ok);
+    (void)!write(ready[1], &byte, 1);
+    (void)!read(release[0], &byte, 1);
+    _exit(0);
+  }
+  char started = 0;
+  ASSERT_EQ(read(ready[0], &started, 1), 1);
+  std::optional<std::uint32_t> uid;
+  if (started == 1) {
+    for (const auto& process : listProcesses()) {
+      if (process.pid == child) uid = process.uid;
+    }
+  }
+  char byte = 0;
+  ASSERT_EQ(write(release[1], &byte, 1), 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  ASSERT_EQ(started, 1) << "setresuid failed in the child";
+  EXPECT_EQ(uid, 65534u);
 }
 
 TEST(ProcessTableTest, AccountNames) {
