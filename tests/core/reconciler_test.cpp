@@ -209,7 +209,7 @@ TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
                               {"bare", Value::Object{{"x", Value::Object{}}}},
                               {"nope", Value::Object{}}});
   // The forbidden key comes only from the lower-priority fragment; the merged value holds it.
-  writeFragment("low", -1, alphaValue(Value::Object{{"apiKeyHelper", "x"}, {"k", 2}}));
+  writeFragment("low", -1, alphaValue(Value::Object{{"apiKeyHelper", "x"}, {"k", "two"}}));
 
   StatusReport report = run();
   EXPECT_EQ(report.errors, std::vector<std::string>{"fragment base: unknown harness 'nope'"});
@@ -222,6 +222,8 @@ TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
                 "an MDM profile for com.example.alpha is also installed and may take precedence "
                 "over Tavra's output",
                 "fragment base: unknown output 'bogus' ignored (expected: extra, settings)",
+                "settings: k: fragments disagree on the value type; using the highest-priority "
+                "value",
                 "settings: key 'apiKeyHelper' is not allowed here and was dropped"}));
   EXPECT_EQ(Value::parseJSON(readFile(alphaSettings)), Value(Value::Object{{"k", 1}}));
   EXPECT_FALSE(exists(alphaExtra));
