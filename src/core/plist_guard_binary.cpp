@@ -68,7 +68,8 @@ class Walker {
     std::uint64_t cost;
   };
 
-  static bool validWidth(unsigned w) { return w == 1 || w == 2 || w == 4 || w == 8; }
+  // Any width from 1 to 8 bytes: libplist itself writes 3-byte offsets for lists over 64 KiB.
+  static bool validWidth(unsigned w) { return w >= 1 && w <= 8; }
 
   unsigned byte(std::size_t at) const { return static_cast<unsigned char>(s_[at]); }
 

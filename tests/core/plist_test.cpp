@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -40,6 +41,7 @@ struct BinaryPlist {
   std::vector<std::string> objects;
   std::uint64_t top = 0;
   unsigned refSize = 4;
+  unsigned offsetSize = 8;
 
   std::size_t add(std::string object) {
     objects.push_back(std::move(object));
@@ -86,9 +88,9 @@ struct BinaryPlist {
       out += o;
     }
     const std::uint64_t table = out.size();
-    for (std::uint64_t at : offsets) out += big(at, 8);
+    for (std::uint64_t at : offsets) out += big(at, offsetSize);
     out += std::string(6, '\0');
-    out += static_cast<char>(8);
+    out += static_cast<char>(offsetSize);
     out += static_cast<char>(refSize);
     out += big(objects.size(), 8) + big(top, 8) + big(table, 8);
     return out;
@@ -240,6 +242,15 @@ TEST(PlistReadTest, BinaryCases) {
   const auto f = p.add("\x08");
   const auto v8 = p.add(p.array({t, f}));
   p.top = p.add(p.dict({k1, k2, k3, k4, k5, k6, k7, k8}, {v1, v2, v3, v4, v5, v6, v7, v8}));
+  // Reference and offset widths of any byte count from 1 to 8.
+  for (const unsigned width : {1u, 3u, 5u, 8u}) {
+    BinaryPlist q;
+    q.refSize = width;
+    q.offsetSize = width;
+    q.add(q.array({1, 1}));
+    q.add("\x10\x07");
+    expectReads(q.bytes(), "[7,7]");
+  }
   expectReads(p.bytes(),
               "{\"big\":1.8446744073709552e+19,\"data\":\"AAEC\",\"date\":\"2024-05-06T07:08:09Z\","
               "\"flags\":[true,false],\"int\":42,\"neg\":-1,\"real\":2.0,"
@@ -346,6 +357,17 @@ TEST(PlistReadTest, DocumentsOfTensOfMegabytesParse) {
   const Value shared = Value::parsePlist(p.bytes());
   ASSERT_TRUE(shared.isArray());
   EXPECT_EQ(shared.asArray()->size(), 3000000u);
+
+  // libplist's own writer uses 3-byte offsets for a list this size.
+  PlistHandle tree;
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), tree.out());
+  ASSERT_TRUE(tree);
+  char* bytes = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(tree.get(), &bytes, &length);
+  const std::string binary(bytes, length);
+  std::free(bytes);
+  EXPECT_EQ(Value::parsePlist(binary), value);
 }
 
 // --- Writing ---------------------------------------------------------------------------------
