@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/python3.h"
+#include "support/python.h"
 #include "tavra/json.h"
 #include "tavra/plist.h"
 #include "tavra/toml_writer.h"
@@ -31,7 +31,7 @@ def conv(x):
     if isinstance(x, list):
         return [conv(v) for v in x]
     return x
-data = open(sys.argv[1], 'rb').read()
+data = sys.stdin.buffer.read()
 for chunk in data.split(b'\0'):
     print(json.dumps(conv()" +
          load + R"()))
@@ -45,14 +45,14 @@ std::optional<std::vector<Value>> readBack(const std::string& load,
     if (i > 0) input += '\0';
     input += documents[i];
   }
-  auto run = test::runPython3(readerScript(load), input);
-  if (!run) return std::nullopt;
-  EXPECT_EQ(run->exitStatus, 0);
+  if (!test::pythonHas({"tomllib", "plistlib"})) return std::nullopt;
+  const auto run = test::runPython(readerScript(load), {}, input);
+  EXPECT_EQ(run.status, 0) << run.output;
   std::vector<Value> values;
   std::size_t start = 0;
-  while (start < run->output.size()) {
-    const std::size_t end = run->output.find('\n', start);
-    values.push_back(Value::parseJSON(run->output.substr(start, end - start)));
+  while (start < run.output.size()) {
+    const std::size_t end = run.output.find('\n', start);
+    values.push_back(Value::parseJSON(run.output.substr(start, end - start)));
     start = end + 1;
   }
   return values;

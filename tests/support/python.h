@@ -16,7 +16,9 @@ struct PythonResult {
 // Whether python3 is on PATH and can import every module named (e.g. {"plistlib"}).
 bool pythonHas(const std::vector<std::string>& modules);
 
-// Runs `script` with `args` as its sys.argv[1:], bounded to 60 seconds.
-PythonResult runPython(std::string_view script, const std::vector<std::string>& args = {});
+// Runs `script` with `args` as its sys.argv[1:] and `input` on its standard input, bounded to
+// 60 seconds.
+PythonResult runPython(std::string_view script, const std::vector<std::string>& args = {},
+                       std::string_view input = {});
 
 }  // namespace tavra::test
