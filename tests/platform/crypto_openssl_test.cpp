@@ -151,7 +151,7 @@ TEST(HKDFTest, MatchesTheRFCVector) {
                          "d5b887185865"));
 }
 
-// The GCM specification's test cases 13 and 14 (AES-256, zero key and nonce).
+// Test cases 13 and 14 of the original GCM paper (McGrew and Viega) (AES-256, zero key and nonce).
 TEST(AESGCMTest, MatchesTheKnownVectors) {
   const std::string key(32, '\0'), nonce(12, '\0');
   const auto empty = aesGCM::seal(key, nonce, "", "");
