@@ -8,7 +8,9 @@
 //   lower-case hex); everything else, non-ASCII included, is written as is; "/" is written as
 //   "\/" only when asked (the system's state and status files do);
 // - integers in decimal; reals in their shortest round-trip text that reads back as a real
-//   (see realText). NaN and infinities cannot be written: WriteError.
+//   (see realText). NaN and infinities cannot be written: WriteError;
+// - text (keys and values) must be well-formed UTF-8, else WriteError: what is written always
+//   reads back.
 // Reading is Value::parseJSON.
 #pragma once
 

@@ -46,9 +46,11 @@ class Value {
   };
 
   // A reader's own failure on malformed bytes (bad syntax, bad UTF-8, nesting too deep, ...).
+  // Messages quote pieces of the input; ill-formed UTF-8 in them is replaced by U+FFFD, so the
+  // text can always be reported (logged, written into a JSON status file).
   class ReadError : public std::runtime_error {
    public:
-    using std::runtime_error::runtime_error;
+    explicit ReadError(std::string_view message);
   };
 
   // Documents nested deeper than this are refused by the readers, so that no recursive walk of a

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "tavra/json.h"
+#include "tavra/platform/unicode.h"
 
 namespace tavra::json {
 
@@ -99,6 +100,8 @@ class Writer {
 
   void string(const std::string& text) {
     static constexpr char hex[] = "0123456789abcdef";
+    // Bytes are copied as they are, so ill-formed UTF-8 would make the document unreadable.
+    if (!unicode::isValidUTF8(text)) throw WriteError("JSON text is not valid UTF-8");
     out_ += '"';
     for (char c : text) {
       const auto byte = static_cast<unsigned char>(c);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <functional>
 
+#include "tavra/platform/unicode.h"
+
 namespace tavra {
 
 namespace {
@@ -42,6 +44,9 @@ std::optional<std::int64_t> parseDecimal(std::string_view text) {
 }
 
 }  // namespace
+
+Value::ReadError::ReadError(std::string_view message)
+    : std::runtime_error(unicode::repairedUTF8(message)) {}
 
 Value::ConversionError::ConversionError(std::string typeName)
     : typeName_(std::move(typeName)), description_("unsupported value type: " + typeName_) {}

@@ -4,6 +4,7 @@
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "tavra/platform/unicode.h"
@@ -72,6 +73,37 @@ bool isValidUTF8(std::string_view text) noexcept {
     if (c < 0) return false;
   }
   return true;
+}
+
+std::string repairedUTF8(std::string_view text) {
+  if (isValidUTF8(text)) return std::string(text);
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  std::string out;
+  out.reserve(text.size() + 8);
+  // U8_NEXT takes an int32_t length: walk longer texts in slices that end on a lead byte.
+  std::size_t offset = 0;
+  while (offset < text.size()) {
+    std::size_t slice = std::min<std::size_t>(text.size() - offset, INT32_MAX);
+    if (offset + slice < text.size()) {
+      while (slice > 0 && U8_IS_TRAIL(bytes[offset + slice])) --slice;
+      if (slice == 0) slice = std::min<std::size_t>(text.size() - offset, INT32_MAX);
+    }
+    const auto length = static_cast<int32_t>(slice);
+    int32_t i = 0;
+    while (i < length) {
+      const int32_t start = i;
+      UChar32 c;
+      U8_NEXT(bytes + offset, i, length, c);
+      if (c < 0) {
+        out += "\xEF\xBF\xBD";
+      } else {
+        out.append(text.substr(offset + static_cast<std::size_t>(start),
+                               static_cast<std::size_t>(i - start)));
+      }
+    }
+    offset += slice;
+  }
+  return out;
 }
 
 }  // namespace tavra::unicode

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "tavra/json.h"
+#include "tavra/platform/unicode.h"
 
 namespace tavra {
 namespace {
@@ -202,6 +203,36 @@ TEST(ValueTest, ConversionErrorText) {
   EXPECT_EQ(error.typeName(), "null");
   EXPECT_EQ(error, Value::ConversionError("null"));
   EXPECT_FALSE(error == Value::ConversionError("uid"));
+}
+
+// Reader messages quote the input; they stay well-formed UTF-8 so that they can be reported in
+// a JSON status file.
+TEST(ValueTest, ReadErrorTextIsAlwaysValidUTF8) {
+  const struct {
+    std::string bytes;
+    bool plist;
+  } cases[] = {
+      {"\"\xFF\"", false},
+      {"[\xE2\x82]", false},
+      {"\"a\xC3\"", false},
+      {"\xFF", false},
+      {"{\"\xED\xA0\x80\":1}", false},
+      {"<plist><integer>\xFF</integer></plist>", true},
+      {"<plist><real>1\xC3</real></plist>", true},
+      {"<plist><date>\xE2\x82</date></plist>", true},
+  };
+  for (const auto& c : cases) {
+    try {
+      (void)(c.plist ? Value::parsePlist(c.bytes) : Value::parseJSON(c.bytes));
+      ADD_FAILURE() << "no error for " << c.bytes;
+    } catch (const Value::ReadError& error) {
+      const std::string text = error.what();
+      EXPECT_TRUE(unicode::isValidUTF8(text)) << text;
+      EXPECT_TRUE(text.starts_with(c.plist ? "invalid property list: " : "invalid JSON: ")) << text;
+    }
+  }
+  EXPECT_STREQ(Value::ReadError("bad \xFF byte").what(), "bad \xEF\xBF\xBD byte");
+  EXPECT_STREQ(Value::ReadError("caf\xC3\xA9").what(), "caf\xC3\xA9");
 }
 
 }  // namespace

@@ -66,5 +66,33 @@ TEST(UnicodeTest, ValidUTF8) {
   }
 }
 
+TEST(UnicodeTest, RepairedUTF8) {
+  const struct {
+    std::string text;
+    std::string expected;
+  } cases[] = {
+      {"", ""},
+      {"plain", "plain"},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"a\xFF"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},
+      {"\xC3", "\xEF\xBF\xBD"},
+      // A truncated sequence is one ill-formed subpart, then the next character stands.
+      {"\xE2\x82x", "\xEF\xBF\xBDx"},
+      // Bytes that can start nothing are each replaced on their own.
+      {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {"\x80\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+  };
+  for (const auto& c : cases) {
+    const std::string repaired = unicode::repairedUTF8(c.text);
+    EXPECT_EQ(repaired, c.expected) << c.text;
+    EXPECT_TRUE(unicode::isValidUTF8(repaired)) << c.text;
+  }
+}
+
 }  // namespace
 }  // namespace tavra

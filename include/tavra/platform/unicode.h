@@ -18,4 +18,8 @@ std::string normalizeNFC(std::string_view text);
 // Whether `text` is well-formed UTF-8 (no surrogates, no overlong forms).
 bool isValidUTF8(std::string_view text) noexcept;
 
+// `text` with every ill-formed byte sequence (each maximal ill-formed subpart) replaced by
+// U+FFFD; well-formed text comes back unchanged. For texts that only describe (messages).
+std::string repairedUTF8(std::string_view text);
+
 }  // namespace tavra::unicode
