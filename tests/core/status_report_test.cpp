@@ -128,6 +128,21 @@ TEST(StatusReportTest, DecodingRoundTripsAndRefusesBadDocuments) {
   }
 }
 
+TEST(StatusReportTest, TextThatIsNotUTF8IsShownWithReplacementCharacters) {
+  // A user's folder or executable name need not be UTF-8 on every file system; the report must
+  // still be written and read back.
+  StatusReport report = sample();
+  report.errors = {"/home/u\xFF/x: io: cannot write"};
+  report.fragmentErrors = {{"com.zelkorandin.tavra.policy.\xC3", "policy fragment: broken"}};
+  (*report.inventory)[0].installations[0].path =
+      "/opt/co\xE2\x82"
+      "dex";
+  const StatusReport read = StatusReport::decode(report.encode());
+  EXPECT_EQ(read.errors, std::vector<std::string>{"/home/u\uFFFD/x: io: cannot write"});
+  EXPECT_EQ(read.fragmentErrors.begin()->first, "com.zelkorandin.tavra.policy.\uFFFD");
+  EXPECT_EQ((*read.inventory)[0].installations[0].path, "/opt/co\uFFFDdex");
+}
+
 TEST(StatusReportTest, LoadReadsTheFileOrSaysThereIsNoStatus) {
   test::TempTree tree;
   std::string path = tree.write("status.json", sample().encode());
