@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "server_document.h"
 #include "tavra/renderer.h"
 
 namespace {
@@ -11,25 +12,11 @@ using tavra::Output;
 using tavra::Renderer;
 using tavra::Value;
 
-// An object of `entries` server tables, each with text, integer, real, boolean and list members:
-// about 100 bytes of compact JSON per entry.
-Value document(std::int64_t entries) {
-  Value::Object servers;
-  for (std::int64_t i = 0; i < entries; ++i) {
-    const std::string name = "server-" + std::to_string(i);
-    servers.emplace(name,
-                    Value(Value::Object{{"url", Value("https://example.invalid/" + name)},
-                                        {"port", Value(8000 + i % 1000)},
-                                        {"weight", Value(0.5 + static_cast<double>(i) / 7)},
-                                        {"enabled", Value(i % 3 != 0)},
-                                        {"tags", Value(Value::Array{Value("a"), Value(i)})}}));
-  }
-  return Value(Value::Object{{"name", Value("bench")}, {"servers", Value(std::move(servers))}});
-}
+using tavra::bench::serverDocument;
 
 void render(benchmark::State& state, Output::Format format) {
   const std::int64_t entries = state.range(0);
-  const Value value = document(entries);
+  const Value value = serverDocument(entries);
   Output output;
   output.id = "bench";
   output.path = "/tmp/bench";

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "../src/core/plist_handle.h"
+#include "server_document.h"
 #include "tavra/json.h"
 #include "tavra/plist.h"
 #include "tavra/value.h"
@@ -16,19 +17,7 @@ namespace {
 
 using tavra::Value;
 
-Value document(std::int64_t entries) {
-  Value::Object servers;
-  for (std::int64_t i = 0; i < entries; ++i) {
-    const std::string name = "server-" + std::to_string(i);
-    servers.emplace(name,
-                    Value(Value::Object{{"url", Value("https://example.invalid/" + name)},
-                                        {"port", Value(8000 + i % 1000)},
-                                        {"weight", Value(0.5 + static_cast<double>(i) / 7)},
-                                        {"enabled", Value(i % 3 != 0)},
-                                        {"tags", Value(Value::Array{Value("a"), Value(i)})}}));
-  }
-  return Value(Value::Object{{"name", Value("bench")}, {"servers", Value(std::move(servers))}});
-}
+using tavra::bench::serverDocument;
 
 // The same document as a binary property list, converted by libplist from our XML.
 std::string binaryPlist(const std::string& xml) {
@@ -49,22 +38,22 @@ void run(benchmark::State& state, const std::string& input, F f) {
 }
 
 void BM_ParseJSON(benchmark::State& state) {
-  run(state, tavra::json::write(document(state.range(0))),
+  run(state, tavra::json::write(serverDocument(state.range(0))),
       [](const std::string& s) { return Value::parseJSON(s); });
 }
 
 void BM_ParsePlistXML(benchmark::State& state) {
-  run(state, tavra::plist::writeXML(document(state.range(0))),
+  run(state, tavra::plist::writeXML(serverDocument(state.range(0))),
       [](const std::string& s) { return Value::parsePlist(s); });
 }
 
 void BM_ParsePlistBinary(benchmark::State& state) {
-  run(state, binaryPlist(tavra::plist::writeXML(document(state.range(0)))),
+  run(state, binaryPlist(tavra::plist::writeXML(serverDocument(state.range(0)))),
       [](const std::string& s) { return Value::parsePlist(s); });
 }
 
 void BM_WriteJSON(benchmark::State& state) {
-  const Value value = document(state.range(0));
+  const Value value = serverDocument(state.range(0));
   std::size_t bytes = 0;
   for (auto _ : state) {
     const std::string text = tavra::json::write(value, {.pretty = state.range(1) != 0});
@@ -74,7 +63,7 @@ void BM_WriteJSON(benchmark::State& state) {
 }
 
 void BM_WritePlistXML(benchmark::State& state) {
-  const Value value = document(state.range(0));
+  const Value value = serverDocument(state.range(0));
   std::size_t bytes = 0;
   for (auto _ : state) {
     const std::string text = tavra::plist::writeXML(value);
