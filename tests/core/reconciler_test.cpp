@@ -136,6 +136,12 @@ class ReconcilerTest : public ::testing::Test {
   Value alphaValue(Value settings) const {
     return Value::Object{{"alpha", Value::Object{{"settings", std::move(settings)}}}};
   }
+
+  // A fragment value that names both harnesses, each with one output.
+  static Value bothHarnesses() {
+    return Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}},
+                         {"beta", Value::Object{{"config", Value::Object{{"v", 1}}}}}};
+  }
 };
 
 TEST_F(ReconcilerTest, FirstPassWritesManagedFilesAndTheNextChangesNothing) {
@@ -322,9 +328,7 @@ TEST_F(ReconcilerTest, AHarnessThatCannotBeDecryptedIsFrozenOnItsLastAppliedFile
 
 TEST_F(ReconcilerTest, AnUnreadableFragmentFreezesEveryHarnessAndReleasesNothing) {
   installCatalog(catalog());
-  writeFragment("base", 0,
-                Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}},
-                              {"beta", Value::Object{{"config", Value::Object{{"v", 1}}}}}});
+  writeFragment("base", 0, bothHarnesses());
   ASSERT_EQ(run().health, Health::ok);
   std::string applied = readFile(alphaSettings);
 
@@ -350,9 +354,7 @@ TEST_F(ReconcilerTest, AnUnreadableFragmentFreezesEveryHarnessAndReleasesNothing
 
 TEST_F(ReconcilerTest, WithoutAUsableCatalogEveryLastAppliedCopyIsKept) {
   installCatalog(catalog());
-  writeFragment("base", 0,
-                Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}},
-                              {"beta", Value::Object{{"config", Value::Object{{"v", 1}}}}}});
+  writeFragment("base", 0, bothHarnesses());
   ASSERT_EQ(run().health, Health::ok);
   std::string applied = readFile(alphaSettings);
 
@@ -392,9 +394,7 @@ TEST_F(ReconcilerTest, WithoutAUsableCatalogEveryLastAppliedCopyIsKept) {
 TEST_F(ReconcilerTest, AHarnessNoLongerNamedGetsItsBackupBack) {
   installCatalog(catalog());
   tree.write("out/beta/config.plist", "original");
-  writeFragment("base", 0,
-                Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}},
-                              {"beta", Value::Object{{"config", Value::Object{{"v", 1}}}}}});
+  writeFragment("base", 0, bothHarnesses());
   EXPECT_EQ(actions(run()), (std::vector<std::pair<std::string, Action>>{
                                 {alphaSettings, Action::created}, {betaConfig, Action::updated}}));
 
