@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "flat_set.h"
+#include "quoting.h"
 
 namespace tavra {
 
@@ -98,39 +99,16 @@ Value unite(const Values& arrays) {
   return Value(std::move(result));
 }
 
-// A text written between double quotes with the usual backslash escapes.
+// A text written between double quotes with the usual backslash escapes; other control
+// characters as \u{X} in lower-case hex without leading zeros.
 std::string quoted(std::string_view text) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          out += "\\u{";
-          if (c >= 0x10) out += hex[c >> 4];
-          out += hex[c & 0xf];
-          out += '}';
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+  return detail::quoted(text, [](std::string& out, unsigned char c) {
+    static constexpr char hex[] = "0123456789abcdef";
+    out += "\\u{";
+    if (c >= 0x10) out += hex[c >> 4];
+    out += hex[c & 0xf];
+    out += '}';
+  });
 }
 
 // One merge() call: the rules (with their patterns parsed once) and the warnings it collects.

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "quoting.h"
 #include "tavra/error.h"
 #include "tavra/json.h"
 #include "tavra/platform/unicode.h"
@@ -168,40 +169,12 @@ std::string TOMLWriter::inline_(const Value& value) {
 }
 
 std::string TOMLWriter::quoteString(std::string_view text) {
-  static constexpr char hex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() + 2);
-  out += '"';
-  // Every scalar that needs an escape is a single byte in UTF-8; other bytes are copied.
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          out += "\\u00";
-          out += hex[c >> 4];
-          out += hex[c & 0xf];
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
+  return detail::quoted(text, [](std::string& out, unsigned char c) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    out += "\\u00";
+    out += hex[c >> 4];
+    out += hex[c & 0xf];
+  });
 }
 
 std::string TOMLWriter::quoteKey(std::string_view key) {
