@@ -308,6 +308,12 @@ INSTANTIATE_TEST_SUITE_P(
                   R"({"a": "q\"\\\n", "other": 1})",
                   {"a: value(s) [\"q\\\"\\\\\\n\"] not in the strictness order; known values "
                    "win over them"}},
+        MergeCase{"StrictestUnknownWithControlCharacters",
+                  {strategyRule("a", S::strictest, hml)},
+                  {R"({"a": "x\u0001\u001b\u007f"})", R"({"other": 1})"},
+                  R"({"a": "x\u0001\u001b\u007f", "other": 1})",
+                  {"a: value(s) [\"x\\u{1}\\u{1b}\\u{7f}\"] not in the strictness order; "
+                   "known values win over them"}},
         MergeCase{"StrictestWithNumberFallsBack",
                   {strategyRule("a", S::strictest, hml)},
                   {R"({"a": "low"})", R"({"a": 3})"},
