@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "../src/core/plist_handle.h"
+#include "../src/core/value/plist_handle.h"
 #include "server_document.h"
 #include "tavra/json.h"
 #include "tavra/plist.h"

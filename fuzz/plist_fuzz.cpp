@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "../src/core/plist_guard.h"
-#include "../src/core/plist_handle.h"
+#include "../src/core/value/plist_guard.h"
+#include "../src/core/value/plist_handle.h"
 #include "tavra/plist.h"
 #include "tavra/value.h"
 

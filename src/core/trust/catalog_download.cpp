@@ -5,9 +5,9 @@
 #include <stop_token>
 #include <thread>
 
-#include "catalog_files.h"
 #include "tavra/catalog_store.h"
 #include "tavra/error.h"
+#include "trust/catalog_files.h"
 
 namespace tavra {
 

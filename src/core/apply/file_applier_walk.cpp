@@ -1,4 +1,4 @@
-#include "file_applier_walk.h"
+#include "apply/file_applier_walk.h"
 
 #include <fcntl.h>
 #include <unistd.h>

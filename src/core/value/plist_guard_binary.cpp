@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "plist_guard.h"
 #include "tavra/value.h"
+#include "value/plist_guard.h"
 
 namespace tavra::plist_guard {
 

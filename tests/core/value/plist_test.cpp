@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../../src/core/plist_handle.h"
+#include "../../../src/core/value/plist_handle.h"
 #include "support/python.h"
 #include "support/temp_tree.h"
 #include "tavra/json.h"

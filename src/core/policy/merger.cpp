@@ -11,8 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "flat_set.h"
-#include "quoting.h"
+#include "policy/flat_set.h"
+#include "value/quoting.h"
 
 namespace tavra {
 

@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "plist_guard.h"
-#include "plist_handle.h"
 #include "tavra/base64.h"
 #include "tavra/iso8601.h"
 #include "tavra/platform/unicode.h"
 #include "tavra/value.h"
+#include "value/plist_guard.h"
+#include "value/plist_handle.h"
 
 namespace tavra {
 

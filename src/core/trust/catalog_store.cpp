@@ -1,6 +1,6 @@
 #include "tavra/catalog_store.h"
 
-#include "catalog_files.h"
+#include "trust/catalog_files.h"
 
 #include "tavra/base64.h"
 #include "tavra/constants.h"

@@ -2,7 +2,7 @@
 // atomic write.
 #include <fcntl.h>
 
-#include "file_applier_walk.h"
+#include "apply/file_applier_walk.h"
 #include "tavra/error.h"
 #include "tavra/file_applier.h"
 #include "tavra/platform/digest.h"

@@ -10,7 +10,7 @@
 namespace tavra {
 namespace {
 
-const std::string script = std::string(TAVRA_TEST_DIR) + "/core/envelope_interop.mjs";
+const std::string script = std::string(TAVRA_TEST_DIR) + "/core/trust/envelope_interop.mjs";
 
 class EnvelopeInteropTest : public ::testing::Test {
  protected:

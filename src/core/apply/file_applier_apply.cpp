@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "file_applier_walk.h"
+#include "apply/file_applier_walk.h"
 #include "tavra/error.h"
 #include "tavra/file_applier.h"
 #include "tavra/platform/digest.h"

@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "quoting.h"
 #include "tavra/error.h"
 #include "tavra/json.h"
 #include "tavra/platform/unicode.h"
+#include "value/quoting.h"
 
 namespace tavra {
 

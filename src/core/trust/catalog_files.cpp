@@ -1,4 +1,4 @@
-#include "catalog_files.h"
+#include "trust/catalog_files.h"
 
 #include <fcntl.h>
 

@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "plist_guard.h"
 #include "tavra/iso8601.h"
 #include "tavra/value.h"
+#include "value/plist_guard.h"
 
 namespace tavra::plist_guard {
 
