@@ -1,0 +1,1 @@
++1FMwcCSUANXrDvcMmazmrwirPQqdfG15OMnt7qyL+5nSUdaxNiFJayhPo39gDCemiP9xcgWfwZjEqkjKF2DBg==

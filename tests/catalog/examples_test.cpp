@@ -1,0 +1,121 @@
+// The files in examples/: the fragment files that a directory of fragments yields, their payloads
+// against the shipped catalog, the settings plist, and the demo organisation key pair.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/example_fragments.h"
+#include "support/temp_tree.h"
+#include "tavra/catalog.h"
+#include "tavra/certificate_key.h"
+#include "tavra/constants.h"
+#include "tavra/decryption_key_provider.h"
+#include "tavra/platform/crypto.h"
+#include "tavra/policy_fragment.h"
+#include "tavra/profile_builder.h"
+#include "tavra/secret_envelope.h"
+#include "tavra/settings.h"
+
+namespace tavra {
+namespace {
+
+const std::string examples = TAVRA_SOURCE_DIR "/examples";
+const std::string demoKey = examples + "/demo-org/demo-org-NOT-FOR-DEPLOYMENT.key.pem";
+const std::string demoCertificate = examples + "/demo-org/demo-org-NOT-FOR-DEPLOYMENT.cert.pem";
+
+std::set<std::string> propertyNames(const Value& schema) {
+  std::set<std::string> names;
+  const auto properties = schema[KeyPath("properties")]->objectValue();
+  for (const auto& [name, property] : properties.value()) names.insert(name);
+  return names;
+}
+
+// The settings plist, the demo key and certificate sit in subfolders, so a directory of
+// fragments reads the fragment files and nothing else.
+TEST(ExamplesTest, TheDirectoryYieldsExactlyTheFragmentFiles) {
+  EXPECT_EQ(test::fragmentFileNames(examples),
+            (std::vector<std::string>{"baseline.json", "team.plist"}));
+}
+
+TEST(ExamplesTest, FragmentsParseWithTheirIdsPrioritiesAndOnlyKnownPayloadKeys) {
+  const std::vector<PolicyFragment> fragments = test::loadFragments(examples);
+  ASSERT_EQ(fragments.size(), 2u);
+  EXPECT_EQ(fragments[0].id, "baseline");
+  EXPECT_EQ(fragments[0].priority, 10);
+  EXPECT_EQ(fragments[0].sourceDomain, "com.zelkorandin.tavra.policy.baseline");
+  EXPECT_EQ(fragments[1].id, "team");
+  EXPECT_EQ(fragments[1].priority, 50);
+  EXPECT_EQ(fragments[1].sourceDomain, "com.zelkorandin.tavra.policy.team");
+  for (const PolicyFragment& fragment : fragments) EXPECT_TRUE(fragment.description) << fragment.id;
+
+  // A misspelt payload key would be ignored without a word. The Jamf form offers Harnesses as
+  // JSON text (HarnessesJSON); the files here carry the dictionary itself.
+  std::set<std::string> known = propertyNames(ProfileBuilder::jamfFragmentSchema(nullptr));
+  known.insert("Harnesses");
+  for (const std::string& name : test::fragmentFileNames(examples)) {
+    for (const auto& payload : ProfileBuilder::fragmentPayloads(examples + "/" + name)) {
+      const auto keys = payload.value.objectValue();
+      ASSERT_TRUE(keys) << name;
+      for (const auto& [key, value] : *keys)
+        EXPECT_TRUE(known.contains(key)) << name << ": " << key;
+    }
+  }
+}
+
+// What `validate` checks, in-process: known, not planned harnesses and known outputs; and the
+// baseline configures every output of every harness.
+TEST(ExamplesTest, FragmentsNameOnlyCatalogHarnessesAndOutputsAndTheBaselineCoversThemAll) {
+  const Catalog catalog = Catalog::decode(test::readFile(TAVRA_SOURCE_DIR "/catalog/catalog.json"));
+  const std::vector<PolicyFragment> fragments = test::loadFragments(examples);
+  for (const PolicyFragment& fragment : fragments) {
+    for (const auto& [harnessID, outputs] : fragment.harnesses) {
+      const auto harness = catalog.harness(harnessID);
+      ASSERT_TRUE(harness) << fragment.id << ": unknown harness " << harnessID;
+      EXPECT_NE(harness->status, Harness::Status::planned) << harnessID;
+      for (const auto& [outputID, value] : outputs) {
+        const bool known = std::any_of(harness->outputs.begin(), harness->outputs.end(),
+                                       [&](const Output& o) { return o.id == outputID; });
+        EXPECT_TRUE(known) << fragment.id << ": unknown output " << harnessID << "." << outputID;
+      }
+    }
+  }
+  const PolicyFragment& baseline = fragments.at(0);
+  for (const Harness& harness : catalog.harnesses) {
+    const auto it = baseline.harnesses.find(harness.id);
+    ASSERT_NE(it, baseline.harnesses.end()) << harness.id;
+    for (const Output& output : harness.outputs) {
+      EXPECT_TRUE(it->second.contains(output.id)) << harness.id << "." << output.id;
+    }
+  }
+}
+
+TEST(ExamplesTest, SettingsPlistUsesOnlySettingsKeysAndIsReadAsWritten) {
+  const Value value = Value::parsePlist(
+      test::readFile(examples + "/settings/" + std::string(Constants::settingsDomain) + ".plist"));
+  const std::set<std::string> known = propertyNames(ProfileBuilder::jamfSettingsSchema());
+  const auto keys = value.objectValue();
+  ASSERT_TRUE(keys);
+  for (const auto& [key, entry] : *keys) EXPECT_TRUE(known.contains(key)) << key;
+  TavraSettings expected;
+  expected.reapplyInterval = 600;
+  expected.catalogRefreshInterval = 43200;
+  EXPECT_EQ(TavraSettings::fromValue(value), expected);
+}
+
+// The demo certificate carries the public half of the demo key: a secret sealed to the
+// certificate opens with the key.
+TEST(ExamplesTest, DemoCertificateAndKeyArePartners) {
+  const auto key = crypto::P256PrivateKey::fromPEM(test::readFile(demoKey));
+  const std::string x963 = CertificateKey::x963PublicKey(test::readFile(demoCertificate));
+  EXPECT_EQ(x963, key.publicKey().x963());
+  EXPECT_EQ(SecretEnvelope::keyID(x963), "9f9066f8a8dc74b6");  // as examples/README.md says
+
+  const std::string envelope = SecretEnvelope::encrypt("demo-token", x963);
+  EXPECT_EQ(SecretEnvelope::decrypt(envelope, InMemoryKeyProvider({key})), "demo-token");
+}
+
+}  // namespace
+}  // namespace tavra
