@@ -56,7 +56,8 @@ class CatalogStore {
   static constexpr std::string_view userAgent = "Tavra/0.2.1";
 
   // Each text is decoded as strict standard base64 exactly as given; texts that do not decode to
-  // a valid raw 32-byte Ed25519 public key are skipped silently. The rest keep their order.
+  // a valid raw 32-byte Ed25519 public key, or that encode a point of small order (which would
+  // accept forged signatures), are skipped silently. The rest keep their order.
   CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64);
   CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64,
                Transport transport);

@@ -15,4 +15,10 @@ using Date = std::chrono::system_clock::time_point;
 std::string iso8601(Date date);
 std::optional<Date> parseISO8601(std::string_view text);
 
+// The same form in whole seconds, which reach every date the form can write, 0000-01-01T00:00:00Z
+// to 9999-12-31T23:59:59Z (Date's own unit does not): property-list dates use these. Writing is
+// meant for seconds within those years only; callers refuse the others.
+std::string iso8601(std::chrono::sys_seconds when);
+std::optional<std::chrono::sys_seconds> parseISO8601Seconds(std::string_view text);
+
 }  // namespace tavra

@@ -260,12 +260,15 @@ class Run {
     const auto& first = *values.front()->asArray();
     Value::Array result;
     if (others.empty()) {
-      // A single list: only its repeats go.
+      // A single list: its repeats go, and so does whatever equals nothing (a NaN, or a list or
+      // object holding one), which is in no list, as it would be missing from a second one.
       ValueSet emitted(first.size());
       walkHashed(
           first, [&](std::size_t hash) { emitted.prefetch(hash); },
           [&](std::size_t j, std::size_t hash) {
-            if (emitted.insert(&first[j], hash)) result.push_back(first[j]);
+            if (emitted.insert(&first[j], hash) && first[j] == first[j]) {
+              result.push_back(first[j]);
+            }
           });
     } else {
       // An element is kept when every other list holds it; taking it in the first of them makes

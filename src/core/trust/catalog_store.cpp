@@ -1,10 +1,14 @@
 #include "tavra/catalog_store.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "trust/catalog_files.h"
 
 #include "tavra/base64.h"
 #include "tavra/constants.h"
 #include "tavra/error.h"
+#include "tavra/platform/digest.h"
 #include "tavra/whitespace.h"
 
 namespace tavra {
@@ -19,6 +23,28 @@ std::shared_ptr<const http::Client> defaultClient() {
   return std::make_shared<http::CurlClient>();
 }
 
+// The points of small order (order 1, 2, 4 or 8) as lowercase hex of their encoding with the
+// sign bit (the top bit of the last byte) cleared; the points with y = 0 and y = 1 have the
+// non-canonical encodings y = p and y = p + 1 as well. Such a key accepts forged signatures
+// (for the neutral point, one fixed signature fits every catalog), so it is never trusted.
+constexpr std::string_view smallOrderPoints[] = {
+    "0000000000000000000000000000000000000000000000000000000000000000",  // y = 0, order 4
+    "0100000000000000000000000000000000000000000000000000000000000000",  // y = 1, neutral
+    "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05",  // order 8
+    "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a",  // order 8
+    "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",  // y = p - 1, order 2
+    "edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",  // y = p, as y = 0
+    "eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",  // y = p + 1, as y = 1
+};
+
+bool hasSmallOrder(std::string raw) {
+  if (raw.empty()) return false;
+  raw.back() = static_cast<char>(raw.back() & 0x7f);
+  const std::string text = digest::hex(raw);
+  return std::find(std::begin(smallOrderPoints), std::end(smallOrderPoints), text) !=
+         std::end(smallOrderPoints);
+}
+
 }  // namespace
 
 CatalogStore::CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64)
@@ -30,7 +56,7 @@ CatalogStore::CatalogStore(std::string directory, const std::vector<std::string>
   if (!transport_.client) transport_.client = defaultClient();
   for (const auto& text : trustedKeysBase64) {
     const auto raw = base64::decode(text);
-    if (!raw) continue;
+    if (!raw || hasSmallOrder(*raw)) continue;
     try {
       trustedKeys_.push_back(crypto::Ed25519PublicKey::fromRaw(*raw));
     } catch (const crypto::CryptoError&) {

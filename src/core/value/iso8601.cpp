@@ -5,12 +5,15 @@
 namespace tavra {
 
 std::string iso8601(Date date) {
+  return iso8601(std::chrono::floor<std::chrono::seconds>(date));
+}
+
+std::string iso8601(std::chrono::sys_seconds when) {
   using namespace std::chrono;
-  const auto seconds = floor<std::chrono::seconds>(date);
-  const auto days = floor<std::chrono::days>(seconds);
+  const auto days = floor<std::chrono::days>(when);
   const year_month_day ymd{days};
-  const hh_mm_ss<std::chrono::seconds> time{seconds - days};
-  char buffer[40];
+  const hh_mm_ss<std::chrono::seconds> time{when - days};
+  char buffer[48];
   std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(ymd.year()),
                 unsigned(ymd.month()), unsigned(ymd.day()), int(time.hours().count()),
                 int(time.minutes().count()), int(time.seconds().count()));
@@ -18,6 +21,17 @@ std::string iso8601(Date date) {
 }
 
 std::optional<Date> parseISO8601(std::string_view text) {
+  using namespace std::chrono;
+  const auto when = parseISO8601Seconds(text);
+  if (!when) return std::nullopt;
+  // Date counts in the clock's own unit, which does not reach every four-digit year.
+  if (*when < floor<seconds>(Date::min()) || *when > floor<seconds>(Date::max())) {
+    return std::nullopt;
+  }
+  return time_point_cast<Date::duration>(*when);
+}
+
+std::optional<std::chrono::sys_seconds> parseISO8601Seconds(std::string_view text) {
   using namespace std::chrono;
   // YYYY-MM-DDTHH:MM:SSZ, exactly 20 characters.
   if (text.size() != 20) return std::nullopt;
@@ -35,10 +49,7 @@ std::optional<Date> parseISO8601(std::string_view text) {
                            day{unsigned(number(8, 2))}};
   const int h = number(11, 2), m = number(14, 2), s = number(17, 2);
   if (!ymd.ok() || h > 23 || m > 59 || s > 59) return std::nullopt;
-  const sys_seconds when = sys_days{ymd} + hours{h} + minutes{m} + seconds{s};
-  // Date counts in the clock's own unit, which does not reach every four-digit year.
-  if (when < floor<seconds>(Date::min()) || when > floor<seconds>(Date::max())) return std::nullopt;
-  return time_point_cast<Date::duration>(when);
+  return sys_days{ymd} + hours{h} + minutes{m} + seconds{s};
 }
 
 }  // namespace tavra

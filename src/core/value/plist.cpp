@@ -1,7 +1,9 @@
 // Property-list bytes (XML or binary) to Value through libplist, behind the checks of
 // plist_guard.h so that no input can make libplist recurse deeply, expand without bound or
 // silently misread a number.
+#include <bit>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -46,22 +48,39 @@ Value integer(plist_t node) {
   return Value(static_cast<double>(bits));
 }
 
-Value date(plist_t node) {
-  using namespace std::chrono;
-  std::int32_t seconds = 0, micros = 0;
-  plist_get_date_val(node, &seconds, &micros);
-  // The accessor truncates to 32 bits; the guards let through only dates strictly inside.
-  if (seconds == std::numeric_limits<std::int32_t>::min() ||
-      seconds == std::numeric_limits<std::int32_t>::max()) {
-    fail("date out of range");
-  }
-  constexpr sys_days reference = sys_days{year{2001} / January / 1};
-  return Value(iso8601(Date(reference + std::chrono::seconds(seconds))));
-}
-
 struct FreeDeleter {
   void operator()(void* p) const noexcept { std::free(p); }
 };
+
+// libplist 2.2 hands a date over only as 32-bit seconds, but keeps the real number of seconds
+// since 2001-01-01 that it read, and its binary writer puts that real out whole: "bplist00", then
+// the date object, the marker 0x33 and the big-endian IEEE 754 double.
+double dateSeconds(plist_t node) {
+  PlistHandle copy(plist_copy(node));
+  char* raw = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(copy.get(), &raw, &length);
+  const std::unique_ptr<char, FreeDeleter> owner(raw);
+  if (raw == nullptr || length < 17 || static_cast<unsigned char>(raw[8]) != 0x33) {
+    fail("unreadable date");
+  }
+  std::uint64_t bits = 0;
+  for (std::size_t i = 9; i < 17; ++i) bits = (bits << 8) | static_cast<unsigned char>(raw[i]);
+  return std::bit_cast<double>(bits);
+}
+
+// Whole seconds (fractions dropped toward the past), for every date with a four-digit year; the
+// guards have refused the others already.
+Value date(plist_t node) {
+  const double seconds = dateSeconds(node);
+  if (!(seconds >= plist_guard::minDateSeconds && seconds < plist_guard::endDateSeconds)) {
+    fail("date out of range");
+  }
+  using namespace std::chrono;
+  constexpr sys_seconds reference = sys_days{year{2001} / January / 1};
+  return Value(
+      iso8601(reference + std::chrono::seconds(static_cast<std::int64_t>(std::floor(seconds)))));
+}
 
 Value convert(plist_t node, std::size_t depth) {
   switch (plist_get_node_type(node)) {

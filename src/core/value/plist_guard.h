@@ -8,6 +8,7 @@
 // or date is what the bytes say. They only read the bytes; thread-safe.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string_view>
 
@@ -26,13 +27,19 @@ std::size_t checkXML(std::string_view bytes);
 // Check a binary property list: trailer, offset table and every reachable object's bounds;
 // references must exist and must not form cycles; nesting at most Value::maxDepth; the tree
 // that shared references expand to is bounded by the input size; 128-bit integers must fit in
-// 64 unsigned bits and dates in libplist's range. Returns the nesting depth; throws
+// 64 unsigned bits and dates in the range below. Returns the nesting depth; throws
 // Value::ReadError otherwise.
 std::size_t checkBinary(std::string_view bytes);
 
-// Dates libplist can hand over exactly: whole seconds since 2001-01-01 strictly inside the
-// 32-bit range (its accessor truncates to 32 bits).
-inline constexpr double minDateSeconds = -2147483647.0;
-inline constexpr double maxDateSeconds = 2147483646.0;
+// Dates are seconds since 2001-01-01 (a real in binary lists). Those read are the ones whose
+// ISO 8601 text has a four-digit year: from minDateSeconds (0000-01-01T00:00:00Z) up to, and
+// not including, endDateSeconds (10000-01-01T00:00:00Z).
+inline constexpr double secondsSince2001(std::chrono::sys_days day) {
+  using namespace std::chrono;
+  return static_cast<double>(
+      duration_cast<seconds>(day - sys_days{year{2001} / January / 1}).count());
+}
+inline constexpr double minDateSeconds = secondsSince2001(std::chrono::year{0} / 1 / 1);
+inline constexpr double endDateSeconds = secondsSince2001(std::chrono::year{10000} / 1 / 1);
 
 }  // namespace tavra::plist_guard

@@ -172,7 +172,7 @@ class Walker {
         const std::uint64_t bits = number(at, 8);
         double seconds;
         std::memcpy(&seconds, &bits, sizeof seconds);
-        if (!(seconds >= minDateSeconds && seconds <= maxDateSeconds)) fail("date out of range");
+        if (!(seconds >= minDateSeconds && seconds < endDateSeconds)) fail("date out of range");
         return o;
       }
       case 0x4:

@@ -122,6 +122,21 @@ TEST_F(ManagedPreferencesTest, EachDomainLandsInOneFieldAndBadFilesDoNotStopTheS
   EXPECT_FALSE(scan.errors.at(domainOf("c-junk")).empty());
 }
 
+TEST_F(ManagedPreferencesTest, DatesOfAnyFourDigitYearKeepFragmentsAndSettings) {
+  // "Never expires" and other dates far from today: no error, no reset to the defaults.
+  writeFragment("far",
+                "<key>Until</key><date>9999-12-31T23:59:59Z</date>"
+                "<key>Since</key><date>1900-01-01T00:00:00Z</date>");
+  tree.write("prefs/com.zelkorandin.tavra.plist",
+             plist("<dict><key>DryRun</key><true/>"
+                   "<key>Until</key><date>0001-01-01T00:00:00Z</date></dict>"));
+  const auto scan = reader(false).fragments();
+  EXPECT_TRUE(scan.errors.empty());
+  ASSERT_EQ(scan.fragments.size(), 1u);
+  EXPECT_EQ(scan.fragments[0].id, "far");
+  EXPECT_TRUE(reader(false).settings().dryRun);
+}
+
 TEST_F(ManagedPreferencesTest, DanglingLinkCountsAsNoFile) {
   tree.mkdir("prefs");
   std::filesystem::create_symlink(tree.path("missing.plist"),

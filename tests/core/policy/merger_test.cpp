@@ -469,6 +469,26 @@ TEST(MergerTest, UnionKeepsEveryNaN) {
   EXPECT_EQ(result.value.asArray()->size(), 2u);  // a NaN equals nothing, itself included
 }
 
+TEST(MergerTest, IntersectDropsNaNFromOneListAsFromSeveral) {
+  // A NaN, and a list or object holding one, equals nothing: it is in no list, its own included.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const Value list(Value::Array{Value(nan), Value(1), Value(nan), Value(Value::Array{Value(nan)}),
+                                Value(Value::Object{{"x", Value(nan)}}), Value(1), Value("a")});
+  const Value expected(Value::Array{Value(1), Value("a")});
+  for (std::size_t fragments : {1u, 2u, 3u}) {
+    SCOPED_TRACE(fragments);
+    const Merger::Result result =
+        Merger({strategyRule("", S::intersect)}).merge(std::vector<Value>(fragments, list));
+    EXPECT_EQ(result.value, expected);
+    EXPECT_TRUE(result.warnings.empty());
+  }
+  // One list below a key that only the first fragment sets.
+  const Merger::Result below = Merger({strategyRule("a", S::intersect)})
+                                   .merge({Value::Object{{"a", list}}, Value::Object{{"b", 1}}});
+  EXPECT_EQ(below.value, Value(Value::Object{{"a", expected}, {"b", Value(1)}}));
+  EXPECT_TRUE(below.warnings.empty());
+}
+
 TEST(MergerTest, RulesAreKept) {
   std::vector<MergeRule> rules{strategyRule("a", S::max), denyRule("d", "t")};
   EXPECT_EQ(Merger(rules).rules(), rules);

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "support/catalog_fixtures.h"
+#include "support/crypto_fixtures.h"
 #include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
@@ -39,6 +40,66 @@ TEST_F(CatalogStoreTest, UnusableTrustedKeysAreSkipped) {
   EXPECT_EQ(mixed.trustedKeys()[0].raw(), signer.key.publicKey().raw());
   EXPECT_EQ(mixed.trustedKeys()[1].raw(), other.key.publicKey().raw());
   EXPECT_TRUE(CatalogStore(directory, {}).trustedKeys().empty());
+}
+
+// Every encoding of a point of small order: the eight points of order 1, 2, 4 and 8, each with
+// either sign bit, and the non-canonical y = p and y = p + 1 of the points with y = 0 and y = 1.
+constexpr std::string_view smallOrderKeys[] = {
+    "0000000000000000000000000000000000000000000000000000000000000000",
+    "0000000000000000000000000000000000000000000000000000000000000080",
+    "0100000000000000000000000000000000000000000000000000000000000000",
+    "0100000000000000000000000000000000000000000000000000000000000080",
+    "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc05",
+    "26e8958fc2b227b045c3f489f2ef98f0d5dfac05d3c63339b13802886d53fc85",
+    "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac037a",
+    "c7176a703d4dd84fba3c0b760d10670f2a2053fa2c39ccc64ec7fd7792ac03fa",
+    "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+    "ecffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+    "edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+    "edffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+    "eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff7f",
+    "eeffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffff",
+};
+
+TEST_F(CatalogStoreTest, KeysOfSmallOrderAreNotTrusted) {
+  // With such a key, the signature whose R is the neutral point and whose S is 0 is valid for a
+  // good share of all messages (for the neutral point itself: for every message).
+  std::string forged(64, '\0');
+  forged[0] = '\x01';
+  const std::string forgedText = base64::encode(forged);
+  std::vector<std::string> keys;
+  for (const std::string_view hex : smallOrderKeys) {
+    SCOPED_TRACE(hex);
+    const std::string raw = test::fromHex(hex);
+    keys.push_back(base64::encode(raw));
+    const CatalogStore weak(directory, {keys.back()});
+    EXPECT_TRUE(weak.trustedKeys().empty());
+    // Catalogs the forgery fits, as the cryptography library alone would judge them.
+    const auto bare = crypto::Ed25519PublicKey::fromRaw(raw);
+    int fitting = 0;
+    for (int version = 1; version <= 64; ++version) {
+      const std::string catalog = catalogJSON(std::to_string(version));
+      if (!bare.isValidSignature(forged, catalog)) continue;
+      ++fitting;
+      EXPECT_EQ(signatureMessage([&] { weak.verify(catalog, forgedText); }),
+                "catalog signature does not match any trusted key");
+    }
+    EXPECT_GT(fitting, 0);
+  }
+  // The neutral point as an administrator would paste it.
+  ASSERT_EQ(keys[2], "AQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=");
+  const std::string catalog = catalogJSON("3");
+  EXPECT_EQ(
+      signatureMessage([&] { CatalogStore(directory, {keys[2]}).verify(catalog, forgedText); }),
+      "catalog signature does not match any trusted key");
+  // Beside them, an ordinary key is kept and still verifies.
+  keys.push_back(signer.publicBase64());
+  const CatalogStore mixed(directory, keys);
+  ASSERT_EQ(mixed.trustedKeys().size(), 1u);
+  EXPECT_EQ(mixed.trustedKeys()[0].raw(), signer.key.publicKey().raw());
+  EXPECT_EQ(mixed.verify(catalog, signer.signatureFile(catalog)).catalogVersion, "3");
+  EXPECT_EQ(signatureMessage([&] { mixed.verify(catalog, forgedText); }),
+            "catalog signature does not match any trusted key");
 }
 
 TEST_F(CatalogStoreTest, TheBuiltInReleaseKeyIsAUsableKey) {

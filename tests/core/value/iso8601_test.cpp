@@ -48,5 +48,33 @@ TEST(ISO8601Test, ParsesExactlyThatForm) {
   }
 }
 
+TEST(ISO8601Test, WholeSecondsReachEveryFourDigitYear) {
+  const struct {
+    sys_seconds when;
+    const char* text;
+  } cases[] = {
+      {sys_days{year{0} / 1 / 1}, "0000-01-01T00:00:00Z"},
+      {sys_days{year{1} / 1 / 1}, "0001-01-01T00:00:00Z"},
+      {sys_days{year{1000} / 3 / 1} - seconds{1}, "1000-02-28T23:59:59Z"},
+      {sys_days{year{1900} / 1 / 1}, "1900-01-01T00:00:00Z"},
+      {sys_days{year{2024} / 5 / 6} + hours{7} + minutes{8} + seconds{9}, "2024-05-06T07:08:09Z"},
+      {sys_days{year{2400} / 2 / 29}, "2400-02-29T00:00:00Z"},
+      {sys_days{year{10000} / 1 / 1} - seconds{1}, "9999-12-31T23:59:59Z"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(iso8601(c.when), c.text);
+    EXPECT_EQ(parseISO8601Seconds(c.text), c.when) << c.text;
+  }
+  // The same form as parseISO8601, and only that.
+  for (const char* text : {"", "2024-05-06T07:08:09", "10000-01-01T00:00:00Z",
+                           "-001-01-01T00:00:00Z", "1900-02-29T00:00:00Z", "0000-00-01T00:00:00Z",
+                           "2024-05-06T07:08:09.5Z", " 2024-05-06T07:08:09Z"}) {
+    EXPECT_FALSE(parseISO8601Seconds(text)) << text;
+  }
+  // Where Date reaches, both agree.
+  EXPECT_EQ(iso8601(Date(sys_days{year{2024} / 5 / 6})),
+            iso8601(sys_days{year{2024} / 5 / 6} + seconds{0}));
+}
+
 }  // namespace
 }  // namespace tavra

@@ -148,6 +148,16 @@ TEST(PlistReadTest, XMLCasesKeepTheirKinds) {
       {"<string><![CDATA[<&>]]></string>", "\"<&>\""},
       {"<string/>", "\"\""},
       {"<date>2024-05-06T07:08:09Z</date>", "\"2024-05-06T07:08:09Z\""},
+      // Every four-digit year, far beyond the 32-bit seconds libplist hands dates over in.
+      {"<date>0000-01-01T00:00:00Z</date>", "\"0000-01-01T00:00:00Z\""},
+      {"<date>0001-01-01T00:00:00Z</date>", "\"0001-01-01T00:00:00Z\""},
+      {"<date>1000-02-28T12:00:00Z</date>", "\"1000-02-28T12:00:00Z\""},
+      {"<date>1900-01-01T00:00:00Z</date>", "\"1900-01-01T00:00:00Z\""},
+      {"<date>1933-12-13T20:45:51Z</date>", "\"1933-12-13T20:45:51Z\""},
+      {"<date>2069-01-19T03:14:08Z</date>", "\"2069-01-19T03:14:08Z\""},
+      {"<date>2100-01-01T00:00:00Z</date>", "\"2100-01-01T00:00:00Z\""},
+      {"<date>2400-02-29T23:59:59Z</date>", "\"2400-02-29T23:59:59Z\""},
+      {"<date>9999-12-31T23:59:59Z</date>", "\"9999-12-31T23:59:59Z\""},
       {"<data>aGVs\n\tbG8=</data>", "\"aGVsbG8=\""},
       {"<data></data>", "\"\""},
       {"<array><integer>1</integer><!-- </array> --><real>1.5</real></array>", "[1,1.5]"},
@@ -177,8 +187,9 @@ TEST(PlistReadTest, XMLRefusals) {
       {"<real></real>", "malformed <real>"},
       {"<date>garbage</date>", "<date>"},
       {"<date>2024-05-06T07:08:09.5Z</date>", "<date>"},
-      {"<date>2100-01-01T00:00:00Z</date>", "date out of range"},
-      {"<date>1000-01-01T00:00:00Z</date>", "<date>"},
+      {"<date>10000-01-01T00:00:00Z</date>", "<date>"},
+      {"<date>-0001-01-01T00:00:00Z</date>", "<date>"},
+      {"<date>2100-02-29T00:00:00Z</date>", "<date>"},
       {"<data>!!!</data>", "malformed <data>"},
       {"<string>\xFF\xFE</string>", "not valid UTF-8"},
       {"<string>&#xD800;</string>", "not valid UTF-8"},
@@ -272,6 +283,31 @@ TEST(PlistReadTest, BinaryCases) {
               "\"text\":\"\xC3\xA9\xF0\x9F\x98\x80\"}");
 }
 
+TEST(PlistReadTest, BinaryDatesOfEveryFourDigitYear) {
+  // Seconds since 2001-01-01 as a real; fractions go toward the past, before 2001 too.
+  const struct {
+    double seconds;
+    const char* text;
+  } cases[] = {
+      {-63145526400.0, "0000-01-01T00:00:00Z"},
+      {-63113904000.0, "0001-01-01T00:00:00Z"},
+      {-3187296000.0, "1900-01-01T00:00:00Z"},
+      {-2147483648.0, "1932-12-13T20:45:52Z"},
+      {-0.5, "2000-12-31T23:59:59Z"},
+      {0.0, "2001-01-01T00:00:00Z"},
+      {736672089.75, "2024-05-06T07:08:09Z"},
+      {2147483648.0, "2069-01-19T03:14:08Z"},
+      {3124137600.0, "2100-01-01T00:00:00Z"},
+      {252423993599.0, "9999-12-31T23:59:59Z"},
+      {252423993599.999, "9999-12-31T23:59:59Z"},
+  };
+  for (const auto& c : cases) {
+    BinaryPlist p;
+    p.add(BinaryPlist::real(c.seconds, 0x33));
+    expectReads(p.bytes(), "\"" + std::string(c.text) + "\"");
+  }
+}
+
 TEST(PlistReadTest, BinaryRefusals) {
   const std::string limit = std::to_string(Value::maxDepth);
   EXPECT_TRUE(Value::parsePlist(deepBinary(Value::maxDepth, false)).isArray());
@@ -329,6 +365,11 @@ TEST(PlistReadTest, BinaryRefusals) {
   expectReadError(single("\x15" + std::string(32, '\0')), "integer too wide");
   expectReadError(single(BinaryPlist::real(1e12, 0x33)), "date out of range");
   expectReadError(single(BinaryPlist::real(std::nan(""), 0x33)), "date out of range");
+  // Just outside the four-digit years, and the infinities.
+  expectReadError(single(BinaryPlist::real(252423993600.0, 0x33)), "date out of range");
+  expectReadError(single(BinaryPlist::real(-63145526400.5, 0x33)), "date out of range");
+  expectReadError(single(BinaryPlist::real(HUGE_VAL, 0x33)), "date out of range");
+  expectReadError(single(BinaryPlist::real(-HUGE_VAL, 0x33)), "date out of range");
   expectReadError(single(std::string("\x61\xD8\x00", 3)), "unpaired surrogate");
   expectReadError(single("\x52\xFF\xFE"), "not valid UTF-8");
   expectReadError(single(std::string("\x53"
@@ -535,6 +576,44 @@ TEST(PlistWriteTest, Python3PlistlibReadsAndAgrees) {
   for (std::size_t i = 0; i < values.size(); ++i) {
     const Value back = Value::parsePlist(test::readFile(paths[i] + ".bin"));
     EXPECT_EQ(plist::writeXML(back), plist::writeXML(values[i])) << paths[i];
+  }
+}
+
+// python3's plistlib writes dates across its whole range (years 1 to 9999), with the chosen
+// years first, as an XML and a binary list, and prints each date's text as JSON.
+constexpr const char* kPlistlibDates = R"(
+import datetime, json, plistlib, random, sys
+dates = [datetime.datetime(1, 1, 1), datetime.datetime(1900, 1, 1),
+         datetime.datetime(2100, 1, 1), datetime.datetime(9999, 12, 31, 23, 59, 59),
+         datetime.datetime(2024, 5, 6, 7, 8, 9)]
+rng = random.Random(11)
+low = datetime.datetime(1, 1, 1)
+span = int((datetime.datetime(9999, 12, 31, 23, 59, 59) - low).total_seconds())
+dates += [low + datetime.timedelta(seconds=rng.randrange(span + 1)) for _ in range(500)]
+out = sys.argv[1]
+open(out + '.xml', 'wb').write(plistlib.dumps(dates, fmt=plistlib.FMT_XML))
+open(out + '.bin', 'wb').write(plistlib.dumps(dates, fmt=plistlib.FMT_BINARY))
+texts = ['%04d-%02d-%02dT%02d:%02d:%02dZ' % (d.year, d.month, d.day, d.hour, d.minute, d.second)
+         for d in dates]
+print(json.dumps(texts, separators=(',', ':')))
+)";
+
+TEST(PlistReadTest, Python3PlistlibDatesOfEveryYearRead) {
+  if (!test::pythonHas({"plistlib"})) GTEST_SKIP() << "python3 with plistlib not available";
+  test::TempTree tree;
+  const std::string out = tree.path("dates");
+  const auto result = test::runPython(kPlistlibDates, {out});
+  ASSERT_EQ(result.status, 0) << result.output;
+  const Value expected = Value::parseJSON(result.output);
+  ASSERT_TRUE(expected.isArray());
+  ASSERT_EQ(expected.asArray()->size(), 505u);
+  EXPECT_EQ(json::write(
+                Value(Value::Array(expected.asArray()->begin(), expected.asArray()->begin() + 5))),
+            "[\"0001-01-01T00:00:00Z\",\"1900-01-01T00:00:00Z\",\"2100-01-01T00:00:00Z\","
+            "\"9999-12-31T23:59:59Z\",\"2024-05-06T07:08:09Z\"]");
+  for (const char* format : {".xml", ".bin"}) {
+    SCOPED_TRACE(format);
+    EXPECT_EQ(Value::parsePlist(test::readFile(out + format)), expected);
   }
 }
 
