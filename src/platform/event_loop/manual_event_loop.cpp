@@ -3,8 +3,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <stdexcept>
+
+#include "tavra/platform/file_system.h"
 
 namespace tavra {
 
@@ -99,7 +100,7 @@ EventLoop::Handle ManualEventLoop::watch(const std::string& path, Task task,
                                          std::error_code& error) {
   struct stat info {};
   if (lstat(path.c_str(), &info) != 0) {
-    error = std::error_code(errno, std::generic_category());
+    error = fs::lastError();
     return Handle();
   }
   if (S_ISLNK(info.st_mode)) {
