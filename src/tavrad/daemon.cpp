@@ -1,0 +1,232 @@
+#include "tavrad/daemon.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+
+#include "tavra/constants.h"
+#include "tavra/error.h"
+#include "tavra/path_policy.h"
+
+namespace tavra {
+
+namespace {
+
+// What the reapply timer adds to its deadline for coalescing.
+constexpr auto timerLeeway = std::chrono::seconds(30);
+// The delays of the triggers, in seconds.
+constexpr double immediately = 0;
+constexpr double afterSettling = 2;
+
+}  // namespace
+
+std::shared_ptr<Daemon> Daemon::create(EventLoop& loop, std::shared_ptr<Logger> log,
+                                       Services services) {
+  return std::shared_ptr<Daemon>(new Daemon(loop, std::move(log), std::move(services)));
+}
+
+Daemon::Daemon(EventLoop& loop, std::shared_ptr<Logger> log, Services services)
+    : queue_(loop), log_(std::move(log)), services_(std::move(services)) {
+  settings_ = services_.readSettings();
+}
+
+Daemon::~Daemon() = default;
+
+EventLoop::Duration Daemon::timerPeriod(double seconds) noexcept {
+  // Just under the largest count of nanoseconds, so the conversion cannot overflow.
+  constexpr double longest = 9.2e9;
+  if (!(seconds < longest)) return EventLoop::maxDuration;
+  if (seconds <= 0) return EventLoop::Duration::zero();
+  return std::chrono::duration_cast<EventLoop::Duration>(std::chrono::duration<double>(seconds));
+}
+
+std::string Daemon::parentPath(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::size_t slash = trimmed.rfind('/');
+  if (slash == std::string::npos) return "";
+  if (slash == 0) return "/";
+  return trimmed.substr(0, slash);
+}
+
+EventLoop::Task Daemon::weakly(void (Daemon::*member)()) {
+  return [self = weak_from_this(), member] {
+    if (auto daemon = self.lock()) ((*daemon).*member)();
+  };
+}
+
+void Daemon::start() {
+  const uid_t uid = services_.realUserID();
+  log_->log("tavrad " + std::string(Constants::version) + " starting (uid " + std::to_string(uid) +
+            ")");
+  if (uid != 0) log_->error("tavrad must run as root; outputs will fail");
+
+  for (int signal : {SIGHUP, SIGTERM, SIGINT}) {
+    signalSources_.push_back(queue_.onSignal(signal, [self = weak_from_this(), signal] {
+      if (auto daemon = self.lock()) daemon->onSignal(signal);
+    }));
+  }
+  profileNotification_ = queue_.onProfileChange([self = weak_from_this()] {
+    if (auto daemon = self.lock()) {
+      daemon->log_->log("configuration profiles changed");
+      daemon->scheduleRun(afterSettling);
+    }
+  });
+  queue_.post([self = weak_from_this()] {
+    if (auto daemon = self.lock()) daemon->scheduleRun(immediately);
+  });
+}
+
+void Daemon::onSignal(int signal) {
+  if (signal == SIGHUP) {
+    log_->log("SIGHUP: re-applying");
+    // The next run finds a catalog refresh due.
+    lastCatalogCheck_.reset();
+    scheduleRun(immediately);
+    return;
+  }
+  log_->log("terminating");
+  services_.exit(0);
+}
+
+void Daemon::scheduleRun(double delaySeconds) {
+  // Replacing the handle cancels the run still waiting (nothing, when it already ran).
+  pendingRun_ = queue_.schedule(timerPeriod(delaySeconds), weakly(&Daemon::runNow));
+}
+
+void Daemon::runNow() {
+  if (!queue_.onLoopThread()) {
+    std::fputs("tavrad: a run was started outside the daemon's queue\n", stderr);
+    std::abort();
+  }
+  const double previousInterval = settings_.reapplyInterval;
+  std::optional<std::vector<std::string>> outputs;
+  try {
+    settings_ = services_.readSettings();
+    const Environment environment = services_.environment(settings_);
+    refreshCatalogIfDue(environment);
+    const StatusReport report = services_.reconcile(environment, settings_);
+    log_->log(report.summary());
+    outputs.emplace();
+    for (const auto& harness : report.harnesses) {
+      outputs->insert(outputs->end(), harness.outputs.begin(), harness.outputs.end());
+    }
+  } catch (const std::exception& error) {
+    // A pass reports its own failures and does not throw; should one fail outright anyway, the
+    // daemon goes on and keeps watching what it watched.
+    log_->error("run failed: " + describe(error));
+  } catch (...) {
+    log_->error("run failed: unknown error");
+  }
+  if (!timer_ || previousInterval != settings_.reapplyInterval) armTimer();
+  rearmWatchers(outputs ? *outputs : std::vector<std::string>(watchedOutputs_));
+}
+
+void Daemon::armTimer() {
+  timer_.cancel();
+  const EventLoop::Duration period = timerPeriod(settings_.reapplyInterval);
+  timer_ = queue_.repeat(period, timerLeeway, [self = weak_from_this()] {
+    if (auto daemon = self.lock()) daemon->scheduleRun(immediately);
+  });
+}
+
+bool Daemon::refreshDue() const {
+  if (!lastCatalogCheck_) return true;
+  const double elapsed =
+      std::chrono::duration<double>(services_.now() - *lastCatalogCheck_).count();
+  // A clock set back leaves the time since the last check unknown: check now rather than wait
+  // for the clock to catch up with the old time.
+  if (elapsed < 0) return true;
+  return elapsed >= settings_.catalogRefreshInterval;
+}
+
+void Daemon::refreshCatalogIfDue(const Environment& environment) {
+  bool verified = false;
+  try {
+    verified = services_.verifiedCatalogInstalled(environment);
+  } catch (...) {
+    // A store that cannot be read holds no catalog.
+  }
+  if (catalogUpdateRunning_) return;
+  // Without a verified catalog the interval is not consulted: every run tries again.
+  if (verified && !refreshDue()) return;
+
+  catalogUpdateRunning_ = true;
+  lastCatalogCheck_ = services_.now();
+  auto work = [store = environment.catalogStore, url = settings_.catalogURL,
+               pin = settings_.catalogPinnedVersion, update = services_.updateCatalog,
+               loop = &queue_, self = weak_from_this()] {
+    RefreshOutcome outcome;
+    try {
+      outcome.result = update(store, url, pin);
+    } catch (const std::exception& error) {
+      outcome.error = describe(error);
+    } catch (...) {
+      outcome.error = "unknown error";
+    }
+    loop->post([self, outcome = std::move(outcome)] {
+      if (auto daemon = self.lock()) daemon->refreshFinished(outcome);
+    });
+  };
+  try {
+    services_.runInBackground(std::move(work));
+  } catch (const std::exception& error) {
+    refreshFinished({std::nullopt, describe(error)});
+  }
+}
+
+void Daemon::refreshFinished(const RefreshOutcome& outcome) {
+  catalogUpdateRunning_ = false;
+  if (!outcome.result) {
+    log_->error("catalog update failed: " + outcome.error);
+    return;
+  }
+  if (outcome.result->kind == CatalogStore::UpdateResult::Kind::updated) {
+    log_->log("catalog updated to " + outcome.result->version);
+    scheduleRun(immediately);
+  } else {
+    log_->info("catalog " + outcome.result->version + " is current");
+  }
+}
+
+void Daemon::rearmWatchers(const std::vector<std::string>& outputs) {
+  // Events still waiting on the old watches (the run's own writes among them) go with them.
+  for (Watcher& watcher : watchers_) watcher.source.cancel();
+  watchers_.clear();
+
+  std::set<std::string> paths{std::string(Constants::managedPreferencesDirectory)};
+  for (const std::string& output : outputs) {
+    const std::string canonical = PathPolicy::canonical(output);
+    paths.insert(canonical);
+    paths.insert(parentPath(canonical));
+  }
+  for (const std::string& path : paths) {
+    std::error_code error;
+    EventLoop::Handle source;
+    try {
+      source = services_.openWatch(
+          path,
+          [self = weak_from_this(), path] {
+            if (auto daemon = self.lock()) {
+              daemon->log_->info("change detected at " + path);
+              daemon->scheduleRun(afterSettling);
+            }
+          },
+          error);
+    } catch (...) {
+      continue;
+    }
+    // A path that is missing, a symbolic link or unreadable is skipped.
+    if (source) watchers_.push_back({path, std::move(source)});
+  }
+  watchedOutputs_ = outputs;
+}
+
+std::vector<std::string> Daemon::watchedPaths() const {
+  std::vector<std::string> paths;
+  for (const Watcher& watcher : watchers_) paths.push_back(watcher.path);
+  return paths;
+}
+
+}  // namespace tavra

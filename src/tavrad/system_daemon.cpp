@@ -1,0 +1,68 @@
+#include "tavrad/system_daemon.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tavra/constants.h"
+#include "tavra/managed_preferences.h"
+#include "tavra/platform/host_path.h"
+#include "tavra/reconciler.h"
+
+namespace tavra {
+
+BackgroundThread::~BackgroundThread() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundThread::run(std::function<void()> work) {
+  if (thread_.joinable()) thread_.join();
+  thread_ = std::thread(std::move(work));
+}
+
+Daemon::Services systemServices(EventLoop& loop, BackgroundThread& background,
+                                std::shared_ptr<Logger> reconcileLog) {
+  Daemon::Services services;
+  services.readSettings = [] {
+    return ManagedPreferences(std::string(Constants::managedPreferencesDirectory), true).settings();
+  };
+  services.environment = [](const TavraSettings& settings) {
+    return Environment::system(settings);
+  };
+  services.reconcile = [reconcileLog](const Environment& environment,
+                                      const TavraSettings& settings) {
+    return Reconciler(environment, settings, reconcileLog).run(/*includeInventory=*/true);
+  };
+  services.verifiedCatalogInstalled = [](const Environment& environment) {
+    return environment.catalogStore.cached().has_value();
+  };
+  services.updateCatalog = [](const CatalogStore& store, const URL& from,
+                              const std::optional<std::string>& pinnedVersion) {
+    return store.update(from, pinnedVersion);
+  };
+  services.openWatch = [&loop](const std::string& canonicalPath, EventLoop::Task task,
+                               std::error_code& error) {
+    return loop.watch(hostPath(canonicalPath), std::move(task), error);
+  };
+  services.runInBackground = [&background](std::function<void()> work) {
+    background.run(std::move(work));
+  };
+  services.now = [] { return std::chrono::system_clock::now(); };
+  services.realUserID = [] { return getuid(); };
+  services.exit = [](int status) {
+    // Nothing is cleaned up: a refresh may still be running on its thread.
+    std::fflush(nullptr);
+    std::_Exit(status);
+  };
+  return services;
+}
+
+SystemDaemon::SystemDaemon() : loop_(makeSystemEventLoop()) {
+  daemon_ = Daemon::create(*loop_, systemLogger(std::string(Constants::logSubsystem), "daemon"),
+                           systemServices(*loop_, background_, Reconciler::log()));
+}
+
+SystemDaemon::~SystemDaemon() = default;
+
+}  // namespace tavra

@@ -1,0 +1,317 @@
+// This machine's loop (libuv, inotify), run for real: every wait ends with an event or with the
+// guard timer that stops a loop that would otherwise hang.
+#include "tavra/platform/event_loop.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <fstream>
+#include <thread>
+
+#include "support/temp_tree.h"
+
+namespace tavra {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempTree;
+
+void append(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::app) << text;
+}
+
+class EventLoopTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<EventLoop> loop = makeSystemEventLoop();
+  bool timedOut = false;
+
+  // Runs the loop until a task stops it; a loop still running after 20 s is stopped and the
+  // test fails.
+  void run() {
+    auto guard = loop->schedule(20s, [this] {
+      timedOut = true;
+      loop->stop();
+    });
+    loop->run();
+    EXPECT_FALSE(timedOut) << "the loop was stopped by its guard";
+  }
+  // Stops the loop once everything the kernel has queued by now has had time to arrive.
+  EventLoop::Handle stopAfter(std::chrono::milliseconds delay) {
+    return loop->schedule(delay, [this] { loop->stop(); });
+  }
+};
+
+TEST_F(EventLoopTest, ScheduledWorkRunsOnTheLoopThreadNoEarlierThanItsDelay) {
+  const auto start = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::duration waited{};
+  bool onLoop = false;
+  auto handle = loop->schedule(30ms, [&] {
+    waited = std::chrono::steady_clock::now() - start;
+    onLoop = loop->onLoopThread();
+    loop->stop();
+  });
+  run();
+  EXPECT_GE(waited, 30ms);
+  EXPECT_TRUE(onLoop);
+}
+
+TEST_F(EventLoopTest, CancelledOrReplacedWorkNeverRuns) {
+  std::vector<std::string> ran;
+  auto cancelled = loop->schedule(5ms, [&] { ran.push_back("cancelled"); });
+  cancelled.cancel();
+  auto replaced = loop->schedule(5ms, [&] { ran.push_back("replaced"); });
+  replaced = loop->schedule(10ms, [&] { ran.push_back("replacement"); });
+  {
+    auto dropped = loop->schedule(5ms, [&] { ran.push_back("dropped"); });
+  }
+  auto stop = stopAfter(50ms);
+  run();
+  EXPECT_EQ(ran, std::vector<std::string>{"replacement"});
+}
+
+TEST_F(EventLoopTest, RepeatingTimerTicksUntilCancelled) {
+  int ticks = 0;
+  EventLoop::Handle timer;
+  EventLoop::Handle stop;
+  timer = loop->repeat(5ms, 0ms, [&] {
+    if (++ticks < 3) return;
+    timer.cancel();
+    stop = stopAfter(40ms);
+  });
+  run();
+  EXPECT_EQ(ticks, 3);
+}
+
+TEST_F(EventLoopTest, WorkPostedFromOtherThreadsRunsOnTheLoopThread) {
+  constexpr int threads = 4;
+  constexpr int each = 200;
+  int count = 0;  // touched on the loop thread only
+  std::atomic<bool> allOnLoop{true};
+  std::atomic<bool> postersOnLoop{false};
+  std::vector<std::thread> posters;
+  for (int t = 0; t < threads; ++t) {
+    posters.emplace_back([&] {
+      if (loop->onLoopThread()) postersOnLoop = true;
+      for (int i = 0; i < each; ++i) {
+        loop->post([&] {
+          if (!loop->onLoopThread()) allOnLoop = false;
+          if (++count == threads * each) loop->stop();
+        });
+      }
+    });
+  }
+  run();
+  for (auto& poster : posters) poster.join();
+  EXPECT_EQ(count, threads * each);
+  EXPECT_TRUE(allOnLoop);
+  EXPECT_FALSE(postersOnLoop);
+}
+
+TEST_F(EventLoopTest, ATaskThatThrowsDoesNotStopTheLoop) {
+  auto bad = loop->schedule(1ms, [] { throw std::runtime_error("bad task"); });
+  bool after = false;
+  auto good = loop->schedule(20ms, [&] {
+    after = true;
+    loop->stop();
+  });
+  run();
+  EXPECT_TRUE(after);
+}
+
+TEST_F(EventLoopTest, SignalsArriveAsLoopWorkAndStayIgnoredAfterwards) {
+  int received = 0;
+  EventLoop::Handle source = loop->onSignal(SIGHUP, [&] {
+    ++received;
+    loop->stop();
+  });
+  auto raiser = loop->schedule(1ms, [] { raise(SIGHUP); });
+  run();
+  EXPECT_EQ(received, 1);
+  source.cancel();
+  // No source takes it any more, and the process is not ended by it.
+  raise(SIGHUP);
+  struct sigaction current {};
+  ASSERT_EQ(sigaction(SIGHUP, nullptr, &current), 0);
+  EXPECT_EQ(current.sa_handler, SIG_IGN);
+}
+
+TEST_F(EventLoopTest, ProfileChangesNeverFireOnThisMachine) {
+  bool fired = false;
+  EventLoop::Handle source = loop->onProfileChange([&] { fired = true; });
+  EXPECT_TRUE(source);
+  auto stop = stopAfter(10ms);
+  run();
+  EXPECT_FALSE(fired);
+}
+
+class WatchTest : public EventLoopTest {
+ protected:
+  TempTree tree;
+  std::string dir = tree.mkdir("dir");
+  std::string file = tree.write("dir/file", "one");
+
+  EventLoop::Handle watch(const std::string& path, EventLoop::Task task) {
+    std::error_code error;
+    EventLoop::Handle handle = loop->watch(path, std::move(task), error);
+    EXPECT_TRUE(handle) << path << ": " << error.message();
+    return handle;
+  }
+  // Runs `change` on the loop and returns how often the watch of `path` fired within 300 ms.
+  int firesOn(const std::string& path, const std::function<void()>& change) {
+    int fired = 0;
+    auto source = watch(path, [&] { ++fired; });
+    auto act = loop->schedule(1ms, change);
+    auto stop = stopAfter(300ms);
+    run();
+    return fired;
+  }
+};
+
+TEST_F(WatchTest, FileWatchFiresOnEachKindOfChange) {
+  const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> changes{
+      {"write", [](const std::string& p) { append(p, "more"); }},
+      {"truncate", [](const std::string& p) { ASSERT_EQ(truncate(p.c_str(), 1), 0); }},
+      {"attributes", [](const std::string& p) { ASSERT_EQ(chmod(p.c_str(), 0600), 0); }},
+      {"rename",
+       [](const std::string& p) { ASSERT_EQ(rename(p.c_str(), (p + ".new").c_str()), 0); }},
+      {"delete", [](const std::string& p) { ASSERT_EQ(unlink(p.c_str()), 0); }},
+  };
+  for (const auto& [name, change] : changes) {
+    const std::string path = tree.write("file-" + name, "content");
+    EXPECT_GE(firesOn(path, [&, change = change] { change(path); }), 1) << name;
+  }
+}
+
+TEST_F(WatchTest, DirectoryWatchFiresOnEntriesCreatedDeletedRenamedOrWritten) {
+  const std::vector<std::pair<std::string, std::function<void()>>> changes{
+      {"create", [&] { tree.write("dir/new", "x"); }},
+      {"write entry", [&] { append(file, "more"); }},
+      {"rename entry", [&] { ASSERT_EQ(rename(file.c_str(), (dir + "/renamed").c_str()), 0); }},
+      {"delete entry", [&] { ASSERT_EQ(unlink((dir + "/new").c_str()), 0); }},
+      {"attributes", [&] { ASSERT_EQ(chmod(dir.c_str(), 0700), 0); }},
+  };
+  for (const auto& [name, change] : changes) {
+    EXPECT_GE(firesOn(dir, change), 1) << name;
+  }
+}
+
+TEST_F(WatchTest, NothingFiresWithoutAChange) {
+  EXPECT_EQ(firesOn(dir, [] {}), 0);
+}
+
+TEST_F(WatchTest, MissingPathsAndSymbolicLinksAreNotWatched) {
+  ASSERT_EQ(symlink(file.c_str(), tree.path("link").c_str()), 0);
+  ASSERT_EQ(symlink(dir.c_str(), tree.path("dirlink").c_str()), 0);
+  const std::vector<std::pair<std::string, std::errc>> cases{
+      {tree.path("missing"), std::errc::no_such_file_or_directory},
+      {tree.path("link"), std::errc::too_many_symbolic_link_levels},
+      {tree.path("dirlink"), std::errc::too_many_symbolic_link_levels},
+      {"", std::errc::no_such_file_or_directory},
+  };
+  for (const auto& [path, expected] : cases) {
+    std::error_code error;
+    EXPECT_FALSE(loop->watch(
+        path, [] {}, error))
+        << path;
+    EXPECT_EQ(error, expected) << path;
+  }
+}
+
+TEST_F(WatchTest, EventsQueuedWhenAWatchIsCancelledAreDropped) {
+  // The daemon's pattern: it writes, then replaces its watches before the loop reads the
+  // events of those writes. Neither the old watch nor the new one of the same file may fire.
+  int oldFired = 0;
+  int newFired = 0;
+  EventLoop::Handle old = watch(file, [&] { ++oldFired; });
+  EventLoop::Handle oldDir = watch(dir, [&] { ++oldFired; });
+  EventLoop::Handle replacement;
+  EventLoop::Handle replacementDir;
+  auto act = loop->schedule(1ms, [&] {
+    append(file, "written by the run");
+    tree.write("dir/another", "x");
+    old.cancel();
+    oldDir.cancel();
+    replacement = watch(file, [&] { ++newFired; });
+    replacementDir = watch(dir, [&] { ++newFired; });
+  });
+  auto stop = stopAfter(300ms);
+  run();
+  EXPECT_EQ(oldFired, 0);
+  EXPECT_EQ(newFired, 0);
+}
+
+TEST_F(WatchTest, TwoWatchesOfOneFileAreIndependent) {
+  int first = 0;
+  int second = 0;
+  EventLoop::Handle one = watch(file, [&] { ++first; });
+  EventLoop::Handle two = watch(file, [&] { ++second; });
+  EventLoop::Handle stop;
+  auto act = loop->schedule(1ms, [&] { append(file, "a"); });
+  auto later = loop->schedule(100ms, [&] {
+    one.cancel();
+    append(file, "b");
+    stop = stopAfter(200ms);
+  });
+  run();
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 2);
+}
+
+TEST_F(WatchTest, AWatchOfADeletedFileStaysQuietAfterwardsAndCancelsCleanly) {
+  int fired = 0;
+  int firedByDelete = -1;
+  EventLoop::Handle source = watch(file, [&] { ++fired; });
+  EventLoop::Handle stop;
+  auto act = loop->schedule(1ms, [&] { ASSERT_EQ(unlink(file.c_str()), 0); });
+  auto recreate = loop->schedule(100ms, [&] {
+    firedByDelete = fired;
+    tree.write("dir/file", "new file at the same path");
+    append(file, "more");
+    stop = stopAfter(200ms);
+  });
+  run();
+  EXPECT_GE(firedByDelete, 1);
+  EXPECT_EQ(fired, firedByDelete);
+  source.cancel();
+}
+
+TEST_F(WatchTest, ABurstOfEventsFiresFarFewerTimesAndLeavesTheLoopIdle) {
+  int fired = 0;
+  EventLoop::Handle source = watch(dir, [&] { ++fired; });
+  constexpr int changes = 5000;
+  auto act = loop->schedule(1ms, [&] {
+    for (int i = 0; i < changes; ++i) append(file, "x");
+  });
+  auto stop = stopAfter(500ms);
+  run();
+  EXPECT_GE(fired, 1);
+  EXPECT_LT(fired, changes / 10);
+}
+
+TEST(EventLoopLifetimeTest, HandlesMayOutliveTheirLoop) {
+  TempTree tree;
+  EventLoop::Handle timer;
+  EventLoop::Handle repeating;
+  EventLoop::Handle signal;
+  EventLoop::Handle watch;
+  {
+    auto loop = makeSystemEventLoop();
+    timer = loop->schedule(1h, [] {});
+    repeating = loop->repeat(1h, 1s, [] {});
+    signal = loop->onSignal(SIGHUP, [] {});
+    std::error_code error;
+    watch = loop->watch(
+        tree.root(), [] {}, error);
+    ASSERT_TRUE(watch);
+    loop->post([] {});
+  }
+  timer.cancel();
+  repeating = EventLoop::Handle();
+  signal.cancel();
+  watch.cancel();
+}
+
+}  // namespace
+}  // namespace tavra
