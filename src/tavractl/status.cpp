@@ -3,6 +3,8 @@
 #include <memory>
 
 #include "errors.h"
+#include "print_json.h"
+#include "status_text.h"
 
 namespace tavra::ctl {
 
@@ -21,9 +23,31 @@ void setupStatus(CommandTree& tree, CLI::App& parent) {
 }
 
 void runStatus(const StatusOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("status");
+  std::optional<StatusReport> report;
+  try {
+    report = StatusReport::load(options.file.value_or(context.statusPath));
+  } catch (const std::exception&) {
+    // Any unreadable or undecodable report counts as no report.
+  }
+  if (!report) {
+    if (options.line) {
+      context.out << "no-status\n";
+      throw ExitCode(options.check ? exitFailure : exitSuccess);
+    }
+    throw ValidationError(
+        "no status yet; is tavrad running? (sudo launchctl print "
+        "system/com.zelkorandin.tavra.daemon)");
+  }
+  if (options.json) {
+    printJSON(context.out, *report);
+    return;
+  }
+  if (options.line) {
+    context.out << statusLine(*report, context.now()) << "\n";
+  } else {
+    context.out << statusListing(*report, context.formatDate);
+  }
+  if (options.check && report->health != StatusReport::Health::ok) throw ExitCode(exitFailure);
 }
 
 }  // namespace tavra::ctl
