@@ -1,10 +1,30 @@
 #include "discover.h"
 
 #include <memory>
+#include <set>
 
+#include "discover_text.h"
 #include "errors.h"
+#include "load_catalog.h"
+#include "print_json.h"
 
 namespace tavra::ctl {
+namespace {
+
+// The harnesses the daemon's last report calls managed; none when there is no usable report.
+std::set<std::string> managedHarnesses(const std::string& statusPath) {
+  std::set<std::string> managed;
+  try {
+    for (const auto& harness : StatusReport::load(statusPath).harnesses) {
+      if (harness.state == "managed") managed.insert(harness.id);
+    }
+  } catch (const std::exception&) {
+    managed.clear();
+  }
+  return managed;
+}
+
+}  // namespace
 
 void setupDiscover(CommandTree& tree, CLI::App& parent) {
   auto options = std::make_shared<DiscoverOptions>();
@@ -22,9 +42,23 @@ void setupDiscover(CommandTree& tree, CLI::App& parent) {
 }
 
 void runDiscover(const DiscoverOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("discover");
+  const Catalog catalog = loadCatalog(options.catalog, /*verify=*/false, context);
+  const std::set<std::string> managed = managedHarnesses(context.statusPath);
+
+  std::vector<Discovery::HarnessInventory> kept;
+  for (auto& entry : context.makeDiscovery().run(catalog)) {
+    if (options.all || entry.installed || entry.running || !entry.userConfigs.empty()) {
+      kept.push_back(std::move(entry));
+    }
+  }
+
+  if (options.json) {
+    printJSON(context.out, kept);
+  } else if (options.line) {
+    context.out << inventoryLine(kept, managed, options.unmanagedOnly) << "\n";
+  } else {
+    context.out << inventoryListing(kept, managed);
+  }
 }
 
 }  // namespace tavra::ctl
