@@ -23,4 +23,13 @@ inline ProcessResult runTavractl(const std::vector<std::string>& words,
   return runProcess(argv, input);
 }
 
+// The same, run in the folder `directory`.
+inline ProcessResult runTavractlIn(const std::string& directory,
+                                   const std::vector<std::string>& words) {
+  std::vector<std::string> argv = {"env",    "-C",        directory, "LC_ALL=en_US.UTF-8",
+                                   "TZ=UTC", tavractlPath};
+  argv.insert(argv.end(), words.begin(), words.end());
+  return runProcess(argv);
+}
+
 }  // namespace tavra::test
