@@ -86,6 +86,13 @@ void curl_easy_cleanup(CURL* handle) {
   if (auto f = Curl::get().easyCleanup; f != nullptr) f(handle);
 }
 
+// libcurl declares the options and infos as enumerations before the variable arguments and reads
+// them with va_start itself; clang warns about that form in general.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
+
 // The one argument after the option has the type the option's number range stands for.
 CURLcode curl_easy_setopt(CURL* handle, CURLoption option, ...) {
   auto f = Curl::get().easySetopt;
@@ -114,6 +121,10 @@ CURLcode curl_easy_getinfo(CURL* handle, CURLINFO info, ...) {
   va_end(arguments);
   return f(handle, info, target);
 }
+
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
 
 const char* curl_easy_strerror(CURLcode code) {
   auto f = Curl::get().easyStrerror;
