@@ -1,5 +1,6 @@
 #include "tool.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "commands.h"
@@ -54,13 +55,31 @@ std::vector<std::string> leftOver(const CLI::App& root) {
   }
 }
 
-std::string leftOverMessage(const std::string& word) {
+// The first word nobody took, in the tool's words. "--" only ends the options: CLI11 keeps it
+// in place of the words after it, so the first of those is named.
+std::string leftOverMessage(const std::vector<std::string>& words,
+                            const std::vector<std::string>& arguments) {
+  std::string word = "--";
+  for (const std::string& candidate : words) {
+    if (candidate != "--") {
+      word = candidate;
+      break;
+    }
+  }
+  if (word == "--") {
+    auto end = std::find(arguments.begin(), arguments.end(), "--");
+    if (end != arguments.end() && std::next(end) != arguments.end()) {
+      return "Unexpected argument '" + *std::next(end) + "'";
+    }
+    return "Unexpected argument '--'";
+  }
   if (word.size() > 1 && word.front() == '-') return "Unknown option '" + word + "'";
   return "Unexpected argument '" + word + "'";
 }
 
 // The message of a parse error in the tool's words, where it can name the member.
-std::string parseErrorMessage(const CLI::App& command, const CLI::ParseError& error) {
+std::string parseErrorMessage(const CLI::App& command, const CLI::ParseError& error,
+                              const std::vector<std::string>& arguments) {
   if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
     for (const CLI::Option* member : CommandTree::members(command)) {
       if (member->get_required() && member->count() == 0) {
@@ -68,11 +87,14 @@ std::string parseErrorMessage(const CLI::App& command, const CLI::ParseError& er
       }
     }
   }
-  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
-    const std::string text = error.what();
-    for (const CLI::Option* member : CommandTree::members(command)) {
-      if (text.rfind(CommandTree::displayName(*member) + ":", 0) == 0) {
-        return "Missing value for '" + memberSynopsis(*member) + "'";
+  // An option that takes a value but ends the words.
+  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && !arguments.empty()) {
+    for (const CLI::App* level = &command; level != nullptr; level = level->get_parent()) {
+      for (const CLI::Option* option : level->get_options()) {
+        if (option->nonpositional() && CommandTree::takesValue(*option) &&
+            CommandTree::displayName(*option) == arguments.back()) {
+          return "Missing value for '" + memberSynopsis(*option) + "'";
+        }
       }
     }
   }
@@ -102,6 +124,16 @@ int usageError(std::ostream& errors, const CLI::App& command, const std::string&
   return exitUsage;
 }
 
+// Output that could not be written (a full disk, a closed pipe) is a failure, not a success.
+int finished(int status, Context& context, std::ostream& errors) {
+  context.out.flush();
+  if (status == exitSuccess && !context.out) {
+    errors << "Error: cannot write to standard output\n" << std::flush;
+    return exitFailure;
+  }
+  return status;
+}
+
 int runCommand(const CommandTree& tree, const CLI::App& command, Context& context,
                std::ostream& errors) {
   const CommandTree::Run* run = tree.run(command);
@@ -129,9 +161,8 @@ int runCommand(const CommandTree& tree, const CLI::App& command, Context& contex
   return exitFailure;
 }
 
-}  // namespace
-
-int runTool(const std::vector<std::string>& arguments, Context& context, std::ostream& errors) {
+// The whole invocation; its status before the output is checked.
+int invoke(const std::vector<std::string>& arguments, Context& context, std::ostream& errors) {
   try {
     CommandTree tree(toolName, toolAbstract, std::string(Constants::version), context);
     declareCommands(tree);
@@ -158,14 +189,14 @@ int runTool(const std::vector<std::string>& arguments, Context& context, std::os
     } catch (const CLI::ParseError& error) {
       const CLI::App& command = CommandTree::selected(root);
       std::vector<std::string> unused = leftOver(root);
-      return usageError(
-          errors, command,
-          unused.empty() ? parseErrorMessage(command, error) : leftOverMessage(unused.front()));
+      return usageError(errors, command,
+                        unused.empty() ? parseErrorMessage(command, error, arguments)
+                                       : leftOverMessage(unused, arguments));
     }
 
     const CLI::App& command = CommandTree::selected(root);
     if (std::vector<std::string> unused = leftOver(root); !unused.empty()) {
-      return usageError(errors, command, leftOverMessage(unused.front()));
+      return usageError(errors, command, leftOverMessage(unused, arguments));
     }
     if (extras.dumpHelp) {
       context.out << dumpHelpJSON(tree) << std::flush;
@@ -197,6 +228,12 @@ int runTool(const std::vector<std::string>& arguments, Context& context, std::os
     errors << "Error: unknown error\n" << std::flush;
   }
   return exitFailure;
+}
+
+}  // namespace
+
+int runTool(const std::vector<std::string>& arguments, Context& context, std::ostream& errors) {
+  return finished(invoke(arguments, context, errors), context, errors);
 }
 
 }  // namespace tavra::ctl

@@ -37,6 +37,12 @@ TEST(ProgramTest, AnyOtherErrorGoesToStandardErrorAndEndsWithOne) {
   EXPECT_EQ(result.errors.find('\n'), result.errors.size() - 1) << "one line, no stack trace";
 }
 
+TEST(ProgramTest, OutputThatCannotBeWrittenIsAFailure) {
+  ProcessResult result = runProcess({"sh", "-c", "\"$0\" --version >/dev/full", tavractlPath});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors, "Error: cannot write to standard output\n");
+}
+
 TEST(ProgramTest, ArgumentsThatAreNotUTF8AreRefused) {
   ProcessResult result = runTavractl({"status", "--file", "\xFF\xFE"});
   EXPECT_EQ(result.status, 64);

@@ -266,6 +266,17 @@ INSTANTIATE_TEST_SUITE_P(
                        "Error: The value 'tcsh' is invalid for '--generate-completion-script "
                        "<shell>'\n" +
                            rootUsage},
+        InvocationCase{
+            "CompletionScriptWithoutItsShell",
+            {"--generate-completion-script"},
+            64,
+            "",
+            "Error: Missing value for '--generate-completion-script <shell>'\n" + rootUsage},
+        InvocationCase{"WordsAfterTheEndOfOptions",
+                       {"--", "status"},
+                       64,
+                       "",
+                       "Error: Unexpected argument 'status'\n" + rootUsage},
         InvocationCase{"CommandNotBuiltYet",
                        {"catalog", "update"},
                        1,
