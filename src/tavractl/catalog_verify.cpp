@@ -1,0 +1,24 @@
+#include "catalog_verify.h"
+
+#include <memory>
+
+#include "errors.h"
+
+namespace tavra::ctl {
+
+void setupCatalogVerify(CommandTree& tree, CLI::App& parent) {
+  auto options = std::make_shared<CatalogVerifyOptions>();
+  CLI::App& command = tree.addCommand(
+      parent, "verify", "Verify catalog.json against catalog.json.sig and the embedded keys.");
+  tree.addRequiredArgument(command, "catalog", options->catalog, "", Completion::file);
+  tree.setRun(command,
+              [options, &context = tree.context()] { runCatalogVerify(*options, context); });
+}
+
+void runCatalogVerify(const CatalogVerifyOptions& options, Context& context) {
+  (void)options;
+  (void)context;
+  notBuiltYet("catalog verify");
+}
+
+}  // namespace tavra::ctl

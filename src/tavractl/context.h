@@ -1,0 +1,48 @@
+// Context: everything a command's run reaches outside its own options.
+//
+// The streams it prints to and reads from, and each way it touches the machine: the daemon's
+// status file, the clock, the real user id, the process table and signals, discovery, the
+// installed catalog, an in-process pass with the system environment, and the formatting of dates
+// for people. systemContext() (services.h) fills every member with this machine's services; tests
+// give fakes. A Context is made once per invocation and used by one thread.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tavra/catalog.h"
+#include "tavra/discovery.h"
+#include "tavra/iso8601.h"
+#include "tavra/status_report.h"
+
+namespace tavra::ctl {
+
+struct Context {
+  std::ostream& out;
+  std::istream& in;
+
+  // Where the daemon writes its status report.
+  std::string statusPath;
+  std::function<Date()> now;
+  std::function<uid_t()> realUserID;
+  std::function<std::vector<Discovery::RunningProcess>()> processTable;
+  // Sends `signal` to `pid`; the result is not looked at.
+  std::function<void(std::int32_t pid, int signal)> sendSignal;
+  // A discovery of this computer's users, applications and processes.
+  std::function<Discovery()> makeDiscovery;
+  // The verified installed catalog, no value when none is installed; the store's errors are
+  // thrown.
+  std::function<std::optional<Catalog>()> installedCatalog;
+  // One whole pass with the system environment and settings, inventory included.
+  std::function<StatusReport()> localPass;
+  // A date in the medium date and medium time style of the current locale and time zone.
+  std::function<std::string(Date)> formatDate;
+};
+
+}  // namespace tavra::ctl

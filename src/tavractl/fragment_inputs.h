@@ -1,0 +1,35 @@
+// FragmentInputs: the fragment files a command reads (`preview`, `simulate`, `validate`).
+//
+// One member, the positional `paths` (one or more files or folders). load() expands folders
+// (their *.json, *.plist and *.mobileconfig entries, sorted, not recursing) and reads every file
+// into policy fragments. A bad file becomes one error entry and loading goes on with the next;
+// only a path that does not exist, or a folder that cannot be listed, ends the load.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tavra/policy_fragment.h"
+#include "tree.h"
+
+namespace tavra::ctl {
+
+struct FragmentInputs {
+  std::vector<std::string> paths;
+
+  struct Loaded {
+    std::vector<PolicyFragment> fragments;  // in file order, then payload order
+    std::vector<std::string> errors;        // "<file>: <error text>"
+  };
+
+  // Declares `paths` on `command`.
+  void setup(CommandTree& tree, CLI::App& command);
+
+  // Throws ValidationError "<path> not found", or the system error of a folder listing.
+  Loaded load() const;
+
+  // The files `paths` stand for, in reading order. Throws as load() does.
+  std::vector<std::string> files() const;
+};
+
+}  // namespace tavra::ctl

@@ -1,0 +1,105 @@
+#include "simulate.h"
+
+#include <memory>
+#include <string>
+
+#include "errors.h"
+#include "input_file.h"
+#include "passthrough_keys.h"
+#include "services.h"
+#include "simulate_folder.h"
+#include "tavra/base64.h"
+#include "tavra/catalog_signer.h"
+#include "tavra/constants.h"
+#include "tavra/plist.h"
+
+namespace tavra::ctl {
+namespace {
+
+const std::string simulateDiscussion =
+    "Vendor files are written below <out> at their real paths (e.g. "
+    "<out>/etc/codex/requirements.toml),\n"
+    "the report goes to <out>/Library/Application Support/Tavra/status.json. Read it with\n"
+    "`tavractl status --file …`. Nothing outside <out> is touched.";
+
+// The catalog file's bytes; "cannot read <path>" when it cannot be read at all.
+std::string readCatalog(const std::string& path) {
+  try {
+    return readInputFile(path);
+  } catch (const InputFileError& error) {
+    if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
+    throw ValidationError("cannot read " + path);
+  }
+}
+
+}  // namespace
+
+void setupSimulate(CommandTree& tree, CLI::App& parent) {
+  auto options = std::make_shared<SimulateOptions>();
+  CLI::App& command = tree.addCommand(
+      parent, "simulate",
+      "Run a complete Tavra pass into a folder, as if the fragments were installed on a Mac.",
+      simulateDiscussion);
+  options->inputs.setup(tree, command);
+  tree.addRequiredOption(command, "catalog", options->catalog, "Catalog file (unsigned allowed).",
+                         Completion::file);
+  tree.addRequiredOption(command, "out", options->out, "Output folder.", Completion::directory);
+  tree.addOption(
+      command, "key", options->key,
+      "PEM private key to decrypt envelopes (without it, harnesses with secrets end up degraded).",
+      Completion::file);
+  tree.setRun(command, [options, &context = tree.context()] { runSimulate(*options, context); });
+}
+
+void runSimulate(const SimulateOptions& options, Context& context) {
+  const FragmentInputs::Loaded loaded = options.inputs.load();
+  for (const auto& error : loaded.errors) context.out << "\u2717 " << error << "\n";
+
+  const std::string folder = outputFolder(options.out);
+  const std::string preferences = below(folder, Constants::managedPreferencesDirectory);
+  const std::string support = below(folder, Constants::supportDirectory);
+
+  requireInside(folder, preferences);
+  makeDirectories(preferences);
+  requireInside(folder, preferences);
+  for (const auto& fragment : loaded.fragments) {
+    writePlainly(preferences + "/" + fragmentFileName(fragment.sourceDomain),
+                 plist::writeXML(fragmentPayload(fragment)));
+  }
+
+  Catalog catalog = Catalog::decode(readCatalog(options.catalog));
+  for (auto& harness : catalog.harnesses) {
+    for (auto& output : harness.outputs) output.path = below(folder, output.path);
+  }
+
+  // A throw-away key signs the moved catalog; it lives only in this process.
+  const crypto::Ed25519PrivateKey signingKey = crypto::Ed25519PrivateKey::generate();
+  const std::string catalogBytes = catalog.encode();
+  const std::string signature = CatalogSigner::sign(catalogBytes, base64::encode(signingKey.raw()));
+  requireInside(folder, support);
+  const CatalogStore store =
+      simulationCatalogStore(support + "/catalog", base64::encode(signingKey.publicKey().raw()));
+  store.install(catalogBytes, signature);
+
+  std::shared_ptr<const DecryptionKeyProvider> keys;
+  if (options.key) {
+    keys = std::make_shared<const InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{
+        crypto::P256PrivateKey::fromPEM(readInputFile(*options.key))});
+  } else {
+    keys = std::make_shared<const PassthroughKeys>();
+  }
+
+  StatusReport report =
+      runSimulationPass({preferences, support, folder == "/" ? "/" : folder + "/", keys}, store);
+  rewriteForMac(report, folder);
+  writePlainly(support + "/status.json", report.encode());
+
+  context.out << report.summary() << "\n";
+  for (const auto& change : report.changes) {
+    context.out << "  " << FileApplier::rawValue(change.action) << ": " << change.path << "\n";
+  }
+  for (const auto& error : report.errors) context.out << "\u2717 " << error << "\n";
+  context.out << "Status: " << support << "/status.json\n";
+}
+
+}  // namespace tavra::ctl

@@ -1,0 +1,59 @@
+#include "tavra/platform/date_format.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+namespace tavra::platform {
+namespace {
+
+const Date date = *parseISO8601("2025-06-15T13:45:30Z");
+
+TEST(DateFormatTest, MediumDateAndTimeOfALocaleInAZone) {
+  struct Case {
+    std::string locale;
+    std::string zone;
+    std::string text;
+  };
+  for (const auto& c : std::vector<Case>{
+           {"en_US.UTF-8", "UTC", "Jun 15, 2025, 1:45:30\u202FPM"},
+           {"de_DE.UTF-8@euro", "Europe/Berlin", "15.06.2025, 15:45:30"},
+           {"en_GB", "America/New_York", "15 Jun 2025, 09:45:30"},
+           {"C", "UTC", "Jun 15, 2025, 1:45:30\u202FPM"},
+       }) {
+    EXPECT_EQ(mediumDateTime(date, c.locale, c.zone), c.text) << c.locale;
+  }
+}
+
+TEST(DateFormatTest, TheTimeLocaleComesFromTheEnvironmentInTheCLibrarysOrder) {
+  const char* names[] = {"LC_ALL", "LC_TIME", "LANG"};
+  std::vector<std::optional<std::string>> saved;
+  for (const char* name : names) {
+    const char* value = getenv(name);
+    saved.push_back(value ? std::optional<std::string>(value) : std::nullopt);
+  }
+  setenv("LC_ALL", "", 1);
+  setenv("LC_TIME", "de_DE.UTF-8", 1);
+  setenv("LANG", "fr_FR.UTF-8", 1);
+  EXPECT_EQ(timeLocaleFromEnvironment(), "de_DE.UTF-8");
+  setenv("LC_ALL", "en_GB.UTF-8", 1);
+  EXPECT_EQ(timeLocaleFromEnvironment(), "en_GB.UTF-8");
+  unsetenv("LC_ALL");
+  unsetenv("LC_TIME");
+  EXPECT_EQ(timeLocaleFromEnvironment(), "fr_FR.UTF-8");
+  unsetenv("LANG");
+  EXPECT_EQ(timeLocaleFromEnvironment(), "C");
+  for (std::size_t i = 0; i < saved.size(); ++i) {
+    if (saved[i]) {
+      setenv(names[i], saved[i]->c_str(), 1);
+    } else {
+      unsetenv(names[i]);
+    }
+  }
+}
+
+TEST(DateFormatTest, AnUnknownZoneStillGivesText) {
+  EXPECT_FALSE(mediumDateTime(date, "en_US", "Not/AZone").empty());
+}
+
+}  // namespace
+}  // namespace tavra::platform

@@ -1,0 +1,267 @@
+// `simulate` run as a program: a whole pass into a folder, read back with `status --file`.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/catalog_fixtures.h"
+#include "support/crypto_fixtures.h"
+#include "support/temp_tree.h"
+#include "tavra/plist.h"
+#include "tavra/secret_envelope.h"
+#include "tavra/status_report.h"
+#include "tool_process.h"
+
+namespace tavra::test {
+namespace {
+
+namespace stdfs = std::filesystem;
+
+const std::string fixtures = std::string(TAVRA_TEST_DIR) + "/tavractl/fixtures/simulate/";
+const std::string supportBelow = "/Library/Application Support/Tavra";
+
+class SimulateTest : public ::testing::Test {
+ protected:
+  SimulateTest() {
+    stdfs::copy(fixtures + "fragments", tree.path("fragments"));
+    tree.write("catalog.json", readFile(fixtures + "catalog.json"));
+    tree.mkdir("work");
+  }
+
+  ProcessResult simulate(std::vector<std::string> words, const std::string& out) {
+    words.insert(words.begin(), "simulate");
+    words.insert(words.end(), {"--catalog", tree.path("catalog.json"), "--out", out});
+    return runTavractlIn(tree.path("work"), words);
+  }
+
+  StatusReport report(const std::string& folder) {
+    return StatusReport::decode(readFile(folder + supportBelow + "/status.json"));
+  }
+
+  const StatusReport::HarnessStatus* harness(const StatusReport& r, const std::string& id) {
+    for (const auto& h : r.harnesses) {
+      if (h.id == id) return &h;
+    }
+    return nullptr;
+  }
+
+  TempTree tree;
+};
+
+TEST_F(SimulateTest, ARelativeFolderIsBelowTheWorkingDirectory) {
+  ProcessResult result = simulate({tree.path("fragments")}, "sim");
+  const std::string folder = tree.path("work/sim");
+  ASSERT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(result.output,
+            "ok; catalog 2026.12.1; managed: codex,claude-code\n"
+            "  created: /etc/codex/requirements.toml\n"
+            "  created: /Library/Application Support/ClaudeCode/managed-settings.json\n"
+            "Status: " +
+                folder + supportBelow + "/status.json\n");
+  EXPECT_EQ(result.errors, "");
+  EXPECT_EQ(readFile(folder + "/etc/codex/requirements.toml"),
+            "# Managed by Tavra (com.zelkorandin.tavra). Local changes are overwritten.\n"
+            "allowed_approval_policies = [\"untrusted\", \"on-request\"]\n");
+  EXPECT_TRUE(exists(folder + "/Library/Application Support/ClaudeCode/managed-settings.json"));
+  EXPECT_TRUE(exists(folder + supportBelow + "/catalog/catalog.json.sig"));
+  EXPECT_TRUE(exists(folder + supportBelow + "/state.json"));
+
+  // The fragments became the plists a Mac would hold.
+  Value baseline = Value::parsePlist(readFile(
+      folder + "/Library/Managed Preferences/com.zelkorandin.tavra.policy.baseline.plist"));
+  EXPECT_EQ(baseline[KeyPath("PolicyID")], Value("baseline"));
+  EXPECT_EQ(baseline[KeyPath("Priority")], Value(10));
+  EXPECT_EQ(baseline[KeyPath("Description")], Value("Organisation baseline"));
+  EXPECT_FALSE(baseline[KeyPath("Enabled")].has_value());
+  EXPECT_TRUE(
+      exists(folder + "/Library/Managed Preferences/com.zelkorandin.tavra.policy.team.plist"));
+
+  // The report reads as on a Mac.
+  StatusReport r = report(folder);
+  EXPECT_EQ(harness(r, "codex")->outputs, std::vector<std::string>{"/etc/codex/requirements.toml"});
+  for (const auto& change : r.changes) EXPECT_EQ(change.path.find(folder), std::string::npos);
+  EXPECT_EQ(readFile(folder + supportBelow + "/status.json").find(folder), std::string::npos);
+}
+
+TEST_F(SimulateTest, ATrailingSlashNamesTheSameFolderAndStatusReadsTheReport) {
+  ASSERT_EQ(simulate({tree.path("fragments")}, "sim/").status, 0);
+  const std::string folder = tree.path("work/sim");
+  EXPECT_FALSE(exists(tree.path("work/sim/sim")));
+  ProcessResult status =
+      runTavractl({"status", "--line", "--file", folder + supportBelow + "/status.json"});
+  EXPECT_EQ(status.output,
+            "ok | catalog 2026.12.1 | managed codex,claude-code | last run 0m ago\n");
+  ProcessResult listing = runTavractl({"status", "--file", folder + supportBelow + "/status.json"});
+  EXPECT_NE(
+      listing.output.find("codex: managed [baseline]\n    \u2192 /etc/codex/requirements.toml\n"),
+      std::string::npos)
+      << listing.output;
+
+  // The folder is reused: a second pass finds its own state and changes nothing.
+  ProcessResult again = simulate({tree.path("fragments")}, tree.path("work/sim") + "/./");
+  EXPECT_EQ(again.output, "ok; catalog 2026.12.1; managed: codex,claude-code\nStatus: " + folder +
+                              supportBelow + "/status.json\n");
+}
+
+TEST_F(SimulateTest, ASecretOpensOnlyWithItsKey) {
+  const std::string keyPath =
+      makeKey(tree, "org.key.pem", {"-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"});
+  const crypto::P256PrivateKey key = crypto::P256PrivateKey::fromPEM(readFile(keyPath));
+  const std::string envelope = SecretEnvelope::encrypt("s3cret", key.publicKey().x963());
+  const std::string keyID = SecretEnvelope::keyID(key.publicKey().x963());
+  tree.write("secret/gemini.json",
+             R"({"Harnesses":{"gemini-cli":{"settings":{"apiKey":")" + envelope + R"("}}}})");
+
+  ProcessResult closed = simulate({tree.path("secret")}, "closed");
+  ASSERT_EQ(closed.status, 0) << closed.errors;
+  StatusReport r = report(tree.path("work/closed"));
+  EXPECT_EQ(r.health, StatusReport::Health::degraded);
+  ASSERT_NE(harness(r, "gemini-cli"), nullptr);
+  EXPECT_EQ(harness(r, "gemini-cli")->state, "degraded");
+  ASSERT_EQ(harness(r, "gemini-cli")->errors.size(), 1u);
+  EXPECT_NE(harness(r, "gemini-cli")->errors[0].find(keyID), std::string::npos);
+  EXPECT_FALSE(exists(tree.path("work/closed/etc/gemini-cli/settings.json")));
+
+  ProcessResult open = simulate({tree.path("secret"), "--key", keyPath}, "open");
+  ASSERT_EQ(open.status, 0) << open.errors;
+  EXPECT_EQ(harness(report(tree.path("work/open")), "gemini-cli")->state, "managed");
+  EXPECT_NE(readFile(tree.path("work/open/etc/gemini-cli/settings.json")).find("s3cret"),
+            std::string::npos);
+}
+
+TEST_F(SimulateTest, AnyCatalogSignatureOrNoneIsAcceptedAlike) {
+  CatalogSigningKey unknown;
+  ASSERT_EQ(simulate({tree.path("fragments")}, "unsigned").status, 0);
+  tree.write("catalog.json.sig", unknown.signatureFile(readFile(tree.path("catalog.json"))));
+  ASSERT_EQ(simulate({tree.path("fragments")}, "signed").status, 0);
+  tree.write("catalog.json.sig", "garbage\n");
+  ASSERT_EQ(simulate({tree.path("fragments")}, "broken").status, 0);
+  for (const std::string name : {"unsigned", "signed", "broken"}) {
+    EXPECT_EQ(report(tree.path("work/" + name)).health, StatusReport::Health::ok) << name;
+  }
+}
+
+TEST_F(SimulateTest, ACatalogThatDoesNotDecodeEndsAfterThePlistsWereWritten) {
+  tree.write("catalog.json", R"({"schemaVersion":2,"catalogVersion":"1","harnesses":[{"id":1}]})");
+  ProcessResult result = simulate({tree.path("fragments")}, "sim");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.output, "");
+  EXPECT_EQ(result.errors.rfind("Error: ", 0), 0u);
+  EXPECT_TRUE(exists(tree.path(
+      "work/sim/Library/Managed Preferences/com.zelkorandin.tavra.policy.baseline.plist")));
+  EXPECT_FALSE(exists(tree.path("work/sim" + supportBelow)));
+}
+
+TEST_F(SimulateTest, UnusableInputs) {
+  tree.write("a-file", "x");
+  struct Case {
+    std::string name;
+    std::vector<std::string> words;
+    int status;
+    std::string errorStart;
+  };
+  const std::string missingCatalog = tree.path("missing.json");
+  for (const auto& c : std::vector<Case>{
+           {"OutIsAFile",
+            {"simulate", tree.path("fragments"), "--catalog", tree.path("catalog.json"), "--out",
+             tree.path("a-file")},
+            1,
+            "Error: cannot create directory " + tree.path("a-file") + ": Not a directory\n"},
+           {"CatalogMissing",
+            {"simulate", tree.path("fragments"), "--catalog", missingCatalog, "--out", "x"},
+            64,
+            "Error: cannot read " + missingCatalog + "\n"},
+           {"CatalogIsAFolder",
+            {"simulate", tree.path("fragments"), "--catalog", tree.path("fragments"), "--out", "x"},
+            64,
+            "Error: cannot read " + tree.path("fragments") + "\n"},
+           {"KeyMissing",
+            {"simulate", tree.path("fragments"), "--catalog", tree.path("catalog.json"), "--out",
+             "x", "--key", tree.path("nokey.pem")},
+            1,
+            "Error: cannot read " + tree.path("nokey.pem") + ": No such file or directory\n"},
+           {"KeyNotPEM",
+            {"simulate", tree.path("fragments"), "--catalog", tree.path("catalog.json"), "--out",
+             "x", "--key", tree.path("catalog.json")},
+            1,
+            "Error: "},
+           {"FragmentsMissing",
+            {"simulate", tree.path("nothing"), "--catalog", tree.path("catalog.json"), "--out",
+             "x"},
+            64,
+            "Error: " + tree.path("nothing") + " not found\n"},
+       }) {
+    SCOPED_TRACE(c.name);
+    ProcessResult result = runTavractlIn(tree.path("work"), c.words);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.errors.substr(0, c.errorStart.size()), c.errorStart);
+    EXPECT_EQ(result.errors.find("terminate"), std::string::npos);
+  }
+}
+
+TEST_F(SimulateTest, BadFragmentFilesArePrintedAndSkipped) {
+  tree.write("fragments/broken.json", "{");
+  tree.write("fragments/empty.plist", "");
+  ProcessResult result = simulate({tree.path("fragments")}, "sim");
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output.rfind("\u2717 " + tree.path("fragments") + "/broken.json: ", 0), 0u)
+      << result.output;
+  EXPECT_NE(result.output.find("\n\u2717 " + tree.path("fragments") + "/empty.plist: "),
+            std::string::npos);
+  EXPECT_NE(result.output.find("managed: codex,claude-code\n"), std::string::npos);
+}
+
+TEST_F(SimulateTest, TwoFragmentsOfOneDomainWriteOnePlistAndTheLaterWins) {
+  tree.write("one/shared.json", R"({"PolicyID":"first","Harnesses":{}})");
+  tree.write("two/shared.json", R"({"PolicyID":"second","Harnesses":{}})");
+  ASSERT_EQ(simulate({tree.path("one"), tree.path("two")}, "sim").status, 0);
+  Value written = Value::parsePlist(readFile(
+      tree.path("work/sim/Library/Managed Preferences/com.zelkorandin.tavra.policy.shared.plist")));
+  EXPECT_EQ(written[KeyPath("PolicyID")], Value("second"));
+  EXPECT_EQ(report(tree.path("work/sim")).fragments,
+            std::vector<std::string>{"second (priority 0)"});
+}
+
+TEST_F(SimulateTest, ADomainThatIsNoFileNameIsRefused) {
+  Value profile = Value::Object{
+      {"PayloadContent",
+       Value::Array{Value::Object{{"PayloadType", "com.zelkorandin.tavra.policy.x/../../escape"},
+                                  {"Harnesses", Value::Object{}}}}}};
+  tree.write("odd/odd.mobileconfig", plist::writeXML(profile));
+  ProcessResult result = simulate({tree.path("odd")}, "sim");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(
+      result.errors,
+      "Error: policy domain is not a file name: com.zelkorandin.tavra.policy.x/../../escape\n");
+}
+
+TEST_F(SimulateTest, AFolderThatLeadsOutThroughALinkIsRefused) {
+  TempTree elsewhere;
+  tree.mkdir("work/sim");
+  stdfs::create_directory_symlink(elsewhere.root(), tree.path("work/sim/Library"));
+  ProcessResult result = simulate({tree.path("fragments")}, "sim");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.errors.find("through a symbolic link"), std::string::npos) << result.errors;
+  EXPECT_TRUE(stdfs::is_empty(elsewhere.root())) << "nothing was made through the link";
+}
+
+TEST_F(SimulateTest, WorksAsAnOrdinaryUser) {
+  if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  // The user owns only its output folder; the inputs are readable by anyone.
+  ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
+  tree.mkdir("mine");
+  ASSERT_EQ(::chown(tree.path("mine").c_str(), 65534, 65534), 0);
+  ProcessResult result =
+      runProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "LC_ALL=C",
+                  tavractlPath, "simulate", tree.path("fragments"), "--catalog",
+                  tree.path("catalog.json"), "--out", tree.path("mine/sim")});
+  ASSERT_EQ(result.status, 0) << result.errors;
+  EXPECT_NE(result.output.find("managed: codex,claude-code"), std::string::npos);
+  struct stat info {};
+  ASSERT_EQ(::stat(tree.path("mine/sim/etc/codex/requirements.toml").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+}
+
+}  // namespace
+}  // namespace tavra::test

@@ -1,0 +1,158 @@
+// `status`: its three forms and its check, driven in-process with a fixed clock.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "fake_context.h"
+#include "support/temp_tree.h"
+
+namespace tavra::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+StatusReport::HarnessStatus harness(std::string id, std::string state,
+                                    std::vector<std::string> errors = {}) {
+  StatusReport::HarnessStatus status;
+  status.id = std::move(id);
+  status.state = std::move(state);
+  status.errors = std::move(errors);
+  return status;
+}
+
+class StatusTest : public ::testing::Test {
+ protected:
+  StatusTest() { fake.context.statusPath = tree.path("status.json"); }
+
+  void write(const StatusReport& report) { tree.write("status.json", report.encode()); }
+
+  StatusReport report(StatusReport::Health health = StatusReport::Health::ok) {
+    StatusReport r;
+    r.timestamp = fake.now - 59s;
+    r.health = health;
+    r.catalogVersion = "1.2";
+    return r;
+  }
+
+  TempTree tree;
+  FakeContext fake;
+};
+
+TEST_F(StatusTest, LineCountsWholeMinutesTowardZero) {
+  struct Case {
+    std::chrono::seconds age;
+    std::string text;
+  };
+  for (const auto& c : std::vector<Case>{
+           {59s, "0m"}, {61min, "61m"}, {61min + 59s, "61m"}, {-30s, "0m"}, {-90s, "-1m"}}) {
+    StatusReport r = report();
+    r.timestamp = fake.now - c.age;
+    write(r);
+    EXPECT_EQ(fake.run({"status", "--line"}).output,
+              "ok | catalog 1.2 | managed none | last run " + c.text + " ago\n");
+  }
+}
+
+TEST_F(StatusTest, LineNamesManagedHarnessesAndProblemsInReportOrder) {
+  StatusReport r = report(StatusReport::Health::degraded);
+  r.catalogVersion.reset();
+  r.harnesses = {harness("b", "managed"), harness("x", "error"), harness("a", "managed"),
+                 harness("y", "degraded"), harness("z", "disabled")};
+  write(r);
+  EXPECT_EQ(
+      fake.run({"status", "--line"}).output,
+      "degraded | catalog none | managed b,a | last run 0m ago | problems x:error,y:degraded\n");
+}
+
+TEST_F(StatusTest, WithoutAReport) {
+  struct Case {
+    std::vector<std::string> words;
+    int status;
+    std::string output;
+    std::string errorStart;
+  };
+  const std::string noStatus =
+      "Error: no status yet; is tavrad running? (sudo launchctl print "
+      "system/com.zelkorandin.tavra.daemon)\n";
+  for (const auto& c : std::vector<Case>{{{"status", "--line"}, 0, "no-status\n", ""},
+                                         {{"status", "--line", "--check"}, 1, "no-status\n", ""},
+                                         {{"status", "--json"}, 64, "", noStatus},
+                                         {{"status", "--json", "--line"}, 0, "no-status\n", ""},
+                                         {{"status"}, 64, "", noStatus},
+                                         {{"status", "--check"}, 64, "", noStatus}}) {
+    ToolResult result = fake.run(c.words);
+    EXPECT_EQ(result.status, c.status);
+    EXPECT_EQ(result.output, c.output);
+    EXPECT_EQ(result.errors.substr(0, c.errorStart.size()), c.errorStart);
+    EXPECT_EQ(result.errors.empty(), c.errorStart.empty());
+  }
+}
+
+TEST_F(StatusTest, AnUnusableFileCountsAsNoReport) {
+  tree.mkdir("folder");
+  ASSERT_EQ(mkfifo(tree.path("fifo").c_str(), 0600), 0);
+  tree.write("empty", "");
+  tree.write("binary", std::string("\x00\xFF\x01", 3));
+  tree.write("other.json", R"({"health":"ok"})");
+  for (const std::string name : {"folder", "fifo", "empty", "binary", "other.json", "missing"}) {
+    ToolResult result = fake.run({"status", "--line", "--file", tree.path(name)});
+    EXPECT_EQ(result.output, "no-status\n") << name;
+    EXPECT_EQ(result.status, 0) << name;
+  }
+}
+
+TEST_F(StatusTest, FileOverridesTheDaemonsReport) {
+  StatusReport r = report();
+  r.catalogVersion = "9.9";
+  tree.write("elsewhere.json", r.encode());
+  ToolResult result = fake.run({"status", "--line", "--file", tree.path("elsewhere.json")});
+  EXPECT_EQ(result.output, "ok | catalog 9.9 | managed none | last run 0m ago\n");
+}
+
+TEST_F(StatusTest, JsonIgnoresCheckAndLine) {
+  write(report(StatusReport::Health::error));
+  ToolResult result = fake.run({"status", "--json", "--check", "--line"});
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.output.rfind("{\n  \"catalogVersion\" : \"1.2\",\n", 0), 0u) << result.output;
+  EXPECT_EQ(StatusReport::decode(result.output), report(StatusReport::Health::error));
+}
+
+TEST_F(StatusTest, CheckFailsAfterTheWholeListingUnlessHealthy) {
+  for (auto health :
+       {StatusReport::Health::ok, StatusReport::Health::degraded, StatusReport::Health::error}) {
+    write(report(health));
+    for (const std::string form : {"", "--line"}) {
+      std::vector<std::string> words = {"status", "--check"};
+      if (!form.empty()) words.push_back(form);
+      ToolResult result = fake.run(words);
+      EXPECT_EQ(result.status, health == StatusReport::Health::ok ? 0 : 1);
+      EXPECT_NE(result.output.find(std::string(rawValue(health))), std::string::npos);
+      EXPECT_EQ(result.errors, "");
+    }
+  }
+}
+
+TEST_F(StatusTest, ListingOfAReportWhereNothingIsManaged) {
+  StatusReport r = report();
+  r.harnesses = {harness("a", "unmanaged"), harness("b", "unmanaged")};
+  write(r);
+  EXPECT_EQ(fake.run({"status"}).output, "Tavra 0.2.1 \u2014 last run date " +
+                                             iso8601(r.timestamp) +
+                                             "\n"
+                                             "Health: ok\nCatalog: 1.2\nFragments: none\n\n");
+}
+
+TEST_F(StatusTest, ListingShowsAnUnmanagedHarnessWithErrorsAndReportErrors) {
+  StatusReport r = report(StatusReport::Health::degraded);
+  r.harnesses = {harness("a", "unmanaged", {"broken"})};
+  r.errors = {"/x: failed"};
+  write(r);
+  EXPECT_EQ(fake.run({"status"}).output, "Tavra 0.2.1 \u2014 last run date " +
+                                             iso8601(r.timestamp) +
+                                             "\n"
+                                             "Health: degraded\nCatalog: 1.2\nFragments: none\n\n"
+                                             "a: unmanaged []\n    \u2717 broken\n"
+                                             "\u2717 /x: failed\n");
+}
+
+}  // namespace
+}  // namespace tavra::test

@@ -1,0 +1,295 @@
+// The command tree: every command and member as declared, help and usage, and how parse errors,
+// help requests and the version reach the user.
+#include <gtest/gtest.h>
+
+#include "commands.h"
+#include "expected_tree.h"
+#include "fake_context.h"
+#include "help.h"
+#include "tree.h"
+
+namespace tavra::test {
+namespace {
+
+using ctl::CommandTree;
+
+class TreeTest : public ::testing::Test {
+ protected:
+  TreeTest() : tree("tavractl", "abstract", "0.2.1", fake.context) { ctl::declareCommands(tree); }
+
+  const CLI::App* find(const std::string& path) {
+    const CLI::App* command = &tree.root();
+    std::istringstream words(path);
+    std::string word;
+    words >> word;  // the tool's own name
+    while (words >> word) {
+      const CLI::App* next = nullptr;
+      for (const CLI::App* subcommand : CommandTree::subcommands(*command)) {
+        if (subcommand->get_name() == word) next = subcommand;
+      }
+      if (next == nullptr) return nullptr;
+      command = next;
+    }
+    return command;
+  }
+
+  FakeContext fake;
+  CommandTree tree;
+};
+
+std::string kindOf(const CLI::Option& member) {
+  if (!member.nonpositional()) return "positional";
+  return CommandTree::takesValue(member) ? "option" : "flag";
+}
+
+TEST_F(TreeTest, EveryCommandHasItsAbstractAndMembersInOrder) {
+  for (const auto& expected : expectedCommands()) {
+    SCOPED_TRACE(expected.path);
+    const CLI::App* command = find(expected.path);
+    ASSERT_NE(command, nullptr);
+    if (expected.path != "tavractl") {
+      EXPECT_EQ(command->get_description(), expected.abstract);
+    }
+
+    std::vector<const CLI::Option*> members = CommandTree::members(*command);
+    // The declared members come first; -h/--help (and --version on the root) close the list.
+    const std::size_t extra = expected.path == "tavractl" ? 2 : 1;
+    ASSERT_EQ(members.size(), expected.members.size() + extra);
+    for (std::size_t i = 0; i < expected.members.size(); ++i) {
+      const auto& want = expected.members[i];
+      const CLI::Option& member = *members[i];
+      SCOPED_TRACE(want.name);
+      EXPECT_EQ(kindOf(member), want.kind);
+      EXPECT_EQ(member.nonpositional() ? member.get_lnames().front() : member.get_name(),
+                want.name);
+      EXPECT_TRUE(member.get_snames().empty()) << "long names only";
+      EXPECT_EQ(CommandTree::isOptional(member), want.optional);
+      EXPECT_EQ(CommandTree::isRepeating(member), want.repeating);
+      EXPECT_EQ(member.get_description(), want.help);
+    }
+    EXPECT_EQ(members.back()->get_lnames(), std::vector<std::string>{"help"});
+    EXPECT_EQ(members.back()->get_snames(), std::vector<std::string>{"h"});
+  }
+}
+
+TEST_F(TreeTest, SubcommandsComeInDeclaredOrder) {
+  std::vector<std::string> names;
+  for (const CLI::App* command : CommandTree::subcommands(tree.root())) {
+    names.push_back(command->get_name());
+  }
+  EXPECT_EQ(names, rootSubcommands);
+  names.clear();
+  for (const CLI::App* command : CommandTree::subcommands(*find("tavractl catalog"))) {
+    names.push_back(command->get_name());
+  }
+  EXPECT_EQ(names, catalogSubcommands);
+}
+
+TEST_F(TreeTest, OnlyTheRootHasAVersion) {
+  EXPECT_NE(tree.root().get_version_ptr(), nullptr);
+  for (const auto& expected : expectedCommands()) {
+    if (expected.path == "tavractl") continue;
+    EXPECT_EQ(find(expected.path)->get_version_ptr(), nullptr) << expected.path;
+  }
+}
+
+TEST_F(TreeTest, HelpShowsAbstractUsageAndEveryMemberWithItsHelp) {
+  for (const auto& expected : expectedCommands()) {
+    SCOPED_TRACE(expected.path);
+    const std::string help = ctl::helpText(tree, *find(expected.path));
+    if (expected.path != "tavractl") {
+      EXPECT_NE(help.find("OVERVIEW: " + expected.abstract + "\n"), std::string::npos);
+    }
+    EXPECT_NE(help.find("USAGE: " + expected.path), std::string::npos);
+    for (const auto& member : expected.members) {
+      const std::string label =
+          member.kind == "positional" ? "<" + member.name + ">" : "--" + member.name;
+      EXPECT_NE(help.find("  " + label), std::string::npos) << label;
+      EXPECT_NE(help.find(member.help + "\n"), std::string::npos) << member.help;
+    }
+    EXPECT_NE(help.find("  -h, --help              Show help information.\n"), std::string::npos);
+  }
+}
+
+TEST_F(TreeTest, OnlySimulateHasADiscussionShownWithItsLineBreaks) {
+  for (const auto& expected : expectedCommands()) {
+    const std::string& discussion = tree.discussion(*find(expected.path));
+    if (expected.path == "tavractl simulate") {
+      EXPECT_EQ(discussion, simulateDiscussion);
+      EXPECT_NE(
+          ctl::helpText(tree, *find(expected.path)).find("\n\n" + simulateDiscussion + "\n\n"),
+          std::string::npos);
+    } else {
+      EXPECT_EQ(discussion, "") << expected.path;
+    }
+  }
+}
+
+TEST_F(TreeTest, UsageMarksOptionalAndRepeatingMembers) {
+  EXPECT_EQ(ctl::usageLine(*find("tavractl status")),
+            "tavractl status [--json] [--check] [--line] [--file <file>]");
+  EXPECT_EQ(ctl::usageLine(*find("tavractl simulate")),
+            "tavractl simulate <paths> ... --catalog <catalog> --out <out> [--key <key>]");
+  EXPECT_EQ(ctl::usageLine(*find("tavractl encrypt")),
+            "tavractl encrypt [--cert <cert>] [--public-key <public-key>] [<value>]");
+  EXPECT_EQ(ctl::usageLine(*find("tavractl catalog")), "tavractl catalog <subcommand>");
+  EXPECT_EQ(ctl::usageLine(tree.root()), "tavractl <subcommand>");
+}
+
+TEST_F(TreeTest, RootHelpListsTheSubcommandsAndTheHelpCommand) {
+  const std::string help = ctl::helpText(tree, tree.root());
+  std::size_t at = 0;
+  for (const auto& name : rootSubcommands) {
+    std::size_t found = help.find("\n  " + name + " ", at);
+    ASSERT_NE(found, std::string::npos) << name;
+    at = found;
+  }
+  EXPECT_NE(help.find("  See 'tavractl help <subcommand>' for detailed help.\n"),
+            std::string::npos);
+  EXPECT_NE(help.find("  --version               Show the version.\n"), std::string::npos);
+}
+
+// ---- The conventions of one invocation --------------------------------------------------------
+
+struct InvocationCase {
+  std::string name;
+  std::vector<std::string> words;
+  int status;
+  std::string outputStart;  // what standard output begins with
+  std::string errors;       // the whole standard error
+};
+
+void PrintTo(const InvocationCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class InvocationTest : public ::testing::TestWithParam<InvocationCase> {};
+
+TEST_P(InvocationTest, PrintsAndEndsAsExpected) {
+  const InvocationCase& c = GetParam();
+  FakeContext fake;
+  ToolResult result = fake.run(c.words);
+  EXPECT_EQ(result.status, c.status);
+  EXPECT_EQ(result.output.substr(0, c.outputStart.size()), c.outputStart);
+  if (c.outputStart.empty()) {
+    EXPECT_EQ(result.output, "");
+  }
+  EXPECT_EQ(result.errors, c.errors);
+}
+
+const std::string statusUsage =
+    "Usage: tavractl status [--json] [--check] [--line] [--file <file>]\n"
+    "  See 'tavractl status --help' for more information.\n";
+const std::string rootUsage =
+    "Usage: tavractl <subcommand>\n  See 'tavractl --help' for more information.\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Conventions, InvocationTest,
+    ::testing::Values(
+        InvocationCase{"NoWordsShowsTheHelp", {}, 0, "OVERVIEW: Inspect and administer Tavra", ""},
+        InvocationCase{"CatalogAloneShowsItsHelp",
+                       {"catalog"},
+                       0,
+                       "OVERVIEW: Sign, verify and install vendor catalogs.\n",
+                       ""},
+        InvocationCase{"Version", {"--version"}, 0, "0.2.1\n", ""},
+        InvocationCase{"SubcommandHasNoVersion",
+                       {"status", "--version"},
+                       64,
+                       "",
+                       "Error: Unknown option '--version'\n" + statusUsage},
+        InvocationCase{"LongHelp", {"status", "--help"}, 0, "OVERVIEW: Show the result", ""},
+        InvocationCase{"ShortHelp", {"apply", "-h"}, 0, "OVERVIEW: Ask the daemon", ""},
+        InvocationCase{"HelpSubcommand", {"help", "simulate"}, 0, "OVERVIEW: Run a complete", ""},
+        InvocationCase{"HelpOfANestedCommand",
+                       {"help", "catalog", "sign"},
+                       0,
+                       "OVERVIEW: Sign catalog.json, writing catalog.json.sig.\n",
+                       ""},
+        InvocationCase{"HelpWithoutWordsIsTheRootHelp", {"help"}, 0, "OVERVIEW: Inspect", ""},
+        InvocationCase{"HelpOfAnUnknownCommand",
+                       {"help", "bogus"},
+                       64,
+                       "",
+                       "Error: Unknown subcommand 'bogus'\n"
+                       "Usage: tavractl help [<subcommands> ...]\n"
+                       "  See 'tavractl help --help' for more information.\n"},
+        InvocationCase{"UnknownCommand",
+                       {"bogus"},
+                       64,
+                       "",
+                       "Error: Unexpected argument 'bogus'\n" + rootUsage},
+        InvocationCase{"UnknownOption",
+                       {"status", "--bogus"},
+                       64,
+                       "",
+                       "Error: Unknown option '--bogus'\n" + statusUsage},
+        InvocationCase{"NoShortNamesForMembers",
+                       {"status", "-j"},
+                       64,
+                       "",
+                       "Error: Unknown option '-j'\n" + statusUsage},
+        InvocationCase{"UnexpectedPositional",
+                       {"status", "extra"},
+                       64,
+                       "",
+                       "Error: Unexpected argument 'extra'\n" + statusUsage},
+        InvocationCase{"OptionWithoutItsValue",
+                       {"status", "--file"},
+                       64,
+                       "",
+                       "Error: Missing value for '--file <file>'\n" + statusUsage},
+        InvocationCase{"MissingRequiredOption",
+                       {"simulate", "a.json", "--out", "o"},
+                       64,
+                       "",
+                       "Error: Missing expected argument '--catalog <catalog>'\n"
+                       "Usage: tavractl simulate <paths> ... --catalog <catalog> --out <out> "
+                       "[--key <key>]\n"
+                       "  See 'tavractl simulate --help' for more information.\n"},
+        InvocationCase{"MissingPositional",
+                       {"validate"},
+                       64,
+                       "",
+                       "Error: Missing expected argument '<paths> ...'\n"
+                       "Usage: tavractl validate <paths> ... [--catalog <catalog>]\n"
+                       "  See 'tavractl validate --help' for more information.\n"},
+        InvocationCase{"ArgumentNotUTF8",
+                       {"status", "--file", "caf\xE9"},
+                       64,
+                       "",
+                       "Error: argument is not valid UTF-8: 'caf\xEF\xBF\xBD'\n" + rootUsage},
+        InvocationCase{"UnknownCompletionShell",
+                       {"--generate-completion-script", "tcsh"},
+                       64,
+                       "",
+                       "Error: The value 'tcsh' is invalid for '--generate-completion-script "
+                       "<shell>'\n" +
+                           rootUsage},
+        InvocationCase{
+            "CompletionScriptWithoutItsShell",
+            {"--generate-completion-script"},
+            64,
+            "",
+            "Error: Missing value for '--generate-completion-script <shell>'\n" + rootUsage},
+        InvocationCase{"WordsAfterTheEndOfOptions",
+                       {"--", "status"},
+                       64,
+                       "",
+                       "Error: Unexpected argument 'status'\n" + rootUsage},
+        InvocationCase{"CommandNotBuiltYet",
+                       {"catalog", "update"},
+                       1,
+                       "",
+                       "Error: catalog update is not built yet\n"}),
+    [](const ::testing::TestParamInfo<InvocationCase>& test) { return test.param.name; });
+
+TEST(InvocationTest, APositionalThatIsACommandNameStaysAPositional) {
+  FakeContext fake;
+  // "status" is the secret here, not the status command.
+  ToolResult result = fake.run({"encrypt", "status"});
+  EXPECT_EQ(result.errors, "Error: encrypt is not built yet\n");
+}
+
+}  // namespace
+}  // namespace tavra::test
