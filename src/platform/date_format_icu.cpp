@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "tavra/platform/date_format.h"
 
@@ -18,10 +19,6 @@ icu::Locale icuLocale(std::string_view posixName) {
   return icu::Locale::createCanonical(name.c_str());
 }
 
-std::string fallbackText(Date date) {
-  return iso8601(date);
-}
-
 }  // namespace
 
 std::string timeLocaleFromEnvironment() {
@@ -32,11 +29,12 @@ std::string timeLocaleFromEnvironment() {
   return "C";
 }
 
-std::string mediumDateTime(Date date, std::string_view locale, std::string_view timeZone) {
+std::optional<std::string> mediumDateTime(std::chrono::system_clock::time_point date,
+                                          std::string_view locale, std::string_view timeZone) {
   try {
     std::unique_ptr<icu::DateFormat> format(icu::DateFormat::createDateTimeInstance(
         icu::DateFormat::kMedium, icu::DateFormat::kMedium, icuLocale(locale)));
-    if (!format) return fallbackText(date);
+    if (!format) return std::nullopt;
     std::unique_ptr<icu::TimeZone> zone(
         timeZone.empty()
             ? icu::TimeZone::detectHostTimeZone()
@@ -51,7 +49,7 @@ std::string mediumDateTime(Date date, std::string_view locale, std::string_view 
     text.toUTF8String(out);
     return out;
   } catch (...) {
-    return fallbackText(date);
+    return std::nullopt;
   }
 }
 

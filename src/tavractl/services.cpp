@@ -7,6 +7,7 @@
 
 #include "tavra/constants.h"
 #include "tavra/environment.h"
+#include "tavra/iso8601.h"
 #include "tavra/managed_preferences.h"
 #include "tavra/platform/date_format.h"
 #include "tavra/reconciler.h"
@@ -26,7 +27,9 @@ Context systemContext(std::ostream& out, std::istream& in) {
       [] { return systemDiscovery(); },
       [] { return installedCatalog(); },
       [] { return runSystemPass(); },
-      [locale](Date date) { return platform::mediumDateTime(date, locale); },
+      [locale](Date date) {
+        return platform::mediumDateTime(date, locale).value_or(iso8601(date));
+      },
   };
 }
 

@@ -2,10 +2,10 @@
 // this machine). Stateless and safe to call from any thread; never throws.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
-
-#include "tavra/iso8601.h"
 
 namespace tavra::platform {
 
@@ -16,6 +16,8 @@ std::string timeLocaleFromEnvironment();
 // `date` in the medium date style followed by the medium time style of `locale` (a POSIX locale
 // name such as "de_DE.UTF-8", or "C"), in the time zone `timeZone` (an Olson id such as
 // "Europe/Berlin"; empty means this machine's zone, taken from TZ or the system setting).
-std::string mediumDateTime(Date date, std::string_view locale, std::string_view timeZone = {});
+// No value when the locale's formatter cannot be made.
+std::optional<std::string> mediumDateTime(std::chrono::system_clock::time_point date,
+                                          std::string_view locale, std::string_view timeZone = {});
 
 }  // namespace tavra::platform
