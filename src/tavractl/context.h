@@ -2,9 +2,10 @@
 //
 // The streams it prints to and reads from, and each way it touches the machine: the daemon's
 // status file, the clock, the real user id, the process table and signals, discovery, the
-// installed catalog, an in-process pass with the system environment, and the formatting of dates
-// for people. systemContext() (services.h) fills every member with this machine's services; tests
-// give fakes. A Context is made once per invocation and used by one thread.
+// installed catalog, an in-process pass with the system environment, the formatting of dates
+// for people and the daemon's decryption keys. systemContext() (services.h) fills every member
+// with this machine's services; tests give fakes. A Context is made once per invocation and used
+// by one thread.
 #pragma once
 
 #include <sys/types.h>
@@ -43,6 +44,9 @@ struct Context {
   std::function<StatusReport()> localPass;
   // A date in the medium date and medium time style of the current locale and time zone.
   std::function<std::string(Date)> formatDate;
+  // The key ids of the decryption keys the daemon's key provider can use, as this process sees
+  // them.
+  std::function<std::vector<std::string>()> availableKeyIDs;
 };
 
 }  // namespace tavra::ctl

@@ -15,7 +15,7 @@ namespace tavra::ctl {
 
 Context systemContext(std::ostream& out, std::istream& in) {
   const std::string locale = platform::timeLocaleFromEnvironment();
-  return Context{
+  Context context{
       out,
       in,
       std::string(Constants::statusFile),
@@ -28,6 +28,8 @@ Context systemContext(std::ostream& out, std::istream& in) {
       [] { return runSystemPass(); },
       [locale](Date date) { return platform::mediumDateTime(date, locale); },
   };
+  context.availableKeyIDs = [] { return systemKeyProvider()->availableKeyIDs(); };
+  return context;
 }
 
 TavraSettings systemSettings() {
