@@ -28,6 +28,10 @@ Context systemContext(std::ostream& out, std::istream& in) {
       [] { return runSystemPass(); },
       [locale](Date date) { return platform::mediumDateTime(date, locale); },
   };
+  context.settings = [] { return systemSettings(); };
+  context.catalogCache = [](const std::vector<std::string>& trustedKeysBase64) {
+    return systemCatalogStore(trustedKeysBase64);
+  };
   context.availableKeyIDs = [] { return systemKeyProvider()->availableKeyIDs(); };
   return context;
 }

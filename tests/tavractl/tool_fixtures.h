@@ -1,15 +1,20 @@
 // Inputs for driving the tool's commands: a catalog with a harness of every status, fragment
-// files, and organisation keys and certificates made by the openssl command.
+// files, organisation keys and certificates made by the openssl command, and a catalog cache in a
+// scratch folder.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "support/crypto_fixtures.h"
 #include "support/temp_tree.h"
+#include "tavra/base64.h"
+#include "tavra/catalog_store.h"
+#include "tavra/constants.h"
 
 namespace tavra::test {
 
@@ -43,6 +48,27 @@ struct OrganisationKey {
         certificate(makeCertificate(tree, name + ".cert.pem", keyFile)) {}
   std::string keyFile;
   std::string certificate;  // PEM
+};
+
+// The daemon's catalog cache, in a scratch folder: each store the command asks for trusts the
+// keys it names, with the built-in keys replaced by `builtInStandIn`, as if the program were
+// built with that key. Records every key list asked for.
+struct FakeCatalogCache {
+  CatalogStore store(const std::vector<std::string>& trustedKeys) {
+    requests.push_back(trustedKeys);
+    std::vector<std::string> keys;
+    for (const std::string& key : trustedKeys) {
+      const auto& builtIn = Constants::embeddedCatalogKeys();
+      const bool isBuiltIn = std::find(builtIn.begin(), builtIn.end(), key) != builtIn.end();
+      keys.push_back(isBuiltIn ? builtInStandIn : key);
+    }
+    return CatalogStore(directory, keys, transport);
+  }
+
+  std::string directory;
+  std::string builtInStandIn;
+  CatalogStore::Transport transport;
+  std::vector<std::vector<std::string>> requests;
 };
 
 }  // namespace tavra::test

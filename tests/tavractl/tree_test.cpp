@@ -269,11 +269,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "Error: The value 'tcsh' is invalid for '--generate-completion-script "
                        "<shell>'\n" +
                            rootUsage},
-        InvocationCase{"CommandNotBuiltYet",
-                       {"catalog", "update"},
-                       1,
-                       "",
-                       "Error: catalog update is not built yet\n"}),
+        InvocationCase{"CommandNotBuiltYet", {"apply"}, 1, "", "Error: apply is not built yet\n"}),
     [](const ::testing::TestParamInfo<InvocationCase>& test) { return test.param.name; });
 
 TEST(InvocationTest, APositionalThatIsACommandNameStaysAPositional) {
