@@ -1,5 +1,6 @@
 #include <unicode/normalizer2.h>
 #include <unicode/ubrk.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
@@ -60,6 +61,16 @@ std::string normalizeNFC(std::string_view text) {
   std::string out;
   normalized.toUTF8String(out);
   return out;
+}
+
+bool isLetterOrNumber(std::string_view character) noexcept {
+  if (character.empty() || !isValidUTF8(character)) return false;
+  const auto* bytes = reinterpret_cast<const uint8_t*>(character.data());
+  int32_t i = 0;
+  UChar32 first;
+  U8_NEXT(bytes, i, static_cast<int32_t>(character.size()), first);
+  return u_hasBinaryProperty(first, UCHAR_ALPHABETIC) ||
+         u_getIntPropertyValue(first, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
 bool isValidUTF8(std::string_view text) noexcept {

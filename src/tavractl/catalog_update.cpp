@@ -2,9 +2,22 @@
 
 #include <memory>
 
-#include "errors.h"
+#include "tavra/constants.h"
 
 namespace tavra::ctl {
+namespace {
+
+// `text` in double quotes, with a double quote or backslash inside preceded by a backslash.
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (const char character : text) {
+    if (character == '"' || character == '\\') out.push_back('\\');
+    out.push_back(character);
+  }
+  return out + "\"";
+}
+
+}  // namespace
 
 void setupCatalogUpdate(CommandTree& tree, CLI::App& parent) {
   auto options = std::make_shared<CatalogUpdateOptions>();
@@ -15,8 +28,16 @@ void setupCatalogUpdate(CommandTree& tree, CLI::App& parent) {
 
 void runCatalogUpdate(const CatalogUpdateOptions& options, Context& context) {
   (void)options;
-  (void)context;
-  notBuiltYet("catalog update");
+  // The same settings, keys and store as the daemon's own refresh.
+  const TavraSettings settings = context.settings();
+  std::vector<std::string> trustedKeys = Constants::embeddedCatalogKeys();
+  trustedKeys.insert(trustedKeys.end(), settings.catalogTrustedKeys.begin(),
+                     settings.catalogTrustedKeys.end());
+  const CatalogStore::UpdateResult result =
+      context.catalogCache(trustedKeys).update(settings.catalogURL, settings.catalogPinnedVersion);
+  context.out << (result.kind == CatalogStore::UpdateResult::Kind::updated ? "updated"
+                                                                           : "unchanged")
+              << "(" << quoted(result.version) << ")\n";
 }
 
 }  // namespace tavra::ctl

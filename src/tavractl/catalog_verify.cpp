@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "errors.h"
+#include "load_catalog.h"
 
 namespace tavra::ctl {
 
@@ -16,9 +16,9 @@ void setupCatalogVerify(CommandTree& tree, CLI::App& parent) {
 }
 
 void runCatalogVerify(const CatalogVerifyOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("catalog verify");
+  const Catalog catalog = loadCatalog(options.catalog, /*verify=*/true, context);
+  context.out << "\u2713 catalog " << catalog.catalogVersion << " signature valid; "
+              << catalog.harnesses.size() << " harnesses\n";
 }
 
 }  // namespace tavra::ctl

@@ -2,9 +2,10 @@
 //
 // The streams it prints to and reads from, and each way it touches the machine: the daemon's
 // status file, the clock, the real user id, the process table and signals, discovery, the
-// installed catalog, an in-process pass with the system environment, and the formatting of dates
-// for people. systemContext() (services.h) fills every member with this machine's services; tests
-// give fakes. A Context is made once per invocation and used by one thread.
+// installed catalog, an in-process pass with the system environment, the formatting of dates
+// for people, the daemon's settings, its catalog cache and its decryption keys. systemContext()
+// (services.h) fills every member with this machine's services; tests give fakes. A Context is
+// made once per invocation and used by one thread.
 #pragma once
 
 #include <sys/types.h>
@@ -17,8 +18,10 @@
 #include <vector>
 
 #include "tavra/catalog.h"
+#include "tavra/catalog_store.h"
 #include "tavra/discovery.h"
 #include "tavra/iso8601.h"
+#include "tavra/settings.h"
 #include "tavra/status_report.h"
 
 namespace tavra::ctl {
@@ -43,6 +46,14 @@ struct Context {
   std::function<StatusReport()> localPass;
   // A date in the medium date and medium time style of the current locale and time zone.
   std::function<std::string(Date)> formatDate;
+  // The daemon's settings, read as the daemon reads them.
+  std::function<TavraSettings()> settings;
+  // The daemon's catalog cache: a store on its catalog folder that trusts exactly
+  // `trustedKeysBase64` and downloads as the daemon does.
+  std::function<CatalogStore(const std::vector<std::string>& trustedKeysBase64)> catalogCache;
+  // The key ids of the decryption keys the daemon's key provider can use, as this process sees
+  // them.
+  std::function<std::vector<std::string>()> availableKeyIDs;
 };
 
 }  // namespace tavra::ctl

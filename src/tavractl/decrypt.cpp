@@ -3,6 +3,10 @@
 #include <memory>
 
 #include "errors.h"
+#include "input_file.h"
+#include "input_line.h"
+#include "tavra/platform/crypto.h"
+#include "tavra/secret_envelope.h"
 
 namespace tavra::ctl {
 
@@ -19,9 +23,12 @@ void setupDecrypt(CommandTree& tree, CLI::App& parent) {
 }
 
 void runDecrypt(const DecryptOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("decrypt");
+  const InMemoryKeyProvider keys({crypto::P256PrivateKey::fromPEM(readInputFile(options.key))});
+  const std::optional<std::string> input =
+      options.value ? options.value : readInputLine(context.in);
+  if (!input) throw ValidationError("no input");
+  const Value opened = SecretEnvelope::decryptAll(Value(*input), keys);
+  context.out << *opened.asString() << "\n";
 }
 
 }  // namespace tavra::ctl

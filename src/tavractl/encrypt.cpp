@@ -3,8 +3,26 @@
 #include <memory>
 
 #include "errors.h"
+#include "input_file.h"
+#include "input_line.h"
+#include "tavra/base64.h"
+#include "tavra/certificate_key.h"
+#include "tavra/secret_envelope.h"
 
 namespace tavra::ctl {
+namespace {
+
+// The recipient's X9.63 public key: from the certificate when one is given, else from the
+// base64 text. Its size and curve point are checked when sealing.
+std::string recipientKey(const EncryptOptions& options) {
+  if (options.cert) return CertificateKey::x963PublicKey(readInputFile(*options.cert));
+  if (options.publicKey) {
+    if (std::optional<std::string> key = base64::decode(*options.publicKey)) return *key;
+  }
+  throw ValidationError("pass --cert or --public-key");
+}
+
+}  // namespace
 
 void setupEncrypt(CommandTree& tree, CLI::App& parent) {
   auto options = std::make_shared<EncryptOptions>();
@@ -21,9 +39,13 @@ void setupEncrypt(CommandTree& tree, CLI::App& parent) {
 }
 
 void runEncrypt(const EncryptOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("encrypt");
+  const std::string recipient = recipientKey(options);
+  // The key is settled before standard input is touched, so a bad certificate is reported
+  // before the administrator types the secret.
+  const std::string secret =
+      options.value ? *options.value : readInputLine(context.in).value_or(std::string());
+  if (secret.empty()) throw ValidationError("empty secret");
+  context.out << SecretEnvelope::encrypt(secret, recipient) << "\n";
 }
 
 }  // namespace tavra::ctl

@@ -32,12 +32,3 @@ inline constexpr int exitFailure = 1;
 inline constexpr int exitUsage = 64;  // EX_USAGE: a parse or validation error
 
 }  // namespace tavra::ctl
-
-namespace tavra::ctl {
-
-// The error of a command whose run does not exist yet: "<command> is not built yet".
-[[noreturn]] inline void notBuiltYet(const std::string& command) {
-  throw std::runtime_error(command + " is not built yet");
-}
-
-}  // namespace tavra::ctl

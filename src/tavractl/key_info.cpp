@@ -3,6 +3,10 @@
 #include <memory>
 
 #include "errors.h"
+#include "input_file.h"
+#include "tavra/base64.h"
+#include "tavra/certificate_key.h"
+#include "tavra/secret_envelope.h"
 
 namespace tavra::ctl {
 
@@ -17,9 +21,22 @@ void setupKeyInfo(CommandTree& tree, CLI::App& parent) {
 }
 
 void runKeyInfo(const KeyInfoOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("key-info");
+  if (options.cert) {
+    const std::string key = CertificateKey::x963PublicKey(readInputFile(*options.cert));
+    context.out << "key id:     " << SecretEnvelope::keyID(key) << "\n"
+                << "public key: " << base64::encode(key) << "\n";
+    return;
+  }
+  const std::vector<std::string> keyIDs = context.availableKeyIDs();
+  if (keyIDs.empty()) {
+    context.out << "No Tavra decryption keys available to this process.\n";
+    return;
+  }
+  context.out << "Available key ids: ";
+  for (std::size_t i = 0; i < keyIDs.size(); ++i) {
+    context.out << (i == 0 ? "" : ", ") << keyIDs[i];
+  }
+  context.out << "\n";
 }
 
 }  // namespace tavra::ctl

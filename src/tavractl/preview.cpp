@@ -3,8 +3,46 @@
 #include <memory>
 
 #include "errors.h"
+#include "input_file.h"
+#include "load_catalog.h"
+#include "passthrough_keys.h"
+#include "tavra/merger.h"
+#include "tavra/platform/crypto.h"
+#include "tavra/platform/unicode.h"
+#include "tavra/renderer.h"
+#include "tavra/secret_envelope.h"
 
 namespace tavra::ctl {
+namespace {
+
+// The keys that open envelopes for the preview: the one key of the --key file, or none at all.
+std::unique_ptr<const DecryptionKeyProvider> keyProvider(
+    const std::optional<std::string>& keyFile) {
+  if (!keyFile) return std::make_unique<const PassthroughKeys>();
+  return std::make_unique<const InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{
+      crypto::P256PrivateKey::fromPEM(readInputFile(*keyFile))});
+}
+
+// The values the fragments give one output, highest precedence first, with their envelopes
+// opened where the keys allow; a value that cannot be opened is shown as it is.
+std::vector<Value> outputValues(const std::vector<const PolicyFragment*>& fragments,
+                                const std::string& harnessID, const std::string& outputID,
+                                const DecryptionKeyProvider& keys) {
+  std::vector<Value> values;
+  for (const PolicyFragment* fragment : fragments) {
+    const PolicyFragment::Outputs& outputs = fragment->harnesses.find(harnessID)->second;
+    const auto found = outputs.find(outputID);
+    if (found == outputs.end()) continue;
+    try {
+      values.push_back(SecretEnvelope::decryptAll(found->second, keys));
+    } catch (const std::exception&) {
+      values.push_back(found->second);
+    }
+  }
+  return values;
+}
+
+}  // namespace
 
 void setupPreview(CommandTree& tree, CLI::App& parent) {
   auto options = std::make_shared<PreviewOptions>();
@@ -22,9 +60,39 @@ void setupPreview(CommandTree& tree, CLI::App& parent) {
 }
 
 void runPreview(const PreviewOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("preview");
+  const FragmentInputs::Loaded loaded = options.inputs.load();
+  for (const std::string& error : loaded.errors) context.out << "\u2717 " << error << "\n";
+  const Catalog catalog = loadCatalog(options.catalog, /*verify=*/false, context);
+  const std::unique_ptr<const DecryptionKeyProvider> keys = keyProvider(options.key);
+
+  const std::vector<PolicyFragment> fragments = sortedByPrecedence(loaded.fragments);
+  context.out << "Fragments (highest priority first): ";
+  for (std::size_t i = 0; i < fragments.size(); ++i) {
+    context.out << (i == 0 ? "" : ", ") << fragments[i].id << "=" << fragments[i].priority;
+  }
+  context.out << "\n\n";
+
+  for (const Harness& harness : catalog.harnesses) {
+    if (options.harness && *options.harness != harness.id) continue;
+    std::vector<const PolicyFragment*> naming;
+    for (const PolicyFragment& fragment : fragments) {
+      if (fragment.harnesses.contains(harness.id)) naming.push_back(&fragment);
+    }
+    if (naming.empty()) continue;
+    for (const Output& output : harness.outputs) {
+      const std::vector<Value> values = outputValues(naming, harness.id, output.id, *keys);
+      if (values.empty()) continue;
+      const Merger::Result merged =
+          Merger(output.mergeRules.value_or(std::vector<MergeRule>{})).merge(values);
+      const std::string rendered = Renderer::render(merged.value, output);
+      context.out << "\u2500\u2500 " << harness.displayName << " \u00b7 " << output.id << " \u2192 "
+                  << output.path << "\n";
+      for (const std::string& warning : merged.warnings) {
+        context.out << "   \u26a0\ufe0e " << warning << "\n";
+      }
+      context.out << unicode::repairedUTF8(rendered) << "\n";
+    }
+  }
 }
 
 }  // namespace tavra::ctl

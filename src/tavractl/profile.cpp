@@ -3,8 +3,41 @@
 #include <memory>
 
 #include "errors.h"
+#include "input_file.h"
+#include "output_file.h"
+#include "tavra/constants.h"
+#include "tavra/platform/unicode.h"
+#include "tavra/policy_fragment.h"
+#include "tavra/profile_builder.h"
 
 namespace tavra::ctl {
+namespace {
+
+// The payload in the input file: JSON for a name ending in ".json", a property list otherwise.
+// A configuration profile is not unpacked; its whole content is the payload.
+Value readPayload(const std::string& path) {
+  std::string bytes;
+  try {
+    bytes = readInputFile(path);
+  } catch (const InputFileError& error) {
+    if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
+    throw ValidationError("cannot read " + path);
+  }
+  return path.ends_with(".json") ? Value::parseJSON(bytes) : Value::parsePlist(bytes);
+}
+
+// A fragment name is one or more letters or numbers (accented ones too), "-" and "_".
+bool isFragmentName(const std::string& name) {
+  if (name.empty()) return false;
+  for (const std::string_view character : unicode::graphemeClusters(name)) {
+    if (character != "-" && character != "_" && !unicode::isLetterOrNumber(character)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
 
 void setupProfile(CommandTree& tree, CLI::App& parent) {
   auto options = std::make_shared<ProfileOptions>();
@@ -25,9 +58,31 @@ void setupProfile(CommandTree& tree, CLI::App& parent) {
 }
 
 void runProfile(const ProfileOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("profile");
+  const Value payload = readPayload(options.input);
+  std::string domain(Constants::settingsDomain);
+  std::string displayName = "Tavra settings";
+  if (!options.settings) {
+    if (!options.name || !isFragmentName(*options.name)) {
+      throw ValidationError("--name is required (letters, digits, - and _)");
+    }
+    domain = std::string(Constants::policyDomainPrefix) + *options.name;
+    displayName = "Tavra policy: " + *options.name;
+    // Only a payload the daemon would accept becomes a profile; a switched-off one is accepted.
+    if (!PolicyFragment::parse(domain, payload)) {
+      const Value::Object* object = payload.asObject();
+      if (object != nullptr && !object->empty() && !object->contains("Enabled")) {
+        throw ValidationError("invalid fragment");
+      }
+    }
+  }
+  const std::string profile =
+      ProfileBuilder::mobileconfig(domain, payload, displayName, options.organization);
+  if (!options.output) {
+    context.out << profile;
+    return;
+  }
+  writeOutputFile(*options.output, profile);
+  context.out << "wrote " << *options.output << " (domain " << domain << ")\n";
 }
 
 }  // namespace tavra::ctl

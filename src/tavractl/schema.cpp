@@ -3,6 +3,9 @@
 #include <memory>
 
 #include "errors.h"
+#include "load_catalog.h"
+#include "tavra/profile_builder.h"
+#include "tavra/renderer.h"
 
 namespace tavra::ctl {
 
@@ -17,9 +20,21 @@ void setupSchema(CommandTree& tree, CLI::App& parent) {
 }
 
 void runSchema(const SchemaOptions& options, Context& context) {
-  (void)options;
-  (void)context;
-  notBuiltYet("schema");
+  Value schema;
+  if (options.settings) {
+    schema = ProfileBuilder::jamfSettingsSchema();
+  } else {
+    // The catalog only names the harnesses in a description, so any catalog will do and a
+    // missing or broken one leaves the list empty.
+    std::optional<Catalog> catalog;
+    try {
+      catalog = loadCatalog(options.catalog, /*verify=*/false, context);
+    } catch (const std::exception&) {
+      catalog.reset();
+    }
+    schema = ProfileBuilder::jamfFragmentSchema(catalog ? &*catalog : nullptr);
+  }
+  context.out << Renderer::jsonString(schema, /*pretty=*/true) << "\n";
 }
 
 }  // namespace tavra::ctl

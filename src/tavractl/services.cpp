@@ -16,7 +16,7 @@ namespace tavra::ctl {
 
 Context systemContext(std::ostream& out, std::istream& in) {
   const std::string locale = platform::timeLocaleFromEnvironment();
-  return Context{
+  Context context{
       out,
       in,
       std::string(Constants::statusFile),
@@ -31,6 +31,12 @@ Context systemContext(std::ostream& out, std::istream& in) {
         return platform::mediumDateTime(date, locale).value_or(iso8601(date));
       },
   };
+  context.settings = [] { return systemSettings(); };
+  context.catalogCache = [](const std::vector<std::string>& trustedKeysBase64) {
+    return systemCatalogStore(trustedKeysBase64);
+  };
+  context.availableKeyIDs = [] { return systemKeyProvider()->availableKeyIDs(); };
+  return context;
 }
 
 TavraSettings systemSettings() {

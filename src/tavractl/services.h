@@ -21,7 +21,8 @@
 namespace tavra::ctl {
 
 // A Context over this machine: the real clock, user id, process table, signals, discovery,
-// installed catalog, system pass and the locale's date format.
+// installed catalog, system pass, the locale's date format, and the daemon's settings, catalog
+// cache and decryption keys.
 Context systemContext(std::ostream& out, std::istream& in);
 
 // The daemon's settings from the managed-preferences folder (root-owned files only).

@@ -66,6 +66,20 @@ TEST(UnicodeTest, ValidUTF8) {
   }
 }
 
+TEST(UnicodeTest, LettersAndNumbers) {
+  for (const std::string_view character :
+       {"a", "Z", "\xC3\xA9" /* é composed */, "e\xCC\x81" /* é decomposed */, "\xC3\x9F",
+        "\xD0\x96" /* Cyrillic */, "\xE6\xBC\xA2" /* CJK */, "7", "\xD9\xA3" /* Arabic-Indic 3 */,
+        "\xE2\x85\xA0" /* Roman numeral one */, "\xC2\xBD" /* one half */}) {
+    EXPECT_TRUE(unicode::isLetterOrNumber(character)) << character;
+  }
+  for (const std::string_view character :
+       {"", ".", " ", "/", "-", "_", "\t", "\xC2\xA0" /* no-break space */, "\xE2\x82\xAC",
+        "\xF0\x9F\x98\x80" /* emoji */, "\xCC\x81" /* lone combining accent */, "\xFF"}) {
+    EXPECT_FALSE(unicode::isLetterOrNumber(character)) << character;
+  }
+}
+
 TEST(UnicodeTest, RepairedUTF8) {
   const struct {
     std::string text;

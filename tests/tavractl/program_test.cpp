@@ -30,7 +30,7 @@ TEST(ProgramTest, AParseErrorGoesToStandardErrorWithTheUsageAndEndsWith64) {
 }
 
 TEST(ProgramTest, AnyOtherErrorGoesToStandardErrorAndEndsWithOne) {
-  ProcessResult result = runTavractl({"schema"});
+  ProcessResult result = runTavractl({"decrypt", "--key", "/nonexistent/tavra-org.key.pem"});
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(result.errors.rfind("Error: ", 0), 0u);

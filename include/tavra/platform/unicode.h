@@ -15,6 +15,12 @@ std::vector<std::string_view> graphemeClusters(std::string_view text);
 // The canonical composition (NFC) of UTF-8 text. Ill-formed input is returned unchanged.
 std::string normalizeNFC(std::string_view text);
 
+// Whether the user-perceived character `character` (one grapheme cluster, as graphemeClusters
+// gives them) is a letter or a number: its first code point is alphabetic or has a numeric value.
+// Accented letters count whether composed or decomposed; punctuation, symbols, blanks and
+// control characters do not. False for empty or ill-formed text.
+bool isLetterOrNumber(std::string_view character) noexcept;
+
 // Whether `text` is well-formed UTF-8 (no surrogates, no overlong forms).
 bool isValidUTF8(std::string_view text) noexcept;
 

@@ -1,0 +1,23 @@
+// Writing the tool's own files: the profile of `profile --output` and the signature file of
+// `catalog sign`.
+//
+// Failures throw std::system_error: "cannot write <path>: <system text>" (or "cannot create
+// <temporary>: <system text>" when the temporary file of a replacement cannot be made).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tavra::ctl {
+
+// Creates or truncates `path` and writes `bytes` into it (a plain write: not atomic, links
+// followed, the default permissions of a new file). A FIFO without a reader is refused rather
+// than waited for.
+void writeOutputFile(const std::string& path, std::string_view bytes);
+
+// Replaces `path` with `bytes` in one step: a temporary file in the same folder (default
+// permissions of a new file), written, synced and renamed onto `path`. On failure the temporary
+// file is removed and `path` is untouched.
+void replaceOutputFile(const std::string& path, std::string_view bytes);
+
+}  // namespace tavra::ctl

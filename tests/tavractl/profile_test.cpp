@@ -1,0 +1,213 @@
+// `profile`: a fragment or the settings wrapped into a configuration profile, read back by
+// python3's plistlib; the fragment name rules, the input checks and the --output file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fake_context.h"
+#include "support/python.h"
+#include "support/temp_tree.h"
+#include "tavra/plist.h"
+#include "tavra/profile_builder.h"
+#include "tool_fixtures.h"
+#include "tool_process.h"
+
+namespace tavra::test {
+namespace {
+
+const std::string teamFragment =
+    R"({"Priority":3,"Description":"Team A","Harnesses":{"alpha":{"settings":{"model":"m"}}}})";
+
+// The profile as python3's plistlib reads it, turned into a Value through JSON.
+std::optional<Value> readWithPlistlib(const std::string& profile) {
+  const PythonResult read = runPython(R"PY(
+import json, plistlib, sys
+print(json.dumps(plistlib.loads(sys.stdin.buffer.read()), sort_keys=True))
+)PY",
+                                      {}, profile);
+  EXPECT_EQ(read.status, 0) << read.output;
+  if (read.status != 0) return std::nullopt;
+  return Value::parseJSON(read.output);
+}
+
+const Value& at(const Value& value, const std::string& key) {
+  static const Value missing("<missing>");
+  const Value::Object* object = value.asObject();
+  if (object == nullptr || !object->contains(key)) return missing;
+  return object->find(key)->second;
+}
+
+class ProfileTest : public ::testing::Test {
+ protected:
+  ToolResult profile(const std::vector<std::string>& words) {
+    std::vector<std::string> all = {"profile"};
+    all.insert(all.end(), words.begin(), words.end());
+    return fake.run(all);
+  }
+  // The payload inside a profile printed by the tool.
+  static Value innerPayload(const std::string& profileBytes) {
+    return at(Value::parsePlist(profileBytes), "PayloadContent").asArray()->front();
+  }
+
+  TempTree tree;
+  FakeContext fake;
+  std::string team = tree.write("team.json", teamFragment);
+};
+
+TEST_F(ProfileTest, AFragmentProfileAsPlistlibReadsItTwiceTheSameBytes) {
+  if (!pythonHas({"plistlib", "json"})) GTEST_SKIP() << "python3 with plistlib is not available";
+  const std::vector<std::string> words = {"profile",        team,         "--name", "team-a",
+                                          "--organization", "Example Org"};
+  const ProcessResult first = runTavractl(words);
+  ASSERT_EQ(first.status, 0) << first.errors;
+  EXPECT_EQ(runTavractl(words).output, first.output);
+
+  const std::optional<Value> read = readWithPlistlib(first.output);
+  ASSERT_TRUE(read);
+  const std::string domain = "com.zelkorandin.tavra.policy.team-a";
+  EXPECT_EQ(at(*read, "PayloadType"), Value("Configuration"));
+  EXPECT_EQ(at(*read, "PayloadIdentifier"), Value(domain + ".profile"));
+  EXPECT_EQ(at(*read, "PayloadUUID"), Value(ProfileBuilder::stableUUID(domain + ".profile")));
+  EXPECT_EQ(at(*read, "PayloadDisplayName"), Value("Tavra policy: team-a"));
+  EXPECT_EQ(at(*read, "PayloadOrganization"), Value("Example Org"));
+  EXPECT_EQ(at(*read, "PayloadScope"), Value("System"));
+  const Value::Array* content = at(*read, "PayloadContent").asArray();
+  ASSERT_TRUE(content != nullptr && content->size() == 1u);
+  const Value& inner = content->front();
+  EXPECT_EQ(at(inner, "PayloadType"), Value(domain));
+  EXPECT_EQ(at(inner, "PayloadIdentifier"), Value(domain + ".payload"));
+  EXPECT_EQ(at(inner, "PayloadDisplayName"), Value("Tavra policy: team-a"));
+  EXPECT_EQ(at(inner, "PayloadOrganization"), Value("<missing>")) << "outer profile only";
+  EXPECT_EQ(at(inner, "Priority"), Value(3));
+  EXPECT_EQ(at(inner, "Harnesses"), Value::parseJSON(R"({"alpha":{"settings":{"model":"m"}}})"));
+}
+
+TEST_F(ProfileTest, TheNameIsLettersDigitsHyphensAndUnderscores) {
+  for (const std::string name : {"team-a", "\xC3\xA9tude", "e\xCC\x81tude", "a_b-1", "x2",
+                                 "\xE3\x83\x81\xE3\x83\xBC\xE3\x83\xA0", "_"}) {
+    SCOPED_TRACE(name);
+    const ToolResult result = profile({team, "--name", name});
+    ASSERT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(at(innerPayload(result.output), "PayloadType"),
+              Value("com.zelkorandin.tavra.policy." + name));
+  }
+  for (const std::string name :
+       {"team.a", "team a", "team/a", "", "tab\t", "key\xF0\x9F\x94\x91", "a+b", "\xCC\x81"}) {
+    SCOPED_TRACE(name);
+    const ToolResult result = profile({team, "--name", name});
+    EXPECT_EQ(result.status, 64);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(result.errors.starts_with(
+        "Error: --name is required (letters, digits, - and _)\nUsage: tavractl profile "))
+        << result.errors;
+  }
+  EXPECT_EQ(profile({team}).status, 64);
+}
+
+TEST_F(ProfileTest, TheSettingsProfileIgnoresTheNameAndDoesNotParseAFragment) {
+  const std::string settings =
+      tree.write("settings.plist", plist::writeXML(Value::Object{{"ReapplyInterval", 120}}));
+  const ToolResult result = profile({settings, "--settings", "--name", "not a name"});
+  ASSERT_EQ(result.status, 0) << result.errors;
+  const Value outer = Value::parsePlist(result.output);
+  EXPECT_EQ(at(outer, "PayloadDisplayName"), Value("Tavra settings"));
+  EXPECT_EQ(at(outer, "PayloadIdentifier"), Value("com.zelkorandin.tavra.profile"));
+  EXPECT_EQ(at(innerPayload(result.output), "PayloadType"), Value("com.zelkorandin.tavra"));
+  EXPECT_EQ(at(innerPayload(result.output), "ReapplyInterval"), Value(120));
+  EXPECT_EQ(at(outer, "PayloadOrganization"), Value("<missing>"));
+}
+
+TEST_F(ProfileTest, ADisabledFragmentStillGivesAProfile) {
+  const std::string off = tree.write("off.json", R"({"Enabled":false})");
+  const ToolResult result = profile({off, "--name", "off"});
+  ASSERT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(at(innerPayload(result.output), "Enabled"), Value(false));
+}
+
+TEST_F(ProfileTest, WithOutputStandardOutputHoldsOnlyTheWroteLine) {
+  const ToolResult toStandardOutput = profile({team, "--name", "team-a"});
+  const std::string file = tree.write("team.mobileconfig", std::string(100'000, 'x'));
+  const ToolResult result = profile({team, "--name", "team-a", "--output", file});
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(result.output, "wrote " + file + " (domain com.zelkorandin.tavra.policy.team-a)\n");
+  EXPECT_EQ(readFile(file), toStandardOutput.output);
+  EXPECT_TRUE(toStandardOutput.output.ends_with("</plist>\n")) << "no line feed added";
+}
+
+TEST_F(ProfileTest, APayloadTheFragmentParserRefusesWritesNothing) {
+  const std::string file = tree.path("out.mobileconfig");
+  const std::string domain = "com.zelkorandin.tavra.policy.team";
+  const std::string profileInput =
+      tree.write("given.mobileconfig",
+                 ProfileBuilder::mobileconfig(domain, Value::parseJSON(teamFragment), "Team"));
+  for (const auto& [input, message] : std::vector<std::pair<std::string, std::string>>{
+           {tree.write("high.json", R"({"Priority":"high","Harnesses":{}})"),
+            "policy fragment: " + domain + ": Priority must be an integer"},
+           {tree.write("text.json", R"("just text")"),
+            "policy fragment: " + domain + ": root is not a dictionary"},
+           // A profile given as input is not unpacked: it has no Harnesses of its own.
+           {profileInput, "policy fragment: " + domain + ": missing Harnesses dictionary"}}) {
+    const ToolResult result = profile({input, "--name", "team", "--output", file});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors, "Error: " + message + "\n");
+    EXPECT_FALSE(exists(file));
+  }
+}
+
+TEST_F(ProfileTest, InputsThatCannotBeReadOrParsed) {
+  const std::string missing = tree.path("missing.json");
+  const std::string folder = tree.mkdir("folder.json");
+  const std::string fifo = tree.path("fifo.plist");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string huge = tree.write("huge.json", "");
+  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+  for (const std::string& path : {missing, folder, fifo}) {
+    const ToolResult result = profile({path, "--name", "n"});
+    EXPECT_EQ(result.status, 64);
+    EXPECT_TRUE(result.errors.starts_with("Error: cannot read " + path + "\nUsage: "))
+        << result.errors;
+  }
+  EXPECT_TRUE(profile({huge, "--name", "n"})
+                  .errors.starts_with("Error: cannot read " + huge + ": larger than 16 MiB\n"));
+
+  const std::string unwritable = tree.write("bell.json", R"({"Harnesses":{},"Bad":"bell\u0007"})");
+  for (const auto& [input, start] : std::vector<std::pair<std::string, std::string>>{
+           {tree.write("empty.json", ""), "Error: invalid JSON"},
+           {tree.write("empty.plist", ""), "Error: "},
+           {tree.write("binary.plist", std::string("bplist00\xFF\x00\x13", 11)), "Error: "},
+           {tree.write("null.json", R"({"Harnesses":null})"),
+            "Error: unsupported value type: null"},
+           {unwritable, "Error: "}}) {
+    SCOPED_TRACE(input);
+    const ToolResult result = profile({input, "--name", "n"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(result.errors.starts_with(start)) << result.errors;
+    EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+  }
+
+  const ToolResult settings = profile({tree.write("list.json", "[1,2]"), "--settings"});
+  EXPECT_EQ(settings.status, 1);
+  EXPECT_EQ(settings.errors, "Error: policy fragment: payload must be a dictionary\n");
+}
+
+TEST_F(ProfileTest, AnOutputFileThatCannotBeWrittenPrintsNothing) {
+  const std::string inMissingFolder = tree.path("missing/out.mobileconfig");
+  const std::string folder = tree.mkdir("folder.mobileconfig");
+  // A FIFO nobody reads is refused at once rather than waited for.
+  const std::string fifo = tree.path("fifo.mobileconfig");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const auto& [output, reason] : std::vector<std::pair<std::string, std::string>>{
+           {inMissingFolder, "No such file or directory"},
+           {folder, "Is a directory"},
+           {fifo, "No such device or address"}}) {
+    const ToolResult result = profile({team, "--name", "team", "--output", output});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors, "Error: cannot write " + output + ": " + reason + "\n");
+  }
+}
+
+}  // namespace
+}  // namespace tavra::test
