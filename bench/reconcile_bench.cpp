@@ -30,6 +30,7 @@ class NullLogger final : public Logger {
 };
 
 struct Tree {
+  std::shared_ptr<const FileSystem> files = std::make_shared<PosixFileSystem>();
   std::string root;
   std::string prefs, out, support;
   std::vector<std::string> outputs;
@@ -93,17 +94,18 @@ struct Tree {
     std::filesystem::remove_all(root, ignored);
   }
 
-  CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKey}); }
+  CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKey}, files); }
 
   Environment environment() const {
-    return Environment{ManagedPreferences(prefs, false),
+    return Environment{ManagedPreferences(prefs, false, files),
                        store(),
                        support,
                        std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
                        {out + "/"},
                        false,
                        std::nullopt,
-                       nullptr};
+                       nullptr,
+                       Services{files, nullptr, nullptr, nullptr}};
   }
 
   StatusReport pass() const {

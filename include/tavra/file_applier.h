@@ -26,6 +26,7 @@
 #include <functional>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -35,6 +36,7 @@
 
 #include "tavra/iso8601.h"
 #include "tavra/path_policy.h"
+#include "tavra/platform/file_system.h"
 #include "tavra/value.h"
 
 namespace tavra {
@@ -160,9 +162,10 @@ class FileApplier {
   using Clock = std::function<Date()>;
 
   // `setRootOwnership`: every written file gets owner 0:0 and every directory the applier
-  // creates too. `clock` gives "now" for an apply (the system clock when empty).
+  // creates too. Every file and directory is reached through `files`. `clock` gives "now" for an
+  // apply (the system clock when empty).
   FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bool setRootOwnership,
-              Clock clock = {});
+              std::shared_ptr<const FileSystem> files, Clock clock = {});
 
   const std::string& supportDirectory() const noexcept { return supportDirectory_; }
   const PathPolicy& pathPolicy() const noexcept { return pathPolicy_; }
@@ -207,13 +210,17 @@ class FileApplier {
   std::string appliedCopyPath(const std::string& canonicalPath) const;
   std::string backupPath(const std::string& canonicalPath) const;
   void ensureDirectory(const std::string& path, std::uint16_t mode) const;
+  // The atomic write into the directory of a target, already open.
+  void writeTarget(const fs::FileDescriptor& directory, const std::string& path,
+                   std::string_view data, std::uint16_t mode) const;
   Action release(const std::string& path, const StateEntry& entry) const;
-  static void removeEmptyCreatedDirectories(State& state);
+  void removeEmptyCreatedDirectories(State& state) const;
   Date now() const;
 
   std::string supportDirectory_;
   PathPolicy pathPolicy_;
   bool setRootOwnership_;
+  std::shared_ptr<const FileSystem> files_;
   Clock clock_;
 };
 

@@ -9,6 +9,7 @@
 // Nothing here keeps state; everything may run on any thread.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -20,6 +21,7 @@
 #include "tavra/discovery.h"
 #include "tavra/file_applier.h"
 #include "tavra/iso8601.h"
+#include "tavra/platform/file_system.h"
 #include "tavra/value.h"
 
 namespace tavra {
@@ -61,9 +63,12 @@ struct StatusReport {
   static StatusReport decode(std::string_view bytes);
   static StatusReport fromValue(const Value& value);
 
+  // A status file is small; a larger one counts as unreadable.
+  static constexpr std::int64_t maxFileBytes = 64 << 20;
+
   // Reads and decodes the file at `path`. Throws TavraError::io "no status at <path>" when it
   // cannot be read, otherwise the decoder's error.
-  static StatusReport load(const std::string& path);
+  static StatusReport load(const FileSystem& files, const std::string& path);
 
   friend bool operator==(const StatusReport&, const StatusReport&) = default;
 };

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/file_applier.h"
 
@@ -26,7 +27,7 @@ struct ApplierTree {
 
   // Root ownership follows the identity the tests run with: on as root (as in CI), off otherwise.
   FileApplier applier(bool rootOwnership = geteuid() == 0) const {
-    return FileApplier(support, PathPolicy({}, {allowed + "/"}), rootOwnership,
+    return FileApplier(support, PathPolicy({}, {allowed + "/"}), rootOwnership, files(),
                        [this] { return now; });
   }
   std::string target(std::string_view relative) const {

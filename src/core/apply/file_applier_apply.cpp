@@ -1,11 +1,9 @@
 // The file applier's apply pass, the release of files no longer wanted, the clean-up of the
 // directories it created, and the rebuild of desired items from the applied copies.
-#include <fcntl.h>
-
 #include <algorithm>
 #include <limits>
 
-#include "apply/file_applier_walk.h"
+#include "apply/target_file.h"
 #include "tavra/error.h"
 #include "tavra/file_applier.h"
 #include "tavra/platform/digest.h"
@@ -15,30 +13,23 @@ namespace tavra {
 
 namespace {
 
-using applier::Stop;
+using Stop = fs::Walk::Stop;
 
 // Set-id bits are never carried from a file someone else made into a root-owned copy.
 constexpr std::uint16_t withoutSetID(std::uint16_t mode) {
   return mode & ~std::uint16_t(06000);
 }
 
-void countDrift(FileApplier::StateEntry& entry) {
-  if (entry.driftCorrections < std::numeric_limits<std::int64_t>::max()) ++entry.driftCorrections;
+// Whether a read found nothing usable to restore: no file, or something other than a file.
+bool isGone(const fs::ReadResult& read) {
+  using Failure = fs::ReadResult::Failure;
+  if (read.failure == Failure::notRegular) return true;
+  return read.failure == Failure::absent && (read.error == std::errc::no_such_file_or_directory ||
+                                             read.error == std::errc::not_a_directory);
 }
 
-// Why a target's directory could not be reached, in the words of the atomic write that could
-// not create its temporary file there; a link on the way is named as such.
-TavraError unreachableDirectory(const applier::Walk& walk, const applier::PathParts& parts) {
-  if (walk.stop == Stop::symlink) {
-    return TavraError::io(walk.at + " is a symlink; refusing to write through it");
-  }
-  std::error_code error = walk.error;
-  if (walk.stop == Stop::missing)
-    error = std::make_error_code(std::errc::no_such_file_or_directory);
-  if (walk.stop == Stop::notDirectory) error = std::make_error_code(std::errc::not_a_directory);
-  return TavraError::io("cannot create " +
-                        applier::joinPath(parts.directory, ".tavra-" + digest::newUUID()) + ": " +
-                        error.message());
+void countDrift(FileApplier::StateEntry& entry) {
+  if (entry.driftCorrections < std::numeric_limits<std::int64_t>::max()) ++entry.driftCorrections;
 }
 
 }  // namespace
@@ -57,7 +48,7 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
       const std::string p = pathPolicy_.check(d.path);
       seen.insert(p);
       const std::string want = sha256(d.data);
-      const std::optional<applier::FileInfo> cur = applier::currentFile(p, maxFileSize);
+      const std::optional<applier::FileInfo> cur = applier::currentFile(*files_, p, maxFileSize);
       const auto found = state.entries.find(p);
       const StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
 
@@ -92,7 +83,7 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
         const std::string backup = backupPath(p);
         ensureDirectory(supportDirectory_ + "/backups", 0700);
         std::error_code error;
-        if (!fs::statAt(AT_FDCWD, backup, false, error)) {
+        if (!files_->status(backup, fs::Links::notFinal, error)) {
           writeAtomically(cur->content, backup, withoutSetID(cur->mode));
         }
         entry.backupPath = backup;
@@ -104,25 +95,25 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
         countDrift(entry);
       }
 
-      const applier::PathParts parts = applier::splitPath(p);
-      std::vector<std::string> created;
-      const auto recordCreated = [&] {
-        if (created.empty()) return;
+      const fs::Walk directory = files_->makeDirectories(
+          fs::splitPath(p).directory,
+          {.mode = 0755, .links = fs::Links::never, .rootOwnership = setRootOwnership_});
+      // What the walk created is ours, also when it stopped later, and the clean-up must know it.
+      if (!directory.created.empty()) {
         if (!state.createdDirectories) state.createdDirectories.emplace();
-        state.createdDirectories->insert(state.createdDirectories->end(), created.begin(),
-                                         created.end());
-      };
-      fs::FileDescriptor directory;
-      try {
-        directory = applier::makeDirectoryWalk(parts.directory, 0755, setRootOwnership_, created);
-      } catch (...) {
-        recordCreated();  // what exists is ours, and the clean-up must know it
-        throw;
+        state.createdDirectories->insert(state.createdDirectories->end(), directory.created.begin(),
+                                         directory.created.end());
       }
-      recordCreated();
+      if (directory.stop == Stop::symlink) {
+        throw TavraError::io(directory.at + " is a symlink; refusing to write through it");
+      }
+      if (directory.stop == Stop::notDirectory) {
+        throw TavraError::io(directory.at + " is not a directory");
+      }
+      if (!directory)
+        throw fs::systemError(directory.error, "cannot create directory " + directory.at);
 
-      applier::writeAtomicallyAt(directory.get(), parts.directory, parts.name, p, d.data, d.mode,
-                                 setRootOwnership_);
+      writeTarget(directory.directory, p, d.data, d.mode);
       ensureDirectory(supportDirectory_ + "/applied", 0700);
       writeAtomically(d.data, entry.appliedCopyPath, 0600);
 
@@ -169,16 +160,21 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
 
 FileApplier::Action FileApplier::release(const std::string& path, const StateEntry& entry) const {
   std::error_code error;
-  fs::unlinkAt(AT_FDCWD, entry.appliedCopyPath, false, error);  // a missing copy is fine
+  files_->remove(entry.appliedCopyPath, error);  // a missing copy is fine
 
-  const applier::PathParts parts = applier::splitPath(path);
+  const fs::PathParts parts = fs::splitPath(path);
   if (entry.backupPath) {
-    if (const auto backup = applier::readOwnFile(*entry.backupPath, maxFileSize)) {
-      applier::Walk walk = applier::walkDirectory(parts.directory);
-      if (walk.stop != Stop::none) throw unreachableDirectory(walk, parts);
-      applier::writeAtomicallyAt(walk.directory.get(), parts.directory, parts.name, path,
-                                 backup->content, withoutSetID(backup->mode), setRootOwnership_);
-      if (!fs::unlinkAt(AT_FDCWD, *entry.backupPath, false, error)) {
+    const fs::ReadResult backup = files_->readFile(*entry.backupPath, {.maxBytes = maxFileSize});
+    // A backup that is there but cannot be read now (an I/O error) fails the release: deleting
+    // the target instead would lose the user's original for good. The entry stays, and the next
+    // pass tries again.
+    if (!backup && !isGone(backup)) throw TavraError::io("cannot read " + *entry.backupPath);
+    if (backup) {
+      const fs::Walk directory = files_->openDirectory(parts.directory, fs::Links::never);
+      if (!directory) throw applier::unreachableDirectory(directory, parts.directory);
+      writeTarget(directory.directory, path, backup.bytes,
+                  withoutSetID(backup.status.permissions()));
+      if (!files_->remove(*entry.backupPath, error)) {
         throw fs::systemError(error, "cannot remove " + *entry.backupPath);
       }
       return Action::restoredBackup;
@@ -187,17 +183,17 @@ FileApplier::Action FileApplier::release(const std::string& path, const StateEnt
 
   // Only a regular file at the target is deleted, found without following any link; a link or
   // directory put in its place stays, and so does anything a link on the way points at.
-  applier::Walk walk = applier::walkDirectory(parts.directory);
-  if (walk.stop != Stop::none) return Action::removed;
-  const auto status = fs::statAt(walk.directory.get(), parts.name, false, error);
+  const fs::Walk directory = files_->openDirectory(parts.directory, fs::Links::never);
+  if (!directory) return Action::removed;
+  const auto status = files_->statusAt(directory.directory, parts.name, error);
   if (status && status->isRegular() &&
-      !fs::unlinkAt(walk.directory.get(), parts.name, false, error)) {
+      !files_->removeAt(directory.directory, parts.name, false, error)) {
     throw fs::systemError(error, "cannot remove " + path);
   }
   return Action::removed;
 }
 
-void FileApplier::removeEmptyCreatedDirectories(State& state) {
+void FileApplier::removeEmptyCreatedDirectories(State& state) const {
   if (!state.createdDirectories || state.createdDirectories->empty()) return;
   std::vector<std::string> remaining = *state.createdDirectories;
   const auto forget = [&](const std::string& directory) { std::erase(remaining, directory); };
@@ -211,21 +207,19 @@ void FileApplier::removeEmptyCreatedDirectories(State& state) {
                    [](const auto& a, const auto& b) { return a.first > b.first; });
 
   for (const auto& [length, directory] : visits) {
-    const applier::PathParts parts = applier::splitPath(directory);
-    applier::Walk walk = applier::walkDirectory(parts.directory);
-    if (walk.stop == Stop::symlink) continue;  // not followed; kept for a later pass
-    if (walk.stop != Stop::none) {
+    const fs::PathParts parts = fs::splitPath(directory);
+    const fs::Walk parent = files_->openDirectory(parts.directory, fs::Links::never);
+    if (parent.stop == Stop::symlink) continue;  // not followed; kept for a later pass
+    if (!parent) {
       forget(directory);
       continue;
     }
     std::error_code error;
-    const fs::FileDescriptor opened =
-        fs::openAt(walk.directory.get(), parts.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0, error);
-    const std::optional<bool> empty =
-        opened ? fs::isEmptyDirectory(opened.get(), error) : std::nullopt;
-    if (!empty) {
+    const fs::FileDescriptor opened = files_->openDirectoryAt(parent.directory, parts.name, error);
+    const auto entries = opened ? files_->list(opened, error) : std::nullopt;
+    if (!entries) {
       forget(directory);
-    } else if (*empty && fs::unlinkAt(walk.directory.get(), parts.name, true, error)) {
+    } else if (entries->empty() && files_->removeAt(parent.directory, parts.name, true, error)) {
       forget(directory);
     }
   }
@@ -239,7 +233,7 @@ std::vector<FileApplier::Desired> FileApplier::lastApplied(
   std::vector<Desired> items;
   for (const auto& [path, entry] : state.entries) {
     if (harnessIDs && !harnessIDs->contains(entry.harnessID)) continue;
-    auto copy = applier::readOwnFile(entry.appliedCopyPath, maxFileSize);
+    fs::ReadResult copy = files_->readFile(entry.appliedCopyPath, {.maxBytes = maxFileSize});
     if (!copy) continue;
     // The state keeps no mode and applied copies are always 0600, so the mode comes from the
     // target itself when it is a regular file that only root (or, without root ownership, its
@@ -247,11 +241,11 @@ std::vector<FileApplier::Desired> FileApplier::lastApplied(
     // administrator changed it. Re-asserting a frozen harness's file then finds it unchanged
     // pass after pass. A target that is gone or was replaced gets 0644, the catalog default.
     std::uint16_t mode = 0644;
-    const auto status = applier::targetStatus(path);
+    const auto status = applier::targetStatus(*files_, path);
     if (status && status->isRegular() && (status->owner == 0 || !setRootOwnership_)) {
       mode = status->permissions();
     }
-    items.push_back({path, std::move(copy->content), mode, entry.harnessID, entry.outputID});
+    items.push_back({path, std::move(copy.bytes), mode, entry.harnessID, entry.outputID});
   }
   return items;
 }

@@ -1,7 +1,5 @@
 // The first half of a pass: from the cached catalog and the fragments to the files the managed
 // harnesses must have, one status per harness and the pass-level errors.
-#include <sys/stat.h>
-
 #include <algorithm>
 
 #include "tavra/error.h"
@@ -12,11 +10,6 @@
 
 namespace tavra {
 namespace {
-
-bool entryExists(const std::string& path) {
-  struct stat info {};
-  return lstat(path.c_str(), &info) == 0;
-}
 
 std::string joined(const std::vector<std::string>& items, std::string_view separator) {
   std::string out;
@@ -112,7 +105,10 @@ Reconciler::Plan Reconciler::plan() const {
     } else {
       for (const auto& domain :
            harness.conflictingPreferenceDomains.value_or(std::vector<std::string>{})) {
-        if (entryExists(environment_.preferences.directory() + "/" + domain + ".plist")) {
+        std::error_code error;
+        if (environment_.services.fileSystem->status(
+                environment_.preferences.directory() + "/" + domain + ".plist", fs::Links::notFinal,
+                error)) {
           status.warnings.push_back("an MDM profile for " + domain +
                                     " is also installed and may take precedence over Tavra's "
                                     "output");

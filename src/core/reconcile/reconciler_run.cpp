@@ -2,7 +2,6 @@
 // preferences file really changed, fold the apply errors in, compute the health, take the
 // inventory, write status.json and log.
 #include <algorithm>
-#include <filesystem>
 
 #include "tavra/error.h"
 #include "tavra/reconciler.h"
@@ -63,7 +62,7 @@ StatusReport Reconciler::run(bool includeInventory) const {
     FileApplier applier(
         environment_.supportDirectory,
         PathPolicy(environment_.builtInPathPrefixes, settings_.additionalAllowedPaths),
-        environment_.setRootOwnership);
+        environment_.setRootOwnership, environment_.services.fileSystem);
 
     std::vector<FileApplier::Desired> desired;
     if (plan.complete) {
@@ -178,9 +177,14 @@ StatusReport Reconciler::run(bool includeInventory) const {
 
 void Reconciler::writeStatus(const StatusReport& report) const {
   try {
+    const FileSystem& files = *environment_.services.fileSystem;
     FileApplier writer(environment_.supportDirectory, PathPolicy({}, {}),
-                       environment_.setRootOwnership);
-    std::filesystem::create_directories(environment_.supportDirectory);
+                       environment_.setRootOwnership, environment_.services.fileSystem);
+    // A missing support directory is made with the platform's default attributes.
+    const fs::Walk made = files.makeDirectories(environment_.supportDirectory, {});
+    if (!made) {
+      throw fs::systemError(made.error, "cannot create directory " + environment_.supportDirectory);
+    }
     writer.writeAtomically(report.encode(), environment_.supportDirectory + "/status.json", 0644);
   } catch (const std::exception& error) {
     logger_->error("cannot write status: " + describe(error));

@@ -1,9 +1,5 @@
 #include "tavra/status_report.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "tavra/error.h"
 #include "tavra/platform/unicode.h"
 
@@ -53,32 +49,6 @@ StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
   return {Decoder::string(record, "id"),         Decoder::string(record, "state"),
           Decoder::strings(record, "fragments"), Decoder::strings(record, "outputs"),
           Decoder::strings(record, "warnings"),  Decoder::strings(record, "errors")};
-}
-
-// A status file is small; a larger one counts as unreadable.
-constexpr std::size_t maxStatusBytes = 64 * 1024 * 1024;
-
-// Only a regular file is read; the open does not wait, so a FIFO at the path cannot block.
-std::optional<std::string> readRegularFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> bytes;
-  struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    bytes.emplace();
-    char buffer[16384];
-    for (;;) {
-      ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n == 0) break;
-      if (n < 0 || bytes->size() + static_cast<std::size_t>(n) > maxStatusBytes) {
-        bytes.reset();
-        break;
-      }
-      bytes->append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  close(fd);
-  return bytes;
 }
 
 }  // namespace
@@ -181,10 +151,11 @@ StatusReport StatusReport::decode(std::string_view bytes) {
   return fromValue(FileApplier::decoder(bytes));
 }
 
-StatusReport StatusReport::load(const std::string& path) {
-  auto bytes = readRegularFile(path);
-  if (!bytes) throw TavraError::io("no status at " + path);
-  return decode(*bytes);
+StatusReport StatusReport::load(const FileSystem& files, const std::string& path) {
+  // Only a regular file is read, so a FIFO at the path cannot block.
+  const fs::ReadResult read = files.readFile(path, {.maxBytes = maxFileBytes});
+  if (!read) throw TavraError::io("no status at " + path);
+  return decode(read.bytes);
 }
 
 }  // namespace tavra

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/json.h"
@@ -86,7 +87,9 @@ class ReconcilerTest : public ::testing::Test {
   }
 
   std::string publicKeyBase64() const { return base64::encode(signingKey.publicKey().raw()); }
-  CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKeyBase64()}); }
+  CatalogStore store() const {
+    return CatalogStore(support + "/catalog", {publicKeyBase64()}, test::files());
+  }
 
   void installCatalog(const Catalog& c) const {
     std::string bytes = c.encode();
@@ -103,14 +106,15 @@ class ReconcilerTest : public ::testing::Test {
   }
 
   Environment environment() {
-    Environment e{ManagedPreferences(prefs, false),
+    Environment e{ManagedPreferences(prefs, false, test::files()),
                   store(),
                   support,
                   std::make_shared<InMemoryKeyProvider>(std::vector{envelopeKey}),
                   {out + "/", prefs + "/"},
                   false,
                   discovery,
-                  nullptr};
+                  nullptr,
+                  test::services()};
     if (withFlush) e.flushPreferencesCache = [this] { ++flushes; };
     return e;
   }
@@ -184,7 +188,7 @@ TEST_F(ReconcilerTest, FirstPassWritesManagedFilesAndTheNextChangesNothing) {
   EXPECT_EQ(Value::parsePlist(readFile(betaConfig)), Value(Value::Object{{"on", true}}));
 
   // status.json holds the returned report.
-  EXPECT_EQ(StatusReport::load(support + "/status.json"), report);
+  EXPECT_EQ(StatusReport::load(*test::files(), support + "/status.json"), report);
   ASSERT_EQ(stat((support + "/status.json").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0644u);
 
@@ -424,7 +428,7 @@ TEST_F(ReconcilerTest, DryRunReportsWithoutWritingAnythingButTheStatus) {
   EXPECT_FALSE(exists(deltaOne));
   EXPECT_FALSE(exists(support + "/state.json"));
   EXPECT_EQ(flushes, 0);
-  EXPECT_TRUE(StatusReport::load(support + "/status.json").dryRun);
+  EXPECT_TRUE(StatusReport::load(*test::files(), support + "/status.json").dryRun);
   EXPECT_EQ(logger->texts().front(), "wouldWrite " + alphaSettings + " [alpha]");
 
   // After a real pass, a dry run that would release a managed-preferences file reports
@@ -512,14 +516,15 @@ TEST_F(ReconcilerTest, OneFlushForChangedManagedPreferencesAndNoneOtherwise) {
 TEST_F(ReconcilerTest, InventoryOnlyWhenAskedAndADiscoveryExists) {
   installCatalog(catalog());
   EXPECT_EQ(run({}, true).inventory, std::nullopt);
-  discovery = Discovery(std::vector<Discovery::LocalUser>{}, std::vector<std::string>{},
-                        [] { return std::vector<Discovery::RunningProcess>{}; });
+  discovery = Discovery(test::files(), test::processTable(), std::vector<Discovery::LocalUser>{},
+                        std::vector<std::string>{});
   EXPECT_EQ(run({}, false).inventory, std::nullopt);
   StatusReport report = run({}, true);
   ASSERT_TRUE(report.inventory);
   ASSERT_EQ(report.inventory->size(), 1u);
   EXPECT_EQ(report.inventory->at(0).id, "alpha");
-  EXPECT_EQ(StatusReport::load(support + "/status.json").inventory, report.inventory);
+  EXPECT_EQ(StatusReport::load(*test::files(), support + "/status.json").inventory,
+            report.inventory);
 }
 
 TEST_F(ReconcilerTest, AFailingApplyAndAnUnwritableStatusAreReportedNotThrown) {
@@ -557,7 +562,7 @@ TEST_F(ReconcilerTest, UnreadableManagedPreferencesKeepTheCatalogVersion) {
   ASSERT_EQ(run().health, Health::ok);
   // A preferences "directory" that exists but cannot be listed.
   Environment e = environment();
-  e.preferences = ManagedPreferences(tree.write("not-a-directory", ""), false);
+  e.preferences = ManagedPreferences(tree.write("not-a-directory", ""), false, test::files());
   tree.write("out/alpha/settings.json", "{}");
   StatusReport report = Reconciler(e, {}, logger).run(false);
   EXPECT_EQ(report.catalogVersion, "1.0");
@@ -569,40 +574,6 @@ TEST_F(ReconcilerTest, UnreadableManagedPreferencesKeepTheCatalogVersion) {
   // Incomplete: the last applied copy is re-asserted, nothing is released.
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::driftCorrected}}));
-}
-
-TEST(EnvironmentTest, SystemEnvironmentTrustsTheBuiltInKeyThenValidExtraKeys) {
-  std::string valid = base64::encode(crypto::Ed25519PrivateKey::generate().publicKey().raw());
-  TavraSettings settings;
-  Environment plain = Environment::system(settings);
-  ASSERT_EQ(plain.catalogStore.trustedKeys().size(), 1u);
-  std::string builtIn = plain.catalogStore.trustedKeys()[0].raw();
-  EXPECT_EQ(base64::encode(builtIn), Constants::embeddedCatalogKeys().at(0));
-
-  settings.catalogTrustedKeys = {"not base64!", base64::encode(std::string(31, 'a')), " " + valid,
-                                 valid + "\n", valid};
-  Environment e = Environment::system(settings);
-  ASSERT_EQ(e.catalogStore.trustedKeys().size(), 2u);
-  EXPECT_EQ(e.catalogStore.trustedKeys()[0].raw(), builtIn);
-  EXPECT_EQ(base64::encode(e.catalogStore.trustedKeys()[1].raw()), valid);
-
-  EXPECT_EQ(e.preferences, ManagedPreferences("/Library/Managed Preferences", true));
-  EXPECT_EQ(e.catalogStore.directory(), "/Library/Application Support/Tavra/catalog");
-  EXPECT_EQ(e.supportDirectory, "/Library/Application Support/Tavra");
-  EXPECT_EQ(e.builtInPathPrefixes, PathPolicy::builtInPrefixes());
-  EXPECT_TRUE(e.setRootOwnership);
-  EXPECT_TRUE(e.discovery.has_value());
-  EXPECT_TRUE(static_cast<bool>(e.flushPreferencesCache));
-  auto keys = std::dynamic_pointer_cast<const SystemKeyProvider>(e.keys);
-  ASSERT_TRUE(keys);
-  EXPECT_EQ(keys->keyDirectory(), "/Library/Application Support/Tavra/keys");
-  EXPECT_TRUE(keys->requireRootOwnedFiles());
-}
-
-TEST(EnvironmentTest, ProductionFlushReturnsWhenThereIsNothingToKill) {
-  // No cfprefsd runs here: killall fails, and the failure is ignored.
-  flushPreferencesCacheWithKillall();
-  SUCCEED();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/error.h"
 #include "tavra/json.h"
@@ -146,14 +147,14 @@ TEST(StatusReportTest, TextThatIsNotUTF8IsShownWithReplacementCharacters) {
 TEST(StatusReportTest, LoadReadsTheFileOrSaysThereIsNoStatus) {
   test::TempTree tree;
   std::string path = tree.write("status.json", sample().encode());
-  EXPECT_EQ(StatusReport::load(path), sample());
+  EXPECT_EQ(StatusReport::load(*test::files(), path), sample());
 
   // Missing, a directory, and a FIFO (which must not block the reader).
   std::string fifo = tree.path("fifo.json");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   for (const std::string& missing : {tree.path("absent.json"), tree.root(), fifo}) {
     try {
-      StatusReport::load(missing);
+      StatusReport::load(*test::files(), missing);
       ADD_FAILURE() << "loaded " << missing;
     } catch (const TavraError& error) {
       EXPECT_EQ(error.kind(), TavraError::Case::io);
@@ -163,7 +164,8 @@ TEST(StatusReportTest, LoadReadsTheFileOrSaysThereIsNoStatus) {
   tree.write("warning.json",
              json::write(
                  Value::parseJSON(sample().encode()).setting(Value("warning"), KeyPath("health"))));
-  EXPECT_THROW(StatusReport::load(tree.path("warning.json")), FileApplier::DecodingError);
+  EXPECT_THROW(StatusReport::load(*test::files(), tree.path("warning.json")),
+               FileApplier::DecodingError);
 }
 
 }  // namespace
