@@ -43,7 +43,7 @@ struct Tree {
   }
   FileApplier applier() const {
     return FileApplier(root + "/support", PathPolicy({}, {root + "/allowed/"}), geteuid() == 0,
-                       std::make_shared<PosixFileSystem>());
+                       std::make_shared<PosixFileSystem>(), std::make_shared<SystemClock>());
   }
 };
 

@@ -97,20 +97,20 @@ struct Tree {
   CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKey}, files); }
 
   Environment environment() const {
-    return Environment{ManagedPreferences(prefs, false, files),
-                       store(),
-                       support,
-                       std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
-                       {out + "/"},
-                       false,
-                       std::nullopt,
-                       nullptr,
-                       Services{files, nullptr, nullptr, nullptr}};
+    return Environment{
+        ManagedPreferences(prefs, false, files),
+        store(),
+        support,
+        std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
+        {out + "/"},
+        false,
+        std::nullopt,
+        nullptr,
+        Services{files, std::make_shared<SystemClock>(), std::make_shared<NullLogger>(),
+                 std::make_shared<NullLogger>(), nullptr, nullptr, nullptr}};
   }
 
-  StatusReport pass() const {
-    return Reconciler(environment(), {}, std::make_shared<NullLogger>()).run(false);
-  }
+  StatusReport pass() const { return Reconciler(environment(), {}).run(false); }
 
   // Back to the state before any pass: no outputs, no state, no applied copies.
   void reset() const {

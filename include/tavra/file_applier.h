@@ -36,6 +36,7 @@
 
 #include "tavra/iso8601.h"
 #include "tavra/path_policy.h"
+#include "tavra/platform/clock.h"
 #include "tavra/platform/file_system.h"
 #include "tavra/value.h"
 
@@ -159,13 +160,11 @@ class FileApplier {
     std::map<std::string, std::string> errors;
   };
 
-  using Clock = std::function<Date()>;
-
   // `setRootOwnership`: every written file gets owner 0:0 and every directory the applier
-  // creates too. Every file and directory is reached through `files`. `clock` gives "now" for an
-  // apply (the system clock when empty).
+  // creates too. Every file and directory is reached through `files`; `clock` gives "now" for an
+  // apply. Neither may be null.
   FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bool setRootOwnership,
-              std::shared_ptr<const FileSystem> files, Clock clock = {});
+              std::shared_ptr<const FileSystem> files, std::shared_ptr<const Clock> clock);
 
   const std::string& supportDirectory() const noexcept { return supportDirectory_; }
   const PathPolicy& pathPolicy() const noexcept { return pathPolicy_; }
@@ -221,7 +220,7 @@ class FileApplier {
   PathPolicy pathPolicy_;
   bool setRootOwnership_;
   std::shared_ptr<const FileSystem> files_;
-  Clock clock_;
+  std::shared_ptr<const Clock> clock_;
 };
 
 std::ostream& operator<<(std::ostream& out, FileApplier::Action action);

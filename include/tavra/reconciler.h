@@ -8,8 +8,9 @@
 // report or in the log. plan() is run's first half; it writes nothing and never throws.
 //
 // A Reconciler is built for one pass and discarded; it owns copies of the environment and the
-// settings and is used by one thread at a time. It logs through the logger it is given, by default
-// the shared system logger of subsystem "com.zelkorandin.tavra", category "reconcile".
+// settings and is used by one thread at a time. Everything it reaches beyond them comes from the
+// environment's services: its files, its clock (report and state dates) and its log
+// (services.reconcileLog: subsystem "com.zelkorandin.tavra", category "reconcile").
 #pragma once
 
 #include <functional>
@@ -45,10 +46,7 @@ class Reconciler {
     std::optional<std::string> catalogVersion;
   };
 
-  using Clock = std::function<Date()>;
-
-  Reconciler(Environment environment, TavraSettings settings,
-             std::shared_ptr<Logger> logger = nullptr, Clock clock = nullptr);
+  Reconciler(Environment environment, TavraSettings settings);
 
   const Environment& environment() const noexcept { return environment_; }
   const TavraSettings& settings() const noexcept { return settings_; }
@@ -56,16 +54,12 @@ class Reconciler {
   Plan plan() const;
   StatusReport run(bool includeInventory) const;
 
-  // The shared system logger of the reconciler, created on first use.
-  static std::shared_ptr<Logger> log();
-
  private:
   void writeStatus(const StatusReport& report) const;
+  Logger& log() const { return *environment_.services.reconcileLog; }
 
   Environment environment_;
   TavraSettings settings_;
-  std::shared_ptr<Logger> logger_;
-  Clock clock_;
 };
 
 }  // namespace tavra

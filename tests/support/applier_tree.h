@@ -28,7 +28,7 @@ struct ApplierTree {
   // Root ownership follows the identity the tests run with: on as root (as in CI), off otherwise.
   FileApplier applier(bool rootOwnership = geteuid() == 0) const {
     return FileApplier(support, PathPolicy({}, {allowed + "/"}), rootOwnership, files(),
-                       [this] { return now; });
+                       clock([this] { return now; }));
   }
   std::string target(std::string_view relative) const {
     return allowed + "/" + std::string(relative);

@@ -29,7 +29,20 @@ class FixedProcessTable final : public platform::ProcessTable {
   std::vector<Discovery::RunningProcess> processes_;
 };
 
+class FunctionClock final : public Clock {
+ public:
+  explicit FunctionClock(std::function<Date()> now) : now_(std::move(now)) {}
+  std::chrono::system_clock::time_point now() const override { return now_(); }
+
+ private:
+  std::function<Date()> now_;
+};
+
 }  // namespace
+
+std::shared_ptr<const Clock> clock(std::function<Date()> now) {
+  return std::make_shared<FunctionClock>(std::move(now));
+}
 
 std::shared_ptr<const FileSystem> files() {
   return std::make_shared<PosixFileSystem>();
@@ -41,7 +54,13 @@ std::shared_ptr<const platform::ProcessTable> processTable(
 }
 
 Services services() {
-  return Services{files(), nullptr, processTable(), nullptr};
+  return Services{files(),
+                  std::make_shared<SystemClock>(),
+                  std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile"),
+                  std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "daemon"),
+                  nullptr,
+                  processTable(),
+                  nullptr};
 }
 
 }  // namespace tavra::test

@@ -1,12 +1,14 @@
-// The services tests build the library's objects with: this machine's file system, and fakes
-// for everything that would reach beyond the test (no HTTP client, a fixed process table, no
-// keychain).
+// The services tests build the library's objects with: this machine's file system and clock, and
+// fakes for everything that would reach beyond the test (logs in memory, no HTTP client, a fixed
+// process table, no keychain).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "tavra/discovery.h"
+#include "tavra/iso8601.h"
 #include "tavra/platform/file_system.h"
 #include "tavra/services.h"
 
@@ -20,7 +22,11 @@ std::shared_ptr<const FileSystem> files();
 std::shared_ptr<const platform::ProcessTable> processTable(
     std::vector<Discovery::RunningProcess> processes = {});
 
-// files(), no HTTP client, an empty process table, no keychain.
+// A clock that tells the time `now` gives, each time it is asked.
+std::shared_ptr<const Clock> clock(std::function<Date()> now);
+
+// files(), the system clock, a MemoryLogger for each log, no HTTP client, an empty process table,
+// no keychain.
 Services services();
 
 }  // namespace tavra::test

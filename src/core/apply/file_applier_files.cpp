@@ -7,7 +7,8 @@
 namespace tavra {
 
 FileApplier::FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bool setRootOwnership,
-                         std::shared_ptr<const FileSystem> files, Clock clock)
+                         std::shared_ptr<const FileSystem> files,
+                         std::shared_ptr<const Clock> clock)
     : supportDirectory_(std::move(supportDirectory)),
       pathPolicy_(std::move(pathPolicy)),
       setRootOwnership_(setRootOwnership),
@@ -20,8 +21,7 @@ std::string FileApplier::sha256(std::string_view bytes) {
 
 Date FileApplier::now() const {
   // Whole seconds, as the state file keeps them, so a saved and a loaded state compare equal.
-  return std::chrono::floor<std::chrono::seconds>(clock_ ? clock_()
-                                                         : std::chrono::system_clock::now());
+  return std::chrono::floor<std::chrono::seconds>(clock_->now());
 }
 
 std::string FileApplier::appliedCopyPath(const std::string& canonicalPath) const {

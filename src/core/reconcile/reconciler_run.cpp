@@ -28,22 +28,8 @@ bool isRealChange(FileApplier::Action action) {
 
 }  // namespace
 
-Reconciler::Reconciler(Environment environment, TavraSettings settings,
-                       std::shared_ptr<Logger> logger, Clock clock)
-    : environment_(std::move(environment)),
-      settings_(std::move(settings)),
-      logger_(logger ? std::move(logger) : log()),
-      clock_(clock ? std::move(clock) : Clock([] { return std::chrono::system_clock::now(); })) {
-  if (!environment_.keys)
-    environment_.keys =
-        std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{});
-}
-
-std::shared_ptr<Logger> Reconciler::log() {
-  static const std::shared_ptr<Logger> shared =
-      systemLogger(std::string(Constants::logSubsystem), "reconcile");
-  return shared;
-}
+Reconciler::Reconciler(Environment environment, TavraSettings settings)
+    : environment_(std::move(environment)), settings_(std::move(settings)) {}
 
 StatusReport Reconciler::run(bool includeInventory) const {
   Plan plan;
@@ -62,7 +48,8 @@ StatusReport Reconciler::run(bool includeInventory) const {
     FileApplier applier(
         environment_.supportDirectory,
         PathPolicy(environment_.builtInPathPrefixes, settings_.additionalAllowedPaths),
-        environment_.setRootOwnership, environment_.services.fileSystem);
+        environment_.setRootOwnership, environment_.services.fileSystem,
+        environment_.services.clock);
 
     std::vector<FileApplier::Desired> desired;
     if (plan.complete) {
@@ -105,7 +92,7 @@ StatusReport Reconciler::run(bool includeInventory) const {
       } catch (...) {
         // The flush reports nothing.
       }
-      logger_->log("managed preferences changed; flushed the cfprefsd cache");
+      log().log("managed preferences changed; flushed the cfprefsd cache");
     }
     break;
   }
@@ -150,7 +137,7 @@ StatusReport Reconciler::run(bool includeInventory) const {
 
   StatusReport report;
   // Whole seconds, the precision of status.json, so the returned report equals the written one.
-  report.timestamp = std::chrono::floor<std::chrono::seconds>(clock_());
+  report.timestamp = std::chrono::floor<std::chrono::seconds>(environment_.services.clock->now());
   report.health = health;
   report.dryRun = settings_.dryRun;
   report.catalogVersion = plan.catalogVersion;
@@ -167,11 +154,11 @@ StatusReport Reconciler::run(bool includeInventory) const {
   writeStatus(report);
 
   for (const auto& change : report.changes) {
-    logger_->log(std::string(FileApplier::rawValue(change.action)) + " " + change.path + " [" +
-                 change.harnessID + "]");
+    log().log(std::string(FileApplier::rawValue(change.action)) + " " + change.path + " [" +
+              change.harnessID + "]");
   }
-  for (const auto& error : report.errors) logger_->error(error);
-  logger_->info("run finished: " + report.summary());
+  for (const auto& error : report.errors) log().error(error);
+  log().info("run finished: " + report.summary());
   return report;
 }
 
@@ -179,7 +166,8 @@ void Reconciler::writeStatus(const StatusReport& report) const {
   try {
     const FileSystem& files = *environment_.services.fileSystem;
     FileApplier writer(environment_.supportDirectory, PathPolicy({}, {}),
-                       environment_.setRootOwnership, environment_.services.fileSystem);
+                       environment_.setRootOwnership, environment_.services.fileSystem,
+                       environment_.services.clock);
     // A missing support directory is made with the platform's default attributes.
     const fs::Walk made = files.makeDirectories(environment_.supportDirectory, {});
     if (!made) {
@@ -187,7 +175,7 @@ void Reconciler::writeStatus(const StatusReport& report) const {
     }
     writer.writeAtomically(report.encode(), environment_.supportDirectory + "/status.json", 0644);
   } catch (const std::exception& error) {
-    logger_->error("cannot write status: " + describe(error));
+    log().error("cannot write status: " + describe(error));
   }
 }
 

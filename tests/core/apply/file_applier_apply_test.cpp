@@ -416,7 +416,7 @@ TEST_F(FileApplierApplyTest, NonRegularTargetsFailAndKeepTheirEntry) {
 TEST_F(FileApplierApplyTest, AnItemNoLongerAllowedKeepsItsEntryAndFile) {
   apply({item("x", "1")});
   const FileApplier narrower(t.support, PathPolicy({}, {t.allowed + "/other/"}), geteuid() == 0,
-                             test::files(), [&] { return t.now; });
+                             test::files(), test::clock([&] { return t.now; }));
   const auto result = narrower.apply({item("x", "2")}, true, false);
   EXPECT_TRUE(result.changes.empty());
   EXPECT_EQ(result.errors.at(t.target("x")), "path not allowed: " + t.target("x"));

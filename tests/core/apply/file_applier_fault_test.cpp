@@ -121,7 +121,7 @@ class Scenario {
  private:
   FileApplier applierOn(std::shared_ptr<const FileSystem> on) const {
     return FileApplier(support, PathPolicy({}, {allowed + "/"}), geteuid() == 0, std::move(on),
-                       [] { return Date(std::chrono::seconds(1'800'000'000)); });
+                       test::clock([] { return Date(std::chrono::seconds(1'800'000'000)); }));
   }
   FileApplier sound() const { return applierOn(test::files()); }
   FileApplier faulty() const { return applierOn(files); }

@@ -133,7 +133,7 @@ TEST(FileApplierRaceTest, HostileUserCannotRedirectWritesOutsideTheAllowedFolder
   ASSERT_EQ(hostile.read(1, std::chrono::seconds(30)), "R");
 
   const FileApplier applier(tree.path("support"), PathPolicy({}, {allowed + "/"}), true,
-                            test::files());
+                            test::files(), std::make_shared<SystemClock>());
   const std::vector<std::string> targets = {allowed + "/sub/config.json", allowed + "/config.json",
                                             allowed + "/deep/a/b/c.json"};
   int written = 0, refused = 0, readThroughLink = 0;

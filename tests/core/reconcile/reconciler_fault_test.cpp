@@ -35,12 +35,12 @@ class Pass {
     CatalogStore(support + "/catalog", {signer.publicBase64()}, test::files())
         .install(catalog, signer.signatureFile(catalog));
     fragment("first");
-    Reconciler(environment(test::files()), {}, logger).run(false);
+    Reconciler(environment(test::files()), {}).run(false);
     fragment("second");
   }
 
   // The pass under test.
-  StatusReport run() const { return Reconciler(environment(files), {}, logger).run(false); }
+  StatusReport run() const { return Reconciler(environment(files), {}).run(false); }
 
   std::string readIfThere(const std::string& path) const {
     return test::exists(path) ? test::readFile(path) : "";
@@ -76,7 +76,6 @@ class Pass {
   }
 
   test::CatalogSigningKey signer;
-  std::shared_ptr<MemoryLogger> logger = std::make_shared<MemoryLogger>("s", "reconcile");
 };
 
 class ReconcilerFaultTest : public ::testing::TestWithParam<Fault> {};

@@ -77,16 +77,15 @@ TEST(ReconcilerHostTest, APassBelowTmpWritesOnlyThereAndKeepsCanonicalNames) {
                                 std::nullopt,
                                 nullptr,
                                 test::services()};
-  const auto pass = [&] {
-    return Reconciler(environment, {}, std::make_shared<MemoryLogger>("s", "reconcile")).run(false);
-  };
+  const auto pass = [&] { return Reconciler(environment, {}).run(false); };
 
   StatusReport report = pass();
   EXPECT_EQ(report.health, StatusReport::Health::ok) << report.encode();
   EXPECT_EQ(report.changes,
             (std::vector<FileApplier::Change>{{canonicalOutput, "alpha", Action::created}}));
   EXPECT_EQ(Value::parseJSON(test::readFile(output)), Value(Value::Object{{"v", 1}}));
-  const FileApplier applier(root + "/support", PathPolicy({}, {}), false, test::files());
+  const FileApplier applier(root + "/support", PathPolicy({}, {}), false, test::files(),
+                            std::make_shared<SystemClock>());
   const FileApplier::State state = applier.loadState();
   EXPECT_EQ(state.entries.count(canonicalOutput), 1u);
   EXPECT_EQ(state.createdDirectories, std::vector<std::string>{canonicalRoot + "/out/sub"});

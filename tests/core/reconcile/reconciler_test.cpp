@@ -115,13 +115,14 @@ class ReconcilerTest : public ::testing::Test {
                   discovery,
                   nullptr,
                   test::services()};
+    e.services.reconcileLog = logger;
     if (withFlush) e.flushPreferencesCache = [this] { ++flushes; };
     return e;
   }
 
   StatusReport run(TavraSettings settings = {}, bool includeInventory = false) {
     logger->clear();
-    return Reconciler(environment(), std::move(settings), logger).run(includeInventory);
+    return Reconciler(environment(), std::move(settings)).run(includeInventory);
   }
 
   const StatusReport::HarnessStatus& status(const StatusReport& report, std::string_view id) {
@@ -533,7 +534,7 @@ TEST_F(ReconcilerTest, AFailingApplyAndAnUnwritableStatusAreReportedNotThrown) {
   // The applier's own directory is taken by a file: the state cannot be saved, nor the status.
   Environment e = environment();
   e.supportDirectory = tree.write("blocked", "file");
-  StatusReport report = Reconciler(e, {}, logger).run(false);
+  StatusReport report = Reconciler(e, {}).run(false);
   ASSERT_EQ(report.errors.size(), 1u);
   EXPECT_EQ(report.errors[0].rfind("apply failed: ", 0), 0u) << report.errors[0];
   EXPECT_TRUE(report.changes.empty());
@@ -545,6 +546,21 @@ TEST_F(ReconcilerTest, AFailingApplyAndAnUnwritableStatusAreReportedNotThrown) {
   EXPECT_EQ(lines[0].text.rfind("cannot write status: ", 0), 0u) << lines[0].text;
   EXPECT_EQ(lines[1], (MemoryLogger::Line{Logger::Level::error, report.errors[0]}));
   EXPECT_EQ(lines[2].text, "run finished: " + report.summary());
+}
+
+// The pass's one clock dates the report and the state alike.
+TEST_F(ReconcilerTest, TheEnvironmentsClockDatesTheReportAndTheState) {
+  installCatalog(catalog());
+  writeFragment("base", 0, alphaValue(Value::Object{{"v", 1}}));
+  const Date then = std::chrono::sys_days{std::chrono::year{2030} / 1 / 2} + std::chrono::hours{3};
+  Environment e = environment();
+  e.services.clock = test::clock([then] { return then; });
+  const StatusReport report = Reconciler(e, {}).run(false);
+  EXPECT_EQ(report.timestamp, then);
+  const FileApplier applier(support, PathPolicy({}, {}), false, test::files(), e.services.clock);
+  const FileApplier::StateEntry entry = applier.loadState().entries.at(alphaSettings);
+  EXPECT_EQ(entry.managedSince, then);
+  EXPECT_EQ(entry.lastWritten, then);
 }
 
 TEST_F(ReconcilerTest, MissingSupportDirectoryIsCreatedForTheStatus) {
@@ -564,7 +580,7 @@ TEST_F(ReconcilerTest, UnreadableManagedPreferencesKeepTheCatalogVersion) {
   Environment e = environment();
   e.preferences = ManagedPreferences(tree.write("not-a-directory", ""), false, test::files());
   tree.write("out/alpha/settings.json", "{}");
-  StatusReport report = Reconciler(e, {}, logger).run(false);
+  StatusReport report = Reconciler(e, {}).run(false);
   EXPECT_EQ(report.catalogVersion, "1.0");
   EXPECT_TRUE(report.harnesses.empty());
   EXPECT_TRUE(report.fragments.empty());
