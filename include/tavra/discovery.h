@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,10 +36,13 @@ class Discovery {
   };
 
   struct Installation {
+    // An application bundle or an executable file; its raw text is its JSON form.
+    enum class Kind { app, executable };
+
     std::string path;
     std::optional<std::string> user;
     std::optional<std::string> version;
-    std::string kind;  // "app" or "executable"
+    Kind kind = Kind::app;
     friend bool operator==(const Installation&, const Installation&) = default;
   };
 
@@ -117,8 +121,14 @@ class Discovery {
 };
 
 // The JSON objects of the inventory records (keys are the field names, absent optional fields
-// left out). The readers ignore unknown keys and throw FileApplier::DecodingError for a missing
+// left out). The readers ignore unknown keys and throw records::DecodingError for a missing
 // required key or a value of the wrong type.
+// "app" or "executable".
+std::string_view rawValue(Discovery::Installation::Kind kind) noexcept;
+std::optional<Discovery::Installation::Kind> installationKindFromRawValue(
+    std::string_view text) noexcept;
+std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind);
+
 Value toValue(const Discovery::Installation& installation);
 Value toValue(const Discovery::RunningProcess& process);
 Value toValue(const Discovery::HarnessInventory& inventory);

@@ -21,10 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "tavra/catalog.h"
 #include "tavra/environment.h"
 #include "tavra/file_applier.h"
 #include "tavra/iso8601.h"
 #include "tavra/platform/logger.h"
+#include "tavra/policy_fragment.h"
 #include "tavra/settings.h"
 #include "tavra/status_report.h"
 
@@ -55,7 +57,22 @@ class Reconciler {
   StatusReport run(bool includeInventory) const;
 
  private:
+  // plan(): the decision for one catalog harness, and the files of one to be managed.
+  StatusReport::HarnessStatus planHarness(const Harness& harness,
+                                          const std::vector<PolicyFragment>& fragments,
+                                          Plan& plan) const;
+  void buildHarness(const Harness& harness, const std::vector<const PolicyFragment*>& contributors,
+                    StatusReport::HarnessStatus& status, Plan& plan) const;
+
+  // run(): the items handed to the applier, the apply itself, the preferences flush, the
+  // inventory, and writing the report.
+  std::vector<FileApplier::Desired> desiredItems(const Plan& plan,
+                                                 const FileApplier& applier) const;
+  FileApplier::ApplyResult apply(const Plan& plan, std::vector<std::string>& errors) const;
+  void flushPreferencesAfter(const std::vector<FileApplier::Change>& changes) const;
+  std::optional<std::vector<Discovery::HarnessInventory>> inventory(bool includeInventory) const;
   void writeStatus(const StatusReport& report) const;
+  void logReport(const StatusReport& report) const;
   Logger& log() const { return *environment_.services.reconcileLog; }
 
   Environment environment_;

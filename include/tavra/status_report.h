@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -22,17 +23,19 @@
 #include "tavra/file_applier.h"
 #include "tavra/iso8601.h"
 #include "tavra/platform/file_system.h"
+#include "tavra/records_json.h"
 #include "tavra/value.h"
 
 namespace tavra {
 
 struct StatusReport {
   enum class Health { ok, degraded, error };
+  // What became of one harness in a pass; its raw text is its JSON form.
+  enum class HarnessState { unmanaged, disabled, error, degraded, managed };
 
   struct HarnessStatus {
     std::string id;
-    // "unmanaged", "disabled", "error", "degraded" or "managed".
-    std::string state;
+    HarnessState state = HarnessState::unmanaged;
     std::vector<std::string> fragments;  // contributing fragment ids, in precedence order
     std::vector<std::string> outputs;    // output paths rendered this pass, as in the catalog
     std::vector<std::string> warnings;
@@ -75,5 +78,11 @@ struct StatusReport {
 
 std::string_view rawValue(StatusReport::Health health) noexcept;
 std::optional<StatusReport::Health> healthFromRawValue(std::string_view text) noexcept;
+// "unmanaged", "disabled", "error", "degraded", "managed".
+std::string_view rawValue(StatusReport::HarnessState state) noexcept;
+std::optional<StatusReport::HarnessState> harnessStateFromRawValue(std::string_view text) noexcept;
+
+std::ostream& operator<<(std::ostream& out, StatusReport::Health health);
+std::ostream& operator<<(std::ostream& out, StatusReport::HarnessState state);
 
 }  // namespace tavra

@@ -33,6 +33,11 @@ std::optional<fs::FileStatus> targetStatus(const FileSystem& files, const std::s
 // temporary file there.
 TavraError unreachableDirectory(const fs::Walk& walk, const std::string& directory);
 
+// Set-id bits are never carried from a file someone else made into a root-owned copy.
+constexpr std::uint16_t withoutSetID(std::uint16_t mode) {
+  return mode & ~std::uint16_t(06000);
+}
+
 // The io error of a failed atomic write, with the write's own text.
 TavraError ioError(const fs::WriteError& error);
 

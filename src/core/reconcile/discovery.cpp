@@ -245,7 +245,7 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
     for (const auto& bundleID : list(detect.appBundleIDs)) {
       for (const auto& app : apps) {
         if (app.bundleID == bundleID)
-          entry.installations.push_back({app.path, app.user, app.version, "app"});
+          entry.installations.push_back({app.path, app.user, app.version, Installation::Kind::app});
       }
     }
     std::set<std::string> seen;
@@ -255,7 +255,7 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
         auto info = statFollowing(*files_, path);
         if (!info || !info->isRegular() || (info->mode & 0111) == 0) continue;
         entry.installations.push_back(
-            {path, user, versionOfExecutable(*files_, path), "executable"});
+            {path, user, versionOfExecutable(*files_, path), Installation::Kind::executable});
       }
     }
 
@@ -265,7 +265,9 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
     std::vector<std::string> appPrefixes;
     for (const auto& installation : entry.installations) {
       resolvedPaths.insert(resolved(*files_, installation.path));
-      if (installation.kind == "app") appPrefixes.push_back(installation.path + "/Contents/MacOS/");
+      if (installation.kind == Installation::Kind::app) {
+        appPrefixes.push_back(installation.path + "/Contents/MacOS/");
+      }
     }
     for (const auto& process : table) {
       bool match = nameSet.count(fs::splitPath(process.path).name) > 0 ||

@@ -33,6 +33,7 @@ void PrintTo(const Discovery::HarnessInventory& h, std::ostream* os) {
 namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::optional<std::string>>>;
+using Kind = Discovery::Installation::Kind;
 
 std::string infoPlist(std::string_view body) {
   return std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -256,9 +257,9 @@ TEST_F(DiscoveryTest, RunFindsAppsExecutablesProcessesAndUserConfigs) {
   EXPECT_EQ(entry.displayName, "Tool");
   EXPECT_EQ(entry.catalogStatus, "experimental");
   std::vector<Discovery::Installation> installations{
-      {appPath, std::nullopt, "1.4", "app"},
-      {tree.path("Users/alice/Applications/Tool.app"), "alice", std::nullopt, "app"},
-      {tree.path("opt/tool-link"), std::nullopt, "0.9.0", "executable"}};
+      {appPath, std::nullopt, "1.4", Kind::app},
+      {tree.path("Users/alice/Applications/Tool.app"), "alice", std::nullopt, Kind::app},
+      {tree.path("opt/tool-link"), std::nullopt, "0.9.0", Kind::executable}};
   EXPECT_EQ(entry.installations, installations);
   EXPECT_TRUE(entry.installed);
   EXPECT_EQ(entry.processes,
@@ -296,7 +297,7 @@ TEST_F(DiscoveryTest, FilesThatAreNotRegularAreSkippedWithoutWaiting) {
   ASSERT_EQ(inventory.size(), 1u);
   EXPECT_EQ(inventory[0].installations,
             (std::vector<Discovery::Installation>{
-                {tree.path("Applications/Real.app"), std::nullopt, std::nullopt, "app"}}));
+                {tree.path("Applications/Real.app"), std::nullopt, std::nullopt, Kind::app}}));
 }
 
 TEST_F(DiscoveryTest, ProcessTableOfThisMachineHoldsThisProcess) {
@@ -330,8 +331,8 @@ TEST(DiscoveryRecordsTest, JSONFormsRoundTripAndRefuseWrongShapes) {
                                         "supported",
                                         true,
                                         true,
-                                        {{"/opt/codex", std::nullopt, "1.0", "executable"},
-                                         {"/Applications/C.app", "alice", {}, "app"}},
+                                        {{"/opt/codex", std::nullopt, "1.0", Kind::executable},
+                                         {"/Applications/C.app", "alice", {}, Kind::app}},
                                         {{42, "?", "/opt/codex"}},
                                         {"/Users/alice/.codex"}};
   Value value = toValue(inventory);

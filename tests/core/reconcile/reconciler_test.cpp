@@ -27,6 +27,7 @@ using test::readFile;
 using test::TempTree;
 using Action = FileApplier::Action;
 using Health = StatusReport::Health;
+using State = StatusReport::HarnessState;
 
 Output output(std::string id, std::string path, Output::Format format) {
   Output o;
@@ -168,12 +169,12 @@ TEST_F(ReconcilerTest, FirstPassWritesManagedFilesAndTheNextChangesNothing) {
   EXPECT_EQ(report.inventory, std::nullopt);
   ASSERT_EQ(report.harnesses.size(), 4u);
   StatusReport::HarnessStatus alpha{
-      "alpha", "managed", {"base", "team"}, {alphaSettings, alphaExtra}, {}, {}};
+      "alpha", State::managed, {"base", "team"}, {alphaSettings, alphaExtra}, {}, {}};
   EXPECT_EQ(report.harnesses[0], alpha);
-  EXPECT_EQ(report.harnesses[1].state, "managed");
+  EXPECT_EQ(report.harnesses[1].state, State::managed);
   EXPECT_EQ(report.harnesses[2],
-            (StatusReport::HarnessStatus{"gamma", "unmanaged", {}, {}, {}, {}}));
-  EXPECT_EQ(report.harnesses[3].state, "unmanaged");
+            (StatusReport::HarnessStatus{"gamma", State::unmanaged, {}, {}, {}, {}}));
+  EXPECT_EQ(report.harnesses[3].state, State::unmanaged);
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::created},
                                                          {alphaExtra, Action::created},
@@ -226,7 +227,7 @@ TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
   EXPECT_EQ(report.errors, std::vector<std::string>{"fragment base: unknown harness 'nope'"});
   EXPECT_EQ(report.health, Health::degraded);
   const auto& alpha = status(report, "alpha");
-  EXPECT_EQ(alpha.state, "managed");
+  EXPECT_EQ(alpha.state, State::managed);
   EXPECT_EQ(alpha.outputs, std::vector<std::string>{alphaSettings});
   EXPECT_EQ(alpha.warnings,
             (std::vector<std::string>{
@@ -241,7 +242,7 @@ TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
   // Nothing between "(expected: " and ")" for a harness without outputs.
   EXPECT_EQ(status(report, "bare"),
             (StatusReport::HarnessStatus{"bare",
-                                         "managed",
+                                         State::managed,
                                          {"base"},
                                          {},
                                          {"fragment base: unknown output 'x' ignored (expected: )"},
@@ -257,7 +258,7 @@ TEST_F(ReconcilerTest, DisabledPlannedAndUnnamedHarnesses) {
                 Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"k", 1}}}}},
                               {"gamma", Value::Object{{"main", Value::Object{{"k", 1}}}}},
                               {"beta", Value::Object{}}});
-  ASSERT_EQ(run().harnesses[0].state, "managed");
+  ASSERT_EQ(run().harnesses[0].state, State::managed);
   ASSERT_TRUE(exists(alphaSettings));
 
   TavraSettings settings;
@@ -265,23 +266,23 @@ TEST_F(ReconcilerTest, DisabledPlannedAndUnnamedHarnesses) {
   StatusReport report = run(settings);
   EXPECT_EQ(report.harnesses[0],
             (StatusReport::HarnessStatus{"alpha",
-                                         "disabled",
+                                         State::disabled,
                                          {"base"},
                                          {},
                                          {"disabled via DisabledHarnesses; outputs removed"},
                                          {}}));
   // An empty map still names the harness: managed, with no file.
   EXPECT_EQ(report.harnesses[1],
-            (StatusReport::HarnessStatus{"beta", "managed", {"base"}, {}, {}, {}}));
+            (StatusReport::HarnessStatus{"beta", State::managed, {"base"}, {}, {}, {}}));
   EXPECT_EQ(
       report.harnesses[2],
       (StatusReport::HarnessStatus{"gamma",
-                                   "error",
+                                   State::error,
                                    {"base"},
                                    {},
                                    {},
                                    {"harness is listed as planned in catalog 1.0; not applied"}}));
-  EXPECT_EQ(report.harnesses[3].state, "unmanaged");
+  EXPECT_EQ(report.harnesses[3].state, State::unmanaged);
   EXPECT_EQ(report.health, Health::degraded);
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::removed}}));
@@ -290,7 +291,7 @@ TEST_F(ReconcilerTest, DisabledPlannedAndUnnamedHarnesses) {
 
   // The disabled rule comes before the planned one.
   settings.disabledHarnesses = {"gamma"};
-  EXPECT_EQ(run(settings).harnesses[2].state, "disabled");
+  EXPECT_EQ(run(settings).harnesses[2].state, State::disabled);
 }
 
 TEST_F(ReconcilerTest, AHarnessThatCannotBeDecryptedIsFrozenOnItsLastAppliedFiles) {
@@ -315,7 +316,7 @@ TEST_F(ReconcilerTest, AHarnessThatCannotBeDecryptedIsFrozenOnItsLastAppliedFile
 
   StatusReport report = run();
   const auto& alpha = status(report, "alpha");
-  EXPECT_EQ(alpha.state, "degraded");
+  EXPECT_EQ(alpha.state, State::degraded);
   ASSERT_EQ(alpha.errors.size(), 1u);
   EXPECT_EQ(alpha.errors[0].rfind("crypto: ", 0), 0u) << alpha.errors[0];
   EXPECT_EQ(alpha.outputs, std::vector<std::string>{alphaSettings});
@@ -348,8 +349,8 @@ TEST_F(ReconcilerTest, AnUnreadableFragmentFreezesEveryHarnessAndReleasesNothing
   EXPECT_EQ(report.errors, std::vector<std::string>{
                                "1 fragment(s) unreadable; keeping last applied configuration"});
   EXPECT_EQ(status(report, "alpha"),
-            (StatusReport::HarnessStatus{"alpha", "degraded", {"base"}, {}, {}, {}}));
-  EXPECT_EQ(status(report, "beta").state, "unmanaged");
+            (StatusReport::HarnessStatus{"alpha", State::degraded, {"base"}, {}, {}, {}}));
+  EXPECT_EQ(status(report, "beta").state, State::unmanaged);
   EXPECT_EQ(report.health, Health::degraded);
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::driftCorrected}}));
@@ -471,11 +472,11 @@ TEST_F(ReconcilerTest, FailedOutputsMarkTheFirstHarnessListingThem) {
   EXPECT_EQ(report.errors[1].rfind(early + ": path not allowed: ", 0), 0u) << report.errors[1];
   EXPECT_EQ(report.errors[2].rfind(refused + ": path not allowed: ", 0), 0u) << report.errors[2];
   const auto& beta = status(report, "beta");
-  EXPECT_EQ(beta.state, "error");
+  EXPECT_EQ(beta.state, State::error);
   ASSERT_EQ(beta.errors.size(), 1u);
   EXPECT_EQ(report.errors[2], refused + ": " + beta.errors[0]);
-  EXPECT_EQ(status(report, "alpha").state, "error");
-  EXPECT_EQ(status(report, "delta").state, "managed");
+  EXPECT_EQ(status(report, "alpha").state, State::error);
+  EXPECT_EQ(status(report, "delta").state, State::managed);
   EXPECT_TRUE(status(report, "delta").errors.empty());
   // The other files are applied.
   EXPECT_TRUE(exists(betaConfig));
@@ -539,7 +540,7 @@ TEST_F(ReconcilerTest, AFailingApplyAndAnUnwritableStatusAreReportedNotThrown) {
   EXPECT_EQ(report.errors[0].rfind("apply failed: ", 0), 0u) << report.errors[0];
   EXPECT_TRUE(report.changes.empty());
   EXPECT_EQ(report.health, Health::degraded);
-  EXPECT_EQ(status(report, "alpha").state, "managed");
+  EXPECT_EQ(status(report, "alpha").state, State::managed);
   auto lines = logger->lines();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0].level, Logger::Level::error);
