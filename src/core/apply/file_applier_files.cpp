@@ -1,4 +1,6 @@
 // The file applier's files: its own directories, the state file and the atomic write.
+#include <stdexcept>
+
 #include "apply/target_file.h"
 #include "tavra/error.h"
 #include "tavra/file_applier.h"
@@ -13,7 +15,9 @@ FileApplier::FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bo
       pathPolicy_(std::move(pathPolicy)),
       setRootOwnership_(setRootOwnership),
       files_(std::move(files)),
-      clock_(std::move(clock)) {}
+      clock_(std::move(clock)) {
+  if (!files_ || !clock_) throw std::invalid_argument("FileApplier needs a FileSystem and a Clock");
+}
 
 std::string FileApplier::sha256(std::string_view bytes) {
   return digest::sha256Hex(bytes);

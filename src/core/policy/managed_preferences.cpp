@@ -1,6 +1,7 @@
 #include "tavra/managed_preferences.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <system_error>
 
 #include "tavra/constants.h"
@@ -33,7 +34,9 @@ ManagedPreferences::ManagedPreferences(std::string directory, bool requireRootOw
                                        std::shared_ptr<const FileSystem> files)
     : directory_(std::move(directory)),
       requireRootOwned_(requireRootOwned),
-      files_(std::move(files)) {}
+      files_(std::move(files)) {
+  if (!files_) throw std::invalid_argument("ManagedPreferences needs a FileSystem");
+}
 
 std::string ManagedPreferences::path(std::string_view domain) const {
   std::string result = directory_;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <stdexcept>
 
 namespace tavra {
 namespace {
@@ -98,6 +99,9 @@ Discovery::Discovery(std::shared_ptr<const FileSystem> files,
                      std::optional<std::vector<LocalUser>> users,
                      std::optional<std::vector<std::string>> applicationDirectories)
     : files_(std::move(files)), processes_(std::move(processes)) {
+  if (!files_ || !processes_) {
+    throw std::invalid_argument("Discovery needs a FileSystem and a ProcessTable");
+  }
   users_ = users ? std::move(*users) : localUsers(*files_);
   if (applicationDirectories) {
     applicationDirectories_ = std::move(*applicationDirectories);

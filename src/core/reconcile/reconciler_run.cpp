@@ -2,6 +2,7 @@
 // preferences file really changed, fold the apply errors in, compute the health, take the
 // inventory, write status.json and log.
 #include <algorithm>
+#include <stdexcept>
 
 #include "tavra/error.h"
 #include "tavra/reconciler.h"
@@ -62,7 +63,12 @@ StatusReport::Health healthOf(const Plan& plan, const std::vector<std::string>& 
 }  // namespace
 
 Reconciler::Reconciler(Environment environment, TavraSettings settings)
-    : environment_(std::move(environment)), settings_(std::move(settings)) {}
+    : environment_(std::move(environment)), settings_(std::move(settings)) {
+  const Services& services = environment_.services;
+  if (!services.fileSystem || !services.clock || !services.reconcileLog) {
+    throw std::invalid_argument("a pass needs a file system, a clock and a log in its services");
+  }
+}
 
 StatusReport Reconciler::run(bool includeInventory) const {
   Plan plan;

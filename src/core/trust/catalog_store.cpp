@@ -1,5 +1,7 @@
 #include "tavra/catalog_store.h"
 
+#include <stdexcept>
+
 #include "tavra/base64.h"
 #include "tavra/constants.h"
 #include "tavra/error.h"
@@ -23,6 +25,7 @@ CatalogStore::CatalogStore(std::string directory, const std::vector<std::string>
 CatalogStore::CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64,
                            std::shared_ptr<const FileSystem> files, Transport transport)
     : directory_(std::move(directory)), files_(std::move(files)), transport_(std::move(transport)) {
+  if (!files_) throw std::invalid_argument("CatalogStore needs a FileSystem");
   for (const auto& text : trustedKeysBase64) {
     const auto raw = base64::decode(text);
     if (!raw) continue;

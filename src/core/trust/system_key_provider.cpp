@@ -1,3 +1,4 @@
+#include <stdexcept>
 #include <system_error>
 
 #include "tavra/certificate_key.h"
@@ -36,7 +37,9 @@ SystemKeyProvider::SystemKeyProvider(std::string keyDirectory, bool requireRootO
     : keyDirectory_(std::move(keyDirectory)),
       requireRootOwnedFiles_(requireRootOwnedFiles),
       files_(std::move(files)),
-      keychain_(std::move(keychain)) {}
+      keychain_(std::move(keychain)) {
+  if (!files_) throw std::invalid_argument("SystemKeyProvider needs a FileSystem");
+}
 
 std::vector<std::pair<std::string, std::shared_ptr<const keychain::Identity>>>
 SystemKeyProvider::keychainIdentities() const {

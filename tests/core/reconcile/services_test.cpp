@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tavra/environment.h"
+#include "tavra/reconciler.h"
 
 namespace tavra {
 namespace {
@@ -29,6 +30,21 @@ TEST(ServicesTest, TheSystemEnvironmentPassesOnTheServicesItIsGiven) {
   EXPECT_EQ(environment.services.reconcileLog, services.reconcileLog);
   EXPECT_EQ(environment.preferences,
             ManagedPreferences("/Library/Managed Preferences", true, services.fileSystem));
+}
+
+// Nothing makes a service of its own when it is given none: a missing one is refused at once.
+TEST(ServicesTest, AMissingServiceIsRefusedWhenTheObjectIsMade) {
+  const Services services = systemServices();
+  EXPECT_THROW(ManagedPreferences("/p", false, nullptr), std::invalid_argument);
+  EXPECT_THROW(CatalogStore("/c", {}, nullptr), std::invalid_argument);
+  EXPECT_THROW(SystemKeyProvider("/k", true, nullptr, services.keychain), std::invalid_argument);
+  EXPECT_THROW(Discovery(services.fileSystem, nullptr, std::vector<Discovery::LocalUser>{}),
+               std::invalid_argument);
+  EXPECT_THROW(FileApplier("/s", PathPolicy({}, {}), false, services.fileSystem, nullptr),
+               std::invalid_argument);
+  Environment environment = Environment::system(TavraSettings(), services);
+  environment.services.reconcileLog = nullptr;
+  EXPECT_THROW(Reconciler(environment, TavraSettings()), std::invalid_argument);
 }
 
 }  // namespace
