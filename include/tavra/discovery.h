@@ -120,15 +120,15 @@ class Discovery {
   std::vector<std::string> applicationDirectories_;
 };
 
-// The JSON objects of the inventory records (keys are the field names, absent optional fields
-// left out). The readers ignore unknown keys and throw records::DecodingError for a missing
-// required key or a value of the wrong type.
 // "app" or "executable".
 std::string_view rawValue(Discovery::Installation::Kind kind) noexcept;
 std::optional<Discovery::Installation::Kind> installationKindFromRawValue(
     std::string_view text) noexcept;
 std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind);
 
+// The JSON objects of the inventory records (keys are the field names, absent optional fields
+// left out). The readers ignore unknown keys and throw records::DecodingError for a missing
+// required key, a value of the wrong type or an unknown installation kind.
 Value toValue(const Discovery::Installation& installation);
 Value toValue(const Discovery::RunningProcess& process);
 Value toValue(const Discovery::HarnessInventory& inventory);

@@ -5,7 +5,8 @@
 // shared encoding of the system's own files (pretty-printed, sorted keys, ISO-8601 dates with
 // whole seconds, "/" escaped): every key is always written except "catalogVersion" and
 // "inventory", which are left out when absent. Decoding requires every other key, ignores unknown
-// ones and refuses a wrong type, an unknown health or a date in any other form.
+// ones and refuses a wrong type, an unknown health, harness state or installation kind, or a date
+// in any other form.
 // Nothing here keeps state; everything may run on any thread.
 #pragma once
 
