@@ -42,7 +42,8 @@ struct Tree {
     std::filesystem::remove_all(root, ignored);
   }
   FileApplier applier() const {
-    return FileApplier(root + "/support", PathPolicy({}, {root + "/allowed/"}), geteuid() == 0);
+    return FileApplier(root + "/support", PathPolicy({}, {root + "/allowed/"}), geteuid() == 0,
+                       std::make_shared<PosixFileSystem>(), std::make_shared<SystemClock>());
   }
 };
 

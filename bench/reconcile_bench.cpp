@@ -30,6 +30,7 @@ class NullLogger final : public Logger {
 };
 
 struct Tree {
+  std::shared_ptr<const FileSystem> files = std::make_shared<PosixFileSystem>();
   std::string root;
   std::string prefs, out, support;
   std::vector<std::string> outputs;
@@ -93,22 +94,23 @@ struct Tree {
     std::filesystem::remove_all(root, ignored);
   }
 
-  CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKey}); }
+  CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKey}, files); }
 
   Environment environment() const {
-    return Environment{ManagedPreferences(prefs, false),
-                       store(),
-                       support,
-                       std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
-                       {out + "/"},
-                       false,
-                       std::nullopt,
-                       nullptr};
+    return Environment{
+        ManagedPreferences(prefs, false, files),
+        store(),
+        support,
+        std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
+        {out + "/"},
+        false,
+        std::nullopt,
+        nullptr,
+        Services{files, std::make_shared<SystemClock>(), std::make_shared<NullLogger>(),
+                 std::make_shared<NullLogger>(), nullptr, nullptr, nullptr}};
   }
 
-  StatusReport pass() const {
-    return Reconciler(environment(), {}, std::make_shared<NullLogger>()).run(false);
-  }
+  StatusReport pass() const { return Reconciler(environment(), {}).run(false); }
 
   // Back to the state before any pass: no outputs, no state, no applied copies.
   void reset() const {

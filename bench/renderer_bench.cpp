@@ -9,7 +9,7 @@
 namespace {
 
 using tavra::Output;
-using tavra::Renderer;
+namespace Renderer = tavra::Renderer;
 using tavra::Value;
 
 using tavra::bench::serverDocument;

@@ -5,6 +5,7 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(ICU REQUIRED COMPONENTS uc i18n)
 find_package(CURL REQUIRED)
 pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+# The daemon's event loop; only the target that holds the loop links it.
 pkg_check_modules(UV REQUIRED IMPORTED_TARGET libuv)
 find_package(CLI11 2.1 REQUIRED)
 if(TAVRA_TESTS)

@@ -5,6 +5,7 @@
 // signature error, a catalog error or a decoding error.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 #include "tavra/base64.h"
@@ -16,7 +17,8 @@ namespace {
 const tavra::CatalogStore& store() {
   // base64 of d75a980182b10ab7d54bfed3c964073a0ee172f3daa62325af021a68f707511a
   static const tavra::CatalogStore instance("/nonexistent",
-                                            {"11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo="});
+                                            {"11qYAYKxCrfVS/7TyWQHOg7hcvPapiMlrwIaaPcHURo="},
+                                            std::make_shared<tavra::PosixFileSystem>());
   return instance;
 }
 

@@ -5,17 +5,12 @@
 #include <string>
 #include <string_view>
 
-namespace tavra {
+namespace tavra::CatalogSigner {
 
-class CatalogSigner {
- public:
-  CatalogSigner() = delete;
+// The standard base64 (padded, one line) of the signature of `catalogData` by the private
+// key given as base64 of its 32 raw bytes (whitespace and newlines around it are trimmed).
+// Throws TavraError::signature "private key is not base64", or the crypto layer's CryptoError
+// for a key of the wrong size.
+std::string sign(std::string_view catalogData, std::string_view privateKeyBase64);
 
-  // The standard base64 (padded, one line) of the signature of `catalogData` by the private
-  // key given as base64 of its 32 raw bytes (whitespace and newlines around it are trimmed).
-  // Throws TavraError::signature "private key is not base64", or the crypto layer's CryptoError
-  // for a key of the wrong size.
-  static std::string sign(std::string_view catalogData, std::string_view privateKeyBase64);
-};
-
-}  // namespace tavra
+}  // namespace tavra::CatalogSigner

@@ -5,7 +5,7 @@
 // The cache is `directory`/catalog.json (the catalog exactly as signed) beside
 // `directory`/catalog.json.sig (the base64 signature text). Every read verifies again; nothing is
 // held in memory between calls. Files are replaced atomically (temporary file in the same
-// directory, synced, then renamed), the catalog first, then the signature.
+// directory, synced, renamed, then the directory synced), the catalog first, then the signature.
 //
 // Failures throw: TavraError::signature for signature texts, TavraError::catalog for download,
 // pin and rollback refusals, Catalog::decode's errors unchanged; file-system errors are
@@ -17,6 +17,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,7 @@
 
 #include "tavra/catalog.h"
 #include "tavra/platform/crypto.h"
+#include "tavra/platform/file_system.h"
 #include "tavra/platform/http.h"
 #include "tavra/url.h"
 
@@ -44,8 +46,8 @@ class CatalogStore {
     friend bool operator==(const UpdateResult&, const UpdateResult&) = default;
   };
 
-  // How downloads are made: the HTTP client (null: this machine's libcurl client trusting the
-  // system's CA store) and the timeout of each request.
+  // How downloads are made: the HTTP client (needed for https URLs; without one an https
+  // download fails with http::TransportError) and the timeout of each request.
   struct Transport {
     std::shared_ptr<const http::Client> client;
     std::chrono::milliseconds timeout{30'000};
@@ -54,13 +56,17 @@ class CatalogStore {
   // Bodies of this many bytes or more are refused ("catalog too large").
   static constexpr std::size_t maxDownloadBytes = 5'000'000;
   static constexpr std::string_view userAgent = "Tavra/0.2.1";
+  // The largest cached catalog, signature or catalog file read; a larger one is unreadable.
+  static constexpr std::int64_t maxFileBytes = 64 << 20;
 
   // Each text is decoded as strict standard base64 exactly as given; texts that do not decode to
   // a valid raw 32-byte Ed25519 public key, or that encode a point of small order (which would
-  // accept forged signatures), are skipped silently. The rest keep their order.
-  CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64);
+  // accept forged signatures), are skipped silently. The rest keep their order. The cache and
+  // file URLs are reached through `files`.
   CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64,
-               Transport transport);
+               std::shared_ptr<const FileSystem> files);
+  CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64,
+               std::shared_ptr<const FileSystem> files, Transport transport);
 
   const std::string& directory() const noexcept { return directory_; }
   const std::vector<crypto::Ed25519PublicKey>& trustedKeys() const noexcept { return trustedKeys_; }
@@ -82,6 +88,7 @@ class CatalogStore {
  private:
   std::string directory_;
   std::vector<crypto::Ed25519PublicKey> trustedKeys_;
+  std::shared_ptr<const FileSystem> files_;
   Transport transport_;
 };
 

@@ -10,19 +10,14 @@
 
 #include "tavra/platform/crypto.h"
 
-namespace tavra {
+namespace tavra::CertificateKey {
 
-class CertificateKey {
- public:
-  CertificateKey() = delete;
+// A PEM (text containing "-----BEGIN CERTIFICATE-----", line feeds only) or DER certificate
+// to the uncompressed X9.63 bytes of its elliptic-curve key.
+std::string x963PublicKey(std::string_view certificateData);
 
-  // A PEM (text containing "-----BEGIN CERTIFICATE-----", line feeds only) or DER certificate
-  // to the uncompressed X9.63 bytes of its elliptic-curve key.
-  static std::string x963PublicKey(std::string_view certificateData);
+// The certificate's elliptic-curve public key in X9.63 form; no value when it has another key
+// type or the key cannot be exported. The curve size is not checked.
+std::optional<std::string> x963PublicKey(const crypto::Certificate& certificate);
 
-  // The certificate's elliptic-curve public key in X9.63 form; no value when it has another key
-  // type or the key cannot be exported. The curve size is not checked.
-  static std::optional<std::string> x963PublicKey(const crypto::Certificate& certificate);
-};
-
-}  // namespace tavra
+}  // namespace tavra::CertificateKey

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tavra/platform/crypto.h"
+#include "tavra/platform/file_system.h"
 #include "tavra/platform/keychain.h"
 
 namespace tavra {
@@ -48,9 +49,10 @@ class InMemoryKeyProvider final : public DecryptionKeyProvider {
 
 class SystemKeyProvider final : public DecryptionKeyProvider {
  public:
-  // `keychain` defaults to this machine's keychain, which has no identities.
+  // Key files are reached through `files`; identities come from `keychain` (none when null).
   SystemKeyProvider(std::string keyDirectory, bool requireRootOwnedFiles,
-                    std::shared_ptr<const keychain::Keychain> keychain = nullptr);
+                    std::shared_ptr<const FileSystem> files,
+                    std::shared_ptr<const keychain::Keychain> keychain);
 
   const std::string& keyDirectory() const noexcept { return keyDirectory_; }
   bool requireRootOwnedFiles() const noexcept { return requireRootOwnedFiles_; }
@@ -74,6 +76,7 @@ class SystemKeyProvider final : public DecryptionKeyProvider {
 
   std::string keyDirectory_;
   bool requireRootOwnedFiles_;
+  std::shared_ptr<const FileSystem> files_;
   std::shared_ptr<const keychain::Keychain> keychain_;
 };
 

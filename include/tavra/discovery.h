@@ -6,11 +6,13 @@
 // found executable. Nothing here throws: what cannot be listed, read or parsed is left out, and
 // an unknown process owner is "?". A Discovery is a value; its users and application directories
 // are fixed when it is made, and every run() takes the process table and the application scan
-// afresh (once per run). Safe to use from one thread at a time; the static operations from any.
+// afresh (once per run). Files are reached through the FileSystem given, processes through the
+// ProcessTable given. Safe to use from one thread at a time; the static operations from any.
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <iosfwd>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +20,8 @@
 #include <vector>
 
 #include "tavra/catalog.h"
+#include "tavra/platform/file_system.h"
+#include "tavra/platform/process_table.h"
 #include "tavra/value.h"
 
 namespace tavra {
@@ -32,10 +36,13 @@ class Discovery {
   };
 
   struct Installation {
+    // An application bundle or an executable file; its raw text is its JSON form.
+    enum class Kind { app, executable };
+
     std::string path;
     std::optional<std::string> user;
     std::optional<std::string> version;
-    std::string kind;  // "app" or "executable"
+    Kind kind = Kind::app;
     friend bool operator==(const Installation&, const Installation&) = default;
   };
 
@@ -58,16 +65,14 @@ class Discovery {
     friend bool operator==(const HarnessInventory&, const HarnessInventory&) = default;
   };
 
-  // Where the process table comes from; processTable() unless another is given.
-  using ProcessSource = std::function<std::vector<RunningProcess>()>;
-
   static constexpr std::string_view usersDirectory = "/Users";
 
   // `users` absent: localUsers(). `applicationDirectories` absent: "/Applications", then each
   // user's home followed by "/Applications". A given list is taken as it is.
-  explicit Discovery(std::optional<std::vector<LocalUser>> users = std::nullopt,
-                     std::optional<std::vector<std::string>> applicationDirectories = std::nullopt,
-                     ProcessSource processes = nullptr);
+  Discovery(std::shared_ptr<const FileSystem> files,
+            std::shared_ptr<const platform::ProcessTable> processes,
+            std::optional<std::vector<LocalUser>> users = std::nullopt,
+            std::optional<std::vector<std::string>> applicationDirectories = std::nullopt);
 
   const std::vector<LocalUser>& users() const noexcept { return users_; }
   const std::vector<std::string>& applicationDirectories() const noexcept {
@@ -77,10 +82,12 @@ class Discovery {
   // The accounts with a home directory below `directory`, in name order: hidden names, "Shared"
   // and "Guest" are skipped; a home counts when it is a directory (links followed) owned by a
   // uid of 500 or more.
-  static std::vector<LocalUser> localUsers(std::string_view directory = usersDirectory);
+  static std::vector<LocalUser> localUsers(const FileSystem& files,
+                                           std::string_view directory = usersDirectory);
 
-  // Every process whose executable path can be read, in the system's order.
-  static std::vector<RunningProcess> processTable();
+  // Every process of `processes` whose executable path can be read, in the system's order, with
+  // its owner's account name.
+  static std::vector<RunningProcess> processTable(const platform::ProcessTable& processes);
 
   // One inventory per catalog harness with a detection block, in catalog order.
   std::vector<HarnessInventory> run(const Catalog& catalog) const;
@@ -91,11 +98,12 @@ class Discovery {
 
   // The paths matching `pattern`, whose components with "*" are fnmatch(3) patterns (flags 0)
   // tried against the sorted names of each directory; a pattern without "*" is returned as is.
-  static std::vector<std::string> glob(std::string_view pattern);
+  static std::vector<std::string> glob(const FileSystem& files, std::string_view pattern);
 
   // The version of an executable, from the nearest package.json at most three directories up
   // from its resolved path, else from a version-like component of that path.
-  static std::optional<std::string> versionOfExecutable(std::string_view path);
+  static std::optional<std::string> versionOfExecutable(const FileSystem& files,
+                                                        std::string_view path);
 
  private:
   struct App {
@@ -106,14 +114,21 @@ class Discovery {
   };
   std::vector<App> scanApplications() const;
 
+  std::shared_ptr<const FileSystem> files_;
+  std::shared_ptr<const platform::ProcessTable> processes_;
   std::vector<LocalUser> users_;
   std::vector<std::string> applicationDirectories_;
-  ProcessSource processes_;
 };
 
+// "app" or "executable".
+std::string_view rawValue(Discovery::Installation::Kind kind) noexcept;
+std::optional<Discovery::Installation::Kind> installationKindFromRawValue(
+    std::string_view text) noexcept;
+std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind);
+
 // The JSON objects of the inventory records (keys are the field names, absent optional fields
-// left out). The readers ignore unknown keys and throw FileApplier::DecodingError for a missing
-// required key or a value of the wrong type.
+// left out). The readers ignore unknown keys and throw records::DecodingError for a missing
+// required key, a value of the wrong type or an unknown installation kind.
 Value toValue(const Discovery::Installation& installation);
 Value toValue(const Discovery::RunningProcess& process);
 Value toValue(const Discovery::HarnessInventory& inventory);

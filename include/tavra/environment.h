@@ -3,9 +3,10 @@
 // Where the managed preferences are, which catalog store to trust, where the support files live,
 // which decryption keys exist, which output locations are built in, whether written files are
 // made root-owned, how to take an inventory and how to make the system's preferences cache drop
-// what it holds. A plain record, copied by every pass; the key provider is shared (it is
-// immutable). The daemon and the tool's local apply use system(); offline simulation builds one
-// field by field over a folder of its own.
+// what it holds, and the services through which the pass reaches the machine. A plain record,
+// copied by every pass; the key provider and the services are shared (they are immutable). The
+// daemon and the tool's local apply use system(); offline simulation builds one field by field
+// over a folder of its own.
 //
 // system() never fails: untrusted key texts are dropped silently and missing folders are only
 // noticed when used. The production flush blocks its caller while the program runs, reports
@@ -22,6 +23,7 @@
 #include "tavra/decryption_key_provider.h"
 #include "tavra/discovery.h"
 #include "tavra/managed_preferences.h"
+#include "tavra/services.h"
 #include "tavra/settings.h"
 
 namespace tavra {
@@ -38,13 +40,15 @@ struct Environment {
   std::optional<Discovery> discovery;
   // Makes the system's preferences cache drop its contents; empty: no flush.
   std::function<void()> flushPreferencesCache;
+  // What the pass itself reaches the machine through (the file applier's files, ...).
+  Services services;
 
-  // The production environment for `settings`: the managed-preferences directory (root-owned
-  // files only), the catalog store under the support directory trusting the built-in key followed
-  // by settings.catalogTrustedKeys, the system key provider over the key directory (root-owned
-  // files only), the built-in path prefixes, root ownership on, a discovery of this computer and
-  // the cfprefsd flush.
-  static Environment system(const TavraSettings& settings);
+  // The production environment for `settings`, built on `services`: the managed-preferences
+  // directory (root-owned files only), the catalog store under the support directory trusting
+  // the built-in key followed by settings.catalogTrustedKeys, the system key provider over the
+  // key directory (root-owned files only), the built-in path prefixes, root ownership on, a
+  // discovery of this computer and the cfprefsd flush.
+  static Environment system(const TavraSettings& settings, const Services& services);
 };
 
 // The production flush: runs "/usr/bin/killall" with the one argument "cfprefsd" (environment,

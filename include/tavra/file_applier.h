@@ -23,21 +23,27 @@
 
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "tavra/iso8601.h"
 #include "tavra/path_policy.h"
+#include "tavra/platform/clock.h"
+#include "tavra/platform/file_system.h"
+#include "tavra/records_json.h"
 #include "tavra/value.h"
 
 namespace tavra {
+
+namespace applier {
+struct FileInfo;
+}
 
 class FileApplier {
  public:
@@ -105,48 +111,11 @@ class FileApplier {
     friend bool operator==(const State&, const State&) = default;
   };
 
-  // The failure of the shared decoder: malformed JSON, a missing required key, a value of the
-  // wrong type, a date in any other form, an unknown enumeration text.
-  class DecodingError : public std::runtime_error {
-   public:
-    using std::runtime_error::runtime_error;
-  };
-
-  // The shared JSON encoder of the system's own files (state.json, status.json): pretty-printed,
-  // keys sorted, "/" written as "\/", dates as ISO 8601 UTC text with whole seconds and "Z".
-  struct Encoder {
-    std::string operator()(const Value& value) const;
-    std::string encode(const Value& value) const { return (*this)(value); }
-    static Value date(Date date);
-  };
-
-  // The shared JSON decoder of those files, with the field readers records use. Every reader
-  // throws DecodingError naming the key when it is missing or of the wrong type; the optional
-  // readers give nothing for an absent key but still refuse a wrong type.
-  struct Decoder {
-    Value operator()(std::string_view bytes) const;
-    Value decode(std::string_view bytes) const { return (*this)(bytes); }
-
-    static const Value::Object& object(const Value& value, std::string_view what);
-    static const Value& required(const Value::Object& record, std::string_view key);
-    static std::string string(const Value::Object& record, std::string_view key);
-    static std::optional<std::string> optionalString(const Value::Object& record,
-                                                     std::string_view key);
-    static std::int64_t integer(const Value::Object& record, std::string_view key);
-    static bool boolean(const Value::Object& record, std::string_view key);
-    static Date date(const Value& value, std::string_view key);
-    static Date date(const Value::Object& record, std::string_view key);
-    static const Value::Array& array(const Value::Object& record, std::string_view key);
-    static std::optional<std::reference_wrapper<const Value::Array>> optionalArray(
-        const Value::Object& record, std::string_view key);
-    static const Value::Object& objectField(const Value::Object& record, std::string_view key);
-    static std::vector<std::string> strings(const Value::Object& record, std::string_view key);
-    static std::optional<std::vector<std::string>> optionalStrings(const Value::Object& record,
-                                                                   std::string_view key);
-    static std::map<std::string, std::string> stringMap(const Value::Object& record,
-                                                        std::string_view key);
-  };
-
+  // The shared JSON encoder and decoder of the system's own files (state.json, status.json),
+  // and the decoder's error: see records_json.h.
+  using DecodingError = records::DecodingError;
+  using Encoder = records::Encoder;
+  using Decoder = records::Decoder;
   static constexpr Encoder encoder{};
   static constexpr Decoder decoder{};
 
@@ -157,12 +126,11 @@ class FileApplier {
     std::map<std::string, std::string> errors;
   };
 
-  using Clock = std::function<Date()>;
-
   // `setRootOwnership`: every written file gets owner 0:0 and every directory the applier
-  // creates too. `clock` gives "now" for an apply (the system clock when empty).
+  // creates too. Every file and directory is reached through `files`; `clock` gives "now" for an
+  // apply. Neither may be null.
   FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bool setRootOwnership,
-              Clock clock = {});
+              std::shared_ptr<const FileSystem> files, std::shared_ptr<const Clock> clock);
 
   const std::string& supportDirectory() const noexcept { return supportDirectory_; }
   const PathPolicy& pathPolicy() const noexcept { return pathPolicy_; }
@@ -207,14 +175,26 @@ class FileApplier {
   std::string appliedCopyPath(const std::string& canonicalPath) const;
   std::string backupPath(const std::string& canonicalPath) const;
   void ensureDirectory(const std::string& path, std::uint16_t mode) const;
+  // apply(): one desired item at its canonical path `p`, the backup of a file taken over, the
+  // target's directory (created directories recorded in `state`), and the release pass.
+  Action applyItem(const Desired& d, const std::string& p, State& state, Date when,
+                   bool dryRun) const;
+  std::string takeBackup(const std::string& p, const applier::FileInfo& current) const;
+  fs::Walk targetDirectory(const std::string& p, State& state) const;
+  void releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,
+                       ApplyResult& result) const;
+  // The atomic write into the directory of a target, already open.
+  void writeTarget(const fs::FileDescriptor& directory, const std::string& path,
+                   std::string_view data, std::uint16_t mode) const;
   Action release(const std::string& path, const StateEntry& entry) const;
-  static void removeEmptyCreatedDirectories(State& state);
+  void removeEmptyCreatedDirectories(State& state) const;
   Date now() const;
 
   std::string supportDirectory_;
   PathPolicy pathPolicy_;
   bool setRootOwnership_;
-  Clock clock_;
+  std::shared_ptr<const FileSystem> files_;
+  std::shared_ptr<const Clock> clock_;
 };
 
 std::ostream& operator<<(std::ostream& out, FileApplier::Action action);

@@ -10,17 +10,22 @@
 // Failures: read() throws TavraError::fragment for an entry that fails the ownership check,
 // TavraError::io for a file that cannot be read (also for anything but a regular file, such as a
 // folder or a FIFO, which is never opened for a blocking read), and the property-list reader's
-// and value conversion's own errors unchanged. fragments() throws only when the directory exists
-// and cannot be listed (std::filesystem::filesystem_error); each bad file becomes an entry of the
-// scan's errors. settings() never fails.
+// and value conversion's own errors unchanged; a file whose status cannot be taken for another
+// reason than its absence throws std::system_error. fragments() throws only when the directory
+// exists and cannot be listed, or its status cannot be taken (std::system_error); each bad file
+// becomes an entry of the scan's errors. settings() never fails. Files are reached through the
+// FileSystem given.
 #pragma once
 
+#include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tavra/platform/file_system.h"
 #include "tavra/policy_fragment.h"
 #include "tavra/settings.h"
 #include "tavra/value.h"
@@ -43,8 +48,11 @@ class ManagedPreferences {
     friend bool operator==(const FragmentScan&, const FragmentScan&) = default;
   };
 
-  ManagedPreferences(std::string directory, bool requireRootOwned)
-      : directory_(std::move(directory)), requireRootOwned_(requireRootOwned) {}
+  // A file larger than this is unreadable (a managed-preference plist is some kilobytes).
+  static constexpr std::int64_t maxFileBytes = 64 << 20;
+
+  ManagedPreferences(std::string directory, bool requireRootOwned,
+                     std::shared_ptr<const FileSystem> files);
 
   const std::string& directory() const noexcept { return directory_; }
   bool requireRootOwned() const noexcept { return requireRootOwned_; }
@@ -53,7 +61,7 @@ class ManagedPreferences {
   std::string path(std::string_view domain) const;
 
   // The parsed root value of the domain's file (of any kind), or no value when no entry exists
-  // at its path (a symbolic link whose target is missing counts as none).
+  // at its path (a symbolic link whose target is missing counts as none; an I/O error does not).
   std::optional<Value> read(std::string_view domain) const;
 
   // Whether an entry exists at the domain's path (following symbolic links; no ownership check).
@@ -71,6 +79,7 @@ class ManagedPreferences {
  private:
   std::string directory_;
   bool requireRootOwned_;
+  std::shared_ptr<const FileSystem> files_;
 };
 
 }  // namespace tavra

@@ -10,11 +10,13 @@
 // Stateless pure operations (fragmentPayloads reads its one file); thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tavra/platform/file_system.h"
 #include "tavra/value.h"
 
 namespace tavra {
@@ -43,10 +45,14 @@ struct FragmentPayload {
   friend bool operator==(const FragmentPayload&, const FragmentPayload&) = default;
 };
 
-// The policy payloads of the file at `path`, in document order. Throws TavraError::io
-// ("cannot read " + path) for a file that cannot be read, the JSON or property-list reader's
-// error for malformed content and Value::ConversionError for content without a Value form.
-std::vector<FragmentPayload> fragmentPayloads(const std::string& path);
+// The largest fragment file fragmentPayloads reads; a larger one cannot be read.
+inline constexpr std::int64_t maxFragmentFileBytes = 64 << 20;
+
+// The policy payloads of the file at `path` (reached through `files`), in document order. Throws
+// TavraError::io ("cannot read " + path) for a file that cannot be read, the JSON or
+// property-list reader's error for malformed content and Value::ConversionError for content
+// without a Value form.
+std::vector<FragmentPayload> fragmentPayloads(const FileSystem& files, const std::string& path);
 
 // The Jamf Pro schema of a policy-fragment domain; `catalog` (may be null) supplies the list of
 // harnesses and outputs shown in the HarnessesJSON description. Never fails.

@@ -8,8 +8,9 @@
 // report or in the log. plan() is run's first half; it writes nothing and never throws.
 //
 // A Reconciler is built for one pass and discarded; it owns copies of the environment and the
-// settings and is used by one thread at a time. It logs through the logger it is given, by default
-// the shared system logger of subsystem "com.zelkorandin.tavra", category "reconcile".
+// settings and is used by one thread at a time. Everything it reaches beyond them comes from the
+// environment's services: its files, its clock (report and state dates) and its log
+// (services.reconcileLog: subsystem "com.zelkorandin.tavra", category "reconcile").
 #pragma once
 
 #include <functional>
@@ -20,10 +21,12 @@
 #include <string>
 #include <vector>
 
+#include "tavra/catalog.h"
 #include "tavra/environment.h"
 #include "tavra/file_applier.h"
 #include "tavra/iso8601.h"
 #include "tavra/platform/logger.h"
+#include "tavra/policy_fragment.h"
 #include "tavra/settings.h"
 #include "tavra/status_report.h"
 
@@ -45,10 +48,7 @@ class Reconciler {
     std::optional<std::string> catalogVersion;
   };
 
-  using Clock = std::function<Date()>;
-
-  Reconciler(Environment environment, TavraSettings settings,
-             std::shared_ptr<Logger> logger = nullptr, Clock clock = nullptr);
+  Reconciler(Environment environment, TavraSettings settings);
 
   const Environment& environment() const noexcept { return environment_; }
   const TavraSettings& settings() const noexcept { return settings_; }
@@ -56,16 +56,27 @@ class Reconciler {
   Plan plan() const;
   StatusReport run(bool includeInventory) const;
 
-  // The shared system logger of the reconciler, created on first use.
-  static std::shared_ptr<Logger> log();
-
  private:
+  // plan(): the decision for one catalog harness, and the files of one to be managed.
+  StatusReport::HarnessStatus planHarness(const Harness& harness,
+                                          const std::vector<PolicyFragment>& fragments,
+                                          Plan& plan) const;
+  void buildHarness(const Harness& harness, const std::vector<const PolicyFragment*>& contributors,
+                    StatusReport::HarnessStatus& status, Plan& plan) const;
+
+  // run(): the items handed to the applier, the apply itself, the preferences flush, the
+  // inventory, and writing the report.
+  std::vector<FileApplier::Desired> desiredItems(const Plan& plan,
+                                                 const FileApplier& applier) const;
+  FileApplier::ApplyResult apply(const Plan& plan, std::vector<std::string>& errors) const;
+  void flushPreferencesAfter(const std::vector<FileApplier::Change>& changes) const;
+  std::optional<std::vector<Discovery::HarnessInventory>> inventory(bool includeInventory) const;
   void writeStatus(const StatusReport& report) const;
+  void logReport(const StatusReport& report) const;
+  Logger& log() const { return *environment_.services.reconcileLog; }
 
   Environment environment_;
   TavraSettings settings_;
-  std::shared_ptr<Logger> logger_;
-  Clock clock_;
 };
 
 }  // namespace tavra

@@ -11,21 +11,16 @@
 #include "tavra/catalog.h"
 #include "tavra/value.h"
 
-namespace tavra {
+namespace tavra::Renderer {
 
-class Renderer {
- public:
-  Renderer() = delete;
+// Bytes of the native file. Throws TavraError::render "<output id>: top level must be a
+// dictionary" for a non-object value, TavraError::render "<output id>: <reason>" when a real
+// that JSON cannot hold (NaN, infinity) meets the JSON writer, TavraError::render "TOML root
+// must be a table" from the TOML writer; property-list writer errors pass through unchanged.
+std::string render(const Value& value, const Output& output);
 
-  // Bytes of the native file. Throws TavraError::render "<output id>: top level must be a
-  // dictionary" for a non-object value, TavraError::render "<output id>: <reason>" when a real
-  // that JSON cannot hold (NaN, infinity) meets the JSON writer, TavraError::render "TOML root
-  // must be a table" from the TOML writer; property-list writer errors pass through unchanged.
-  static std::string render(const Value& value, const Output& output);
+// The system's JSON form: keys sorted, fragments allowed, "/" not escaped; compact or pretty.
+// Throws json::WriteError for NaN or infinity.
+std::string jsonString(const Value& value, bool pretty);
 
-  // The system's JSON form: keys sorted, fragments allowed, "/" not escaped; compact or pretty.
-  // Throws json::WriteError for NaN or infinity.
-  static std::string jsonString(const Value& value, bool pretty);
-};
-
-}  // namespace tavra
+}  // namespace tavra::Renderer

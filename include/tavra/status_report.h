@@ -5,10 +5,13 @@
 // shared encoding of the system's own files (pretty-printed, sorted keys, ISO-8601 dates with
 // whole seconds, "/" escaped): every key is always written except "catalogVersion" and
 // "inventory", which are left out when absent. Decoding requires every other key, ignores unknown
-// ones and refuses a wrong type, an unknown health or a date in any other form.
+// ones and refuses a wrong type, an unknown health, harness state or installation kind, or a date
+// in any other form.
 // Nothing here keeps state; everything may run on any thread.
 #pragma once
 
+#include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -20,17 +23,20 @@
 #include "tavra/discovery.h"
 #include "tavra/file_applier.h"
 #include "tavra/iso8601.h"
+#include "tavra/platform/file_system.h"
+#include "tavra/records_json.h"
 #include "tavra/value.h"
 
 namespace tavra {
 
 struct StatusReport {
   enum class Health { ok, degraded, error };
+  // What became of one harness in a pass; its raw text is its JSON form.
+  enum class HarnessState { unmanaged, disabled, error, degraded, managed };
 
   struct HarnessStatus {
     std::string id;
-    // "unmanaged", "disabled", "error", "degraded" or "managed".
-    std::string state;
+    HarnessState state = HarnessState::unmanaged;
     std::vector<std::string> fragments;  // contributing fragment ids, in precedence order
     std::vector<std::string> outputs;    // output paths rendered this pass, as in the catalog
     std::vector<std::string> warnings;
@@ -61,14 +67,23 @@ struct StatusReport {
   static StatusReport decode(std::string_view bytes);
   static StatusReport fromValue(const Value& value);
 
+  // A status file is small; a larger one counts as unreadable.
+  static constexpr std::int64_t maxFileBytes = 64 << 20;
+
   // Reads and decodes the file at `path`. Throws TavraError::io "no status at <path>" when it
   // cannot be read, otherwise the decoder's error.
-  static StatusReport load(const std::string& path);
+  static StatusReport load(const FileSystem& files, const std::string& path);
 
   friend bool operator==(const StatusReport&, const StatusReport&) = default;
 };
 
 std::string_view rawValue(StatusReport::Health health) noexcept;
 std::optional<StatusReport::Health> healthFromRawValue(std::string_view text) noexcept;
+// "unmanaged", "disabled", "error", "degraded", "managed".
+std::string_view rawValue(StatusReport::HarnessState state) noexcept;
+std::optional<StatusReport::HarnessState> harnessStateFromRawValue(std::string_view text) noexcept;
+
+std::ostream& operator<<(std::ostream& out, StatusReport::Health health);
+std::ostream& operator<<(std::ostream& out, StatusReport::HarnessState state);
 
 }  // namespace tavra

@@ -18,25 +18,20 @@
 
 #include "tavra/value.h"
 
-namespace tavra {
+namespace tavra::TOMLWriter {
 
-class TOMLWriter {
- public:
-  TOMLWriter() = delete;
+// Throws TavraError::render "TOML root must be a table" for a non-object value.
+std::string write(const Value& value);
 
-  // Throws TavraError::render "TOML root must be a table" for a non-object value.
-  static std::string write(const Value& value);
+// The inline TOML text of any value ("inline" itself is a C++ keyword).
+std::string inline_(const Value& value);
 
-  // The inline TOML text of any value ("inline" itself is a C++ keyword).
-  static std::string inline_(const Value& value);
+// A TOML basic string: quote and backslash escaped, \t \n \r, other controls and U+007F as
+// \uXXXX (upper-case hex); everything else copied.
+std::string quoteString(std::string_view text);
 
-  // A TOML basic string: quote and backslash escaped, \t \n \r, other controls and U+007F as
-  // \uXXXX (upper-case hex); everything else copied.
-  static std::string quoteString(std::string_view text);
+// The key bare when non-empty and made only of ASCII letters, digits, "_" and "-", otherwise
+// quoted with quoteString.
+std::string quoteKey(std::string_view key);
 
-  // The key bare when non-empty and made only of ASCII letters, digits, "_" and "-", otherwise
-  // quoted with quoteString.
-  static std::string quoteKey(std::string_view key);
-};
-
-}  // namespace tavra
+}  // namespace tavra::TOMLWriter

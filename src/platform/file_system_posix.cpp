@@ -1,208 +1,247 @@
-#include "tavra/platform/file_system.h"
-
-#include <dirent.h>
+// PosixFileSystem: the primitives of FileSystem on this machine's POSIX calls. Every path is sent
+// through hostPath() first; places on a path are reported in the caller's spelling.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include "tavra/platform/file_system.h"
+#include "tavra/platform/host_path.h"
+#include "tavra/platform/posix_file.h"
 
-namespace tavra::fs {
+namespace tavra {
 
 namespace {
 
-std::error_code codeOf(int value) noexcept {
-  return {value, std::generic_category()};
+using fs::FileDescriptor;
+using Stop = fs::Walk::Stop;
+
+constexpr int directoryFlags = O_RDONLY | O_DIRECTORY;
+
+// Why `name` in `directory` could not be opened as a directory.
+Stop classify(int directory, const std::string& name, bool followLinks) {
+  std::error_code error;
+  const auto entry = fs::statAt(directory, name, false, error);
+  if (!entry) {
+    return error == std::errc::no_such_file_or_directory ? Stop::missing : Stop::unreachable;
+  }
+  if (entry->isSymlink()) {
+    if (!followLinks) return Stop::symlink;
+    const auto target = fs::statAt(directory, name, true, error);
+    if (target && !target->isDirectory()) return Stop::notDirectory;
+    return Stop::unreachable;  // dangling, or a directory again
+  }
+  return entry->isDirectory() ? Stop::unreachable : Stop::notDirectory;
 }
 
-FileStatus statusOf(const struct stat& info) noexcept {
-  FileStatus status;
-  status.mode = info.st_mode;
-  status.owner = info.st_uid;
-  status.device = info.st_dev;
-  status.inode = info.st_ino;
-  status.size = static_cast<std::int64_t>(info.st_size);
-  return status;
+// A directory the walk just created gets its exact mode and owner through its own descriptor,
+// unless what was opened is not ours (someone swapped it in between): that one is left alone.
+void settle(const FileDescriptor& created, std::optional<mode_t> mode, bool rootOwnership) {
+  std::error_code ignored;
+  const auto status = fs::stat(created.get(), ignored);
+  if (!status || status->owner != ::geteuid()) return;
+  if (mode) fs::changeMode(created.get(), *mode, ignored);
+  if (rootOwnership) fs::changeOwner(created.get(), 0, 0, ignored);
+}
+
+// The mode a missing directory is created with: the one asked for, 0755 above it, or the
+// creation defaults when none is asked for.
+std::optional<mode_t> creationMode(const fs::MakeOptions& make, bool last) {
+  if (!make.mode) return std::nullopt;
+  return last ? mode_t(*make.mode) : mode_t(0755);
+}
+
+struct Step {
+  FileDescriptor next;
+  Stop stop = Stop::none;
+  std::error_code error;
+};
+
+// Opens one component below `current`, creating it when missing and `make` is given. A hostile
+// writer of the parent can make the component appear and vanish between our calls; a few rounds
+// settle it, and every round refuses what `flags` refuses.
+Step openComponent(const FileDescriptor& current, const std::string& name, int flags,
+                   const fs::MakeOptions* make, bool last, const std::string& shownAs,
+                   std::vector<std::string>& created) {
+  Step step;
+  for (int round = 0; round < 8; ++round) {
+    step.next = fs::openAt(current.get(), name, flags, 0, step.error);
+    if (step.next) {
+      step.stop = Stop::none;
+      return step;
+    }
+    step.stop = classify(current.get(), name, (flags & O_NOFOLLOW) == 0);
+    if (step.stop == Stop::unreachable) continue;
+    if (step.stop != Stop::missing || make == nullptr) return step;
+    const std::optional<mode_t> mode = creationMode(*make, last);
+    if (!fs::makeDirectoryAt(current.get(), name, mode.value_or(0777), step.error)) {
+      if (step.error == std::errc::file_exists) continue;
+      step.stop = Stop::unreachable;
+      return step;
+    }
+    created.push_back(shownAs);
+    step.next = fs::openAt(current.get(), name, flags, 0, step.error);
+    if (!step.next) continue;
+    settle(step.next, mode, make->rootOwnership);
+    step.stop = Stop::none;
+    return step;
+  }
+  return step;
 }
 
 }  // namespace
 
-std::system_error systemError(const std::error_code& error, const std::string& context) {
-  return std::system_error(error, context);
-}
-
-std::error_code lastError() noexcept {
-  return codeOf(errno != 0 ? errno : EIO);
-}
-
-FileDescriptor& FileDescriptor::operator=(FileDescriptor&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-int FileDescriptor::release() noexcept {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void FileDescriptor::reset(int fd) noexcept {
-  if (fd_ >= 0 && fd_ != fd) ::close(fd_);
-  fd_ = fd;
-}
-
-bool FileStatus::isRegular() const noexcept {
-  return S_ISREG(mode);
-}
-bool FileStatus::isDirectory() const noexcept {
-  return S_ISDIR(mode);
-}
-bool FileStatus::isSymlink() const noexcept {
-  return S_ISLNK(mode);
-}
-
-FileDescriptor openAt(int dirfd, const std::string& name, int flags, mode_t mode,
-                      std::error_code& error) noexcept {
-  int fd;
-  do {
-    fd = ::openat(dirfd, name.c_str(), flags | O_CLOEXEC, mode);
-  } while (fd < 0 && errno == EINTR);
-  error = fd < 0 ? lastError() : std::error_code();
-  return FileDescriptor(fd);
-}
-
-std::optional<FileStatus> statAt(int dirfd, const std::string& name, bool followLinks,
-                                 std::error_code& error) noexcept {
-  struct stat info {};
-  if (::fstatat(dirfd, name.c_str(), &info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
-    error = lastError();
-    return std::nullopt;
-  }
-  error.clear();
-  return statusOf(info);
-}
-
-std::optional<FileStatus> stat(int fd, std::error_code& error) noexcept {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    error = lastError();
-    return std::nullopt;
-  }
-  error.clear();
-  return statusOf(info);
-}
-
-bool makeDirectoryAt(int dirfd, const std::string& name, mode_t mode,
-                     std::error_code& error) noexcept {
-  const bool ok = ::mkdirat(dirfd, name.c_str(), mode) == 0;
-  error = ok ? std::error_code() : lastError();
-  return ok;
-}
-
-bool renameAt(int fromDir, const std::string& from, int toDir, const std::string& to,
-              std::error_code& error) noexcept {
-  const bool ok = ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0;
-  error = ok ? std::error_code() : lastError();
-  return ok;
-}
-
-bool unlinkAt(int dirfd, const std::string& name, bool directory, std::error_code& error) noexcept {
-  const bool ok = ::unlinkat(dirfd, name.c_str(), directory ? AT_REMOVEDIR : 0) == 0;
-  error = ok ? std::error_code() : lastError();
-  return ok;
-}
-
-bool changeMode(int fd, mode_t mode, std::error_code& error) noexcept {
-  const bool ok = ::fchmod(fd, mode) == 0;
-  error = ok ? std::error_code() : lastError();
-  return ok;
-}
-
-bool changeOwner(int fd, uid_t owner, gid_t group, std::error_code& error) noexcept {
-  const bool ok = ::fchown(fd, owner, group) == 0;
-  error = ok ? std::error_code() : lastError();
-  return ok;
-}
-
-bool changeOwner(const std::string& path, uid_t owner, gid_t group,
-                 std::error_code& error) noexcept {
-  const bool ok = ::chown(path.c_str(), owner, group) == 0;
-  error = ok ? std::error_code() : lastError();
-  return ok;
-}
-
-bool sync(int fd, std::error_code& error) noexcept {
-  int result;
-  do {
-    result = ::fsync(fd);
-  } while (result != 0 && errno == EINTR);
-  error = result == 0 ? std::error_code() : lastError();
-  return result == 0;
-}
-
-bool writeAll(int fd, std::string_view data, std::error_code& error) noexcept {
-  while (!data.empty()) {
-    errno = 0;
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written < 1) {
-      error = lastError();
-      return false;
+fs::Walk PosixFileSystem::walk(const std::string& path, fs::Links links,
+                               const fs::MakeOptions* make) const {
+  const std::string host = hostPath(path);
+  fs::Walk walk;
+  if (make == nullptr && links != fs::Links::never) {  // one open does it
+    const int flags = directoryFlags | (links == fs::Links::notFinal ? O_NOFOLLOW : 0);
+    walk.directory = fs::openAt(AT_FDCWD, host, flags, 0, walk.error);
+    if (!walk.directory) {
+      walk.stop = classify(AT_FDCWD, host, links == fs::Links::follow);
+      walk.at = path;
     }
-    data.remove_prefix(static_cast<std::size_t>(written));
+    return walk;
   }
-  error.clear();
-  return true;
+
+  // The host path drops leading components of the given one ("/private"); they are shown, not
+  // walked.
+  const std::vector<std::string> given = fs::pathComponents(path);
+  const std::vector<std::string> steps = fs::pathComponents(host);
+  const std::size_t skipped = given.size() - steps.size();
+  const bool absolute = host.starts_with("/");
+  std::string at = absolute ? "" : ".";
+  for (std::size_t i = 0; i < skipped; ++i) at.append(1, '/').append(given[i]);
+
+  walk.directory = fs::openAt(AT_FDCWD, absolute ? "/" : ".", directoryFlags, 0, walk.error);
+  if (!walk.directory) {
+    walk.stop = Stop::unreachable;
+    walk.at = absolute ? "/" : ".";
+    return walk;
+  }
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    at.append(1, '/').append(given[i + skipped]);
+    const bool last = i + 1 == steps.size();
+    const bool refuseLink = links == fs::Links::never || (links == fs::Links::notFinal && last);
+    Step step =
+        openComponent(walk.directory, steps[i], directoryFlags | (refuseLink ? O_NOFOLLOW : 0),
+                      make, last, at, walk.created);
+    if (!step.next) {
+      walk.stop = step.stop == Stop::none ? Stop::unreachable : step.stop;
+      walk.at = at;
+      walk.error = step.error;
+      walk.directory.reset();
+      return walk;
+    }
+    walk.directory = std::move(step.next);
+  }
+  return walk;
 }
 
-std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error) {
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0) {
-      if (errno == EINTR) continue;
-      error = lastError();
-      return std::nullopt;
-    }
-    if (count == 0) break;
-    if (static_cast<std::int64_t>(content.size()) + count > limit) {
-      error = codeOf(EFBIG);
-      return std::nullopt;
-    }
-    content.append(buffer, static_cast<std::size_t>(count));
-  }
-  error.clear();
-  return content;
+FileDescriptor PosixFileSystem::openFile(const std::string& path, fs::Links links,
+                                         std::error_code& error) const {
+  const int flags =
+      O_RDONLY | O_NONBLOCK | O_NOCTTY | (links == fs::Links::follow ? 0 : O_NOFOLLOW);
+  return fs::openAt(AT_FDCWD, hostPath(path), flags, 0, error);
 }
 
-std::optional<bool> isEmptyDirectory(int fd, std::error_code& error) noexcept {
-  // fdopendir takes over its descriptor, so it gets a fresh one of the same directory.
-  FileDescriptor copy = openAt(fd, ".", O_RDONLY | O_DIRECTORY, 0, error);
-  if (!copy) return std::nullopt;
-  DIR* directory = ::fdopendir(copy.get());
-  if (directory == nullptr) {
-    error = lastError();
-    return std::nullopt;
-  }
-  copy.release();
-  bool empty = true;
-  errno = 0;
-  while (const dirent* entry = ::readdir(directory)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-      empty = false;
-      break;
-    }
-  }
-  const int readError = errno;
-  ::closedir(directory);
-  if (empty && readError != 0) {
-    error = codeOf(readError);
-    return std::nullopt;
-  }
-  error.clear();
-  return empty;
+FileDescriptor PosixFileSystem::openFileAt(const FileDescriptor& directory, const std::string& name,
+                                           std::error_code& error) const {
+  return fs::openAt(directory.get(), name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, 0, error);
 }
 
-}  // namespace tavra::fs
+FileDescriptor PosixFileSystem::openDirectoryAt(const FileDescriptor& directory,
+                                                const std::string& name,
+                                                std::error_code& error) const {
+  return fs::openAt(directory.get(), name, directoryFlags | O_NOFOLLOW, 0, error);
+}
+
+FileDescriptor PosixFileSystem::createFileAt(const FileDescriptor& directory,
+                                             const std::string& name,
+                                             std::optional<std::uint16_t> mode,
+                                             std::error_code& error) const {
+  return fs::openAt(directory.get(), name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                    mode.value_or(0666), error);
+}
+
+FileDescriptor PosixFileSystem::openForWriting(const std::string& path, fs::Links links,
+                                               std::error_code& error) const {
+  const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY |
+                    (links == fs::Links::follow ? 0 : O_NOFOLLOW);
+  return fs::openAt(AT_FDCWD, hostPath(path), flags, 0666, error);
+}
+
+std::optional<fs::FileStatus> PosixFileSystem::status(const std::string& path, fs::Links links,
+                                                      std::error_code& error) const {
+  return fs::statAt(AT_FDCWD, hostPath(path), links == fs::Links::follow, error);
+}
+
+std::optional<fs::FileStatus> PosixFileSystem::statusAt(const FileDescriptor& directory,
+                                                        const std::string& name,
+                                                        std::error_code& error) const {
+  return fs::statAt(directory.get(), name, false, error);
+}
+
+std::optional<fs::FileStatus> PosixFileSystem::status(const FileDescriptor& file,
+                                                      std::error_code& error) const {
+  return fs::stat(file.get(), error);
+}
+
+std::optional<std::vector<std::string>> PosixFileSystem::list(const std::string& path,
+                                                              std::error_code& error) const {
+  const FileDescriptor directory = fs::openAt(AT_FDCWD, hostPath(path), directoryFlags, 0, error);
+  if (!directory) return std::nullopt;
+  return fs::listDirectory(directory.get(), error);
+}
+
+std::optional<std::vector<std::string>> PosixFileSystem::list(const FileDescriptor& directory,
+                                                              std::error_code& error) const {
+  return fs::listDirectory(directory.get(), error);
+}
+
+std::optional<std::string> PosixFileSystem::read(const FileDescriptor& file, std::int64_t limit,
+                                                 std::error_code& error) const {
+  return fs::readAll(file.get(), limit, error);
+}
+
+std::size_t PosixFileSystem::write(const FileDescriptor& file, std::string_view data,
+                                   std::error_code& error) const {
+  return fs::writeSome(file.get(), data, error);
+}
+
+bool PosixFileSystem::changeMode(const FileDescriptor& file, std::uint16_t mode,
+                                 std::error_code& error) const {
+  return fs::changeMode(file.get(), mode, error);
+}
+
+bool PosixFileSystem::changeOwner(const FileDescriptor& file, std::uint32_t owner,
+                                  std::uint32_t group, std::error_code& error) const {
+  return fs::changeOwner(file.get(), owner, group, error);
+}
+
+bool PosixFileSystem::sync(const FileDescriptor& file, std::error_code& error) const {
+  return fs::sync(file.get(), error);
+}
+
+bool PosixFileSystem::renameAt(const FileDescriptor& directory, const std::string& from,
+                               const std::string& to, std::error_code& error) const {
+  return fs::renameAt(directory.get(), from, directory.get(), to, error);
+}
+
+bool PosixFileSystem::remove(const std::string& path, std::error_code& error) const {
+  return fs::unlinkAt(AT_FDCWD, hostPath(path), false, error);
+}
+
+bool PosixFileSystem::removeAt(const FileDescriptor& directory, const std::string& name,
+                               bool emptyDirectory, std::error_code& error) const {
+  return fs::unlinkAt(directory.get(), name, emptyDirectory, error);
+}
+
+std::optional<std::string> PosixFileSystem::realPath(const std::string& path) const {
+  return fs::resolvedPath(hostPath(path));
+}
+
+std::optional<std::string> PosixFileSystem::workingDirectory() const {
+  return fs::currentDirectory();
+}
+
+}  // namespace tavra

@@ -1,4 +1,4 @@
-#include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -8,15 +8,11 @@
 #include <fstream>
 #include <memory>
 
+#include "tavra/platform/posix_file.h"
 #include "tavra/platform/process_table.h"
 
 namespace tavra::platform {
 namespace {
-
-struct DirCloser {
-  void operator()(DIR* dir) const noexcept { closedir(dir); }
-};
-using Dir = std::unique_ptr<DIR, DirCloser>;
 
 std::optional<std::int32_t> pidOf(const char* name) {
   if (*name < '1' || *name > '9') return std::nullopt;
@@ -70,11 +66,13 @@ std::optional<std::uint32_t> effectiveUID(std::int32_t pid) {
 std::vector<ProcessInfo> listProcesses() noexcept {
   std::vector<ProcessInfo> table;
   try {
-    Dir proc(opendir("/proc"));
-    if (!proc) return table;
+    std::error_code error;
+    const fs::FileDescriptor proc = fs::openAt(AT_FDCWD, "/proc", O_RDONLY | O_DIRECTORY, 0, error);
+    const auto names = proc ? fs::listDirectory(proc.get(), error) : std::nullopt;
+    if (!names) return table;
     std::vector<std::int32_t> pids;
-    while (dirent* entry = readdir(proc.get())) {
-      if (auto pid = pidOf(entry->d_name)) pids.push_back(*pid);
+    for (const std::string& name : *names) {
+      if (auto pid = pidOf(name.c_str())) pids.push_back(*pid);
       if (pids.size() == maxProcesses) break;
     }
     for (std::int32_t pid : pids) {

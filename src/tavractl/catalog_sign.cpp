@@ -20,13 +20,13 @@ void setupCatalogSign(CommandTree& tree, CLI::App& parent) {
 }
 
 void runCatalogSign(const CatalogSignOptions& options, Context& context) {
-  const std::string catalog = readInputFile(options.catalog);
+  const std::string catalog = readInputFile(*context.services.fileSystem, options.catalog);
   // A catalog the daemon would refuse is never signed; the key is not even read for it.
   Catalog::decode(catalog);
-  const std::string key = readInputFile(options.key);
+  const std::string key = readInputFile(*context.services.fileSystem, options.key);
   const std::string signature = CatalogSigner::sign(catalog, key);
   const std::string signatureFile = options.catalog + ".sig";
-  replaceOutputFile(signatureFile, signature + "\n");
+  replaceOutputFile(*context.services.fileSystem, signatureFile, signature + "\n");
   context.out << "wrote " << signatureFile << "\n";
 }
 

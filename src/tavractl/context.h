@@ -3,7 +3,8 @@
 // The streams it prints to and reads from, and each way it touches the machine: the daemon's
 // status file, the clock, the real user id, the process table and signals, discovery, the
 // installed catalog, an in-process pass with the system environment, the formatting of dates
-// for people, the daemon's settings, its catalog cache and its decryption keys. systemContext()
+// for people, the daemon's settings, its catalog cache and its decryption keys, and the
+// library's services (files above all). systemContext()
 // (services.h) fills every member with this machine's services; tests give fakes. A Context is
 // made once per invocation and used by one thread.
 #pragma once
@@ -21,6 +22,7 @@
 #include "tavra/catalog_store.h"
 #include "tavra/discovery.h"
 #include "tavra/iso8601.h"
+#include "tavra/services.h"
 #include "tavra/settings.h"
 #include "tavra/status_report.h"
 
@@ -54,6 +56,9 @@ struct Context {
   // The key ids of the decryption keys the daemon's key provider can use, as this process sees
   // them.
   std::function<std::vector<std::string>()> availableKeyIDs;
+  // The library's services for what the command builds itself: the files it reads and writes
+  // go through services.fileSystem.
+  Services services;
 };
 
 }  // namespace tavra::ctl

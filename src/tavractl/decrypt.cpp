@@ -23,7 +23,8 @@ void setupDecrypt(CommandTree& tree, CLI::App& parent) {
 }
 
 void runDecrypt(const DecryptOptions& options, Context& context) {
-  const InMemoryKeyProvider keys({crypto::P256PrivateKey::fromPEM(readInputFile(options.key))});
+  const InMemoryKeyProvider keys(
+      {crypto::P256PrivateKey::fromPEM(readInputFile(*context.services.fileSystem, options.key))});
   const std::optional<std::string> input =
       options.value ? options.value : readInputLine(context.in);
   if (!input) throw ValidationError("no input");

@@ -12,11 +12,11 @@ namespace tavra::ctl {
 namespace {
 
 // The harnesses the daemon's last report calls managed; none when there is no usable report.
-std::set<std::string> managedHarnesses(const std::string& statusPath) {
+std::set<std::string> managedHarnesses(const FileSystem& files, const std::string& statusPath) {
   std::set<std::string> managed;
   try {
-    for (const auto& harness : StatusReport::load(statusPath).harnesses) {
-      if (harness.state == "managed") managed.insert(harness.id);
+    for (const auto& harness : StatusReport::load(files, statusPath).harnesses) {
+      if (harness.state == StatusReport::HarnessState::managed) managed.insert(harness.id);
     }
   } catch (const std::exception&) {
     managed.clear();
@@ -43,7 +43,8 @@ void setupDiscover(CommandTree& tree, CLI::App& parent) {
 
 void runDiscover(const DiscoverOptions& options, Context& context) {
   const Catalog catalog = loadCatalog(options.catalog, /*verify=*/false, context);
-  const std::set<std::string> managed = managedHarnesses(context.statusPath);
+  const std::set<std::string> managed =
+      managedHarnesses(*context.services.fileSystem, context.statusPath);
 
   std::vector<Discovery::HarnessInventory> kept;
   for (auto& entry : context.makeDiscovery().run(catalog)) {

@@ -14,8 +14,8 @@ namespace {
 
 // The recipient's X9.63 public key: from the certificate when one is given, else from the
 // base64 text. Its size and curve point are checked when sealing.
-std::string recipientKey(const EncryptOptions& options) {
-  if (options.cert) return CertificateKey::x963PublicKey(readInputFile(*options.cert));
+std::string recipientKey(const EncryptOptions& options, const FileSystem& files) {
+  if (options.cert) return CertificateKey::x963PublicKey(readInputFile(files, *options.cert));
   if (options.publicKey) {
     if (std::optional<std::string> key = base64::decode(*options.publicKey)) return *key;
   }
@@ -39,7 +39,7 @@ void setupEncrypt(CommandTree& tree, CLI::App& parent) {
 }
 
 void runEncrypt(const EncryptOptions& options, Context& context) {
-  const std::string recipient = recipientKey(options);
+  const std::string recipient = recipientKey(options, *context.services.fileSystem);
   // The key is settled before standard input is touched, so a bad certificate is reported
   // before the administrator types the secret.
   const std::string secret =

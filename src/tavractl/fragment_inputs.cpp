@@ -1,10 +1,6 @@
 #include "fragment_inputs.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <memory>
 
 #include "errors.h"
 #include "input_file.h"
@@ -15,35 +11,16 @@
 namespace tavra::ctl {
 namespace {
 
-struct DirectoryCloser {
-  void operator()(DIR* directory) const noexcept { closedir(directory); }
-};
-
 bool isFragmentFileName(const std::string& name) {
   return name.ends_with(".json") || name.ends_with(".plist") || name.ends_with(".mobileconfig");
 }
 
 // The names in `directory`, without "." and "..".
-std::vector<std::string> listDirectory(const std::string& directory) {
-  errno = 0;
-  std::unique_ptr<DIR, DirectoryCloser> listing(opendir(directory.c_str()));
-  if (!listing) throw fs::systemError(fs::lastError(), "cannot list " + directory);
-  std::vector<std::string> names;
-  for (;;) {
-    errno = 0;
-    const dirent* entry = readdir(listing.get());
-    if (entry == nullptr) {
-      if (errno != 0) throw fs::systemError(fs::lastError(), "cannot list " + directory);
-      break;
-    }
-    std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(std::move(name));
-  }
-  return names;
-}
-
-std::string joined(const std::string& directory, const std::string& name) {
-  return directory.ends_with("/") ? directory + name : directory + "/" + name;
+std::vector<std::string> listDirectory(const FileSystem& files, const std::string& directory) {
+  std::error_code error;
+  std::optional<std::vector<std::string>> names = files.list(directory, error);
+  if (!names) throw fs::systemError(error, "cannot list " + directory);
+  return std::move(*names);
 }
 
 }  // namespace
@@ -54,34 +31,34 @@ void FragmentInputs::setup(CommandTree& tree, CLI::App& command) {
                     Completion::file);
 }
 
-std::vector<std::string> FragmentInputs::files() const {
-  std::vector<std::string> files;
+std::vector<std::string> FragmentInputs::expand(const FileSystem& files) const {
+  std::vector<std::string> found;
   for (const std::string& path : paths) {
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0) {
-      throw ValidationError(path + " not found");
-    }
-    if (!S_ISDIR(info.st_mode)) {
-      files.push_back(path);
+    std::error_code error;
+    const std::optional<fs::FileStatus> status =
+        path.empty() ? std::nullopt : files.status(path, fs::Links::follow, error);
+    if (!status) throw ValidationError(path + " not found");
+    if (!status->isDirectory()) {
+      found.push_back(path);
       continue;
     }
-    std::vector<std::string> names = listDirectory(path);
+    std::vector<std::string> names = listDirectory(files, path);
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
-      if (isFragmentFileName(name)) files.push_back(joined(path, name));
+      if (isFragmentFileName(name)) found.push_back(fs::joinPath(path, name));
     }
   }
-  return files;
+  return found;
 }
 
-FragmentInputs::Loaded FragmentInputs::load() const {
+FragmentInputs::Loaded FragmentInputs::load(const FileSystem& files) const {
   Loaded loaded;
-  for (const std::string& file : files()) {
+  for (const std::string& file : expand(files)) {
     try {
-      if (isOversizedInput(file)) {
+      if (isOversizedInput(files, file)) {
         throw TavraError::io("cannot read " + file + ": " + maxInputText);
       }
-      for (const auto& payload : ProfileBuilder::fragmentPayloads(file)) {
+      for (const auto& payload : ProfileBuilder::fragmentPayloads(files, file)) {
         if (auto fragment = PolicyFragment::parse(payload.domain, payload.value)) {
           loaded.fragments.push_back(std::move(*fragment));
         }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tavra/platform/file_system.h"
 #include "tavra/policy_fragment.h"
 #include "tree.h"
 
@@ -26,10 +27,10 @@ struct FragmentInputs {
   void setup(CommandTree& tree, CLI::App& command);
 
   // Throws ValidationError "<path> not found", or the system error of a folder listing.
-  Loaded load() const;
+  Loaded load(const FileSystem& files) const;
 
   // The files `paths` stand for, in reading order. Throws as load() does.
-  std::vector<std::string> files() const;
+  std::vector<std::string> expand(const FileSystem& files) const;
 };
 
 }  // namespace tavra::ctl

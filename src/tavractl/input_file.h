@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tavra/platform/file_system.h"
+
 namespace tavra::ctl {
 
 inline constexpr std::int64_t maxInputBytes = 16 * 1024 * 1024;
@@ -28,10 +30,10 @@ class InputFileError : public std::runtime_error {
 
 // The whole file. Throws InputFileError: "cannot read <path>: <system text>" (missing,
 // unreadable, not a regular file) or "cannot read <path>: larger than 16 MiB".
-std::string readInputFile(const std::string& path);
+std::string readInputFile(const FileSystem& files, const std::string& path);
 
 // Whether the regular file at `path` is larger than maxInputBytes (links followed); false when
 // it cannot be looked at.
-bool isOversizedInput(const std::string& path);
+bool isOversizedInput(const FileSystem& files, const std::string& path);
 
 }  // namespace tavra::ctl

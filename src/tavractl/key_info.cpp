@@ -22,7 +22,8 @@ void setupKeyInfo(CommandTree& tree, CLI::App& parent) {
 
 void runKeyInfo(const KeyInfoOptions& options, Context& context) {
   if (options.cert) {
-    const std::string key = CertificateKey::x963PublicKey(readInputFile(*options.cert));
+    const std::string key =
+        CertificateKey::x963PublicKey(readInputFile(*context.services.fileSystem, *options.cert));
     context.out << "key id:     " << SecretEnvelope::keyID(key) << "\n"
                 << "public key: " << base64::encode(key) << "\n";
     return;

@@ -1,41 +1,13 @@
 #include "output_file.h"
 
-#include <fcntl.h>
-
-#include <filesystem>
-
-#include "tavra/platform/digest.h"
-#include "tavra/platform/file_system.h"
-
 namespace tavra::ctl {
 
-void writeOutputFile(const std::string& path, std::string_view bytes) {
-  std::error_code error;
-  const fs::FileDescriptor file =
-      fs::openAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666, error);
-  if (!file || !fs::writeAll(file.get(), bytes, error)) {
-    throw fs::systemError(error, "cannot write " + path);
-  }
+void writeOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes) {
+  files.writePlainly(path, bytes, fs::Links::follow);
 }
 
-void replaceOutputFile(const std::string& path, std::string_view bytes) {
-  const std::filesystem::path target(path);
-  std::string directory = target.parent_path().string();
-  if (directory.empty()) directory = ".";
-  const std::string temporary = directory + "/." + target.filename().string() + "." +
-                                digest::hex(digest::randomBytes(6)) + ".tmp";
-  std::error_code error;
-  fs::FileDescriptor file =
-      fs::openAt(AT_FDCWD, temporary, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666, error);
-  if (!file) throw fs::systemError(error, "cannot create " + temporary);
-  const bool written = fs::writeAll(file.get(), bytes, error) && fs::sync(file.get(), error) &&
-                       fs::renameAt(AT_FDCWD, temporary, AT_FDCWD, path, error);
-  file.reset();
-  if (!written) {
-    std::error_code ignored;
-    fs::unlinkAt(AT_FDCWD, temporary, false, ignored);
-    throw fs::systemError(error, "cannot write " + path);
-  }
+void replaceOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes) {
+  files.writeAtomically(path, bytes, fs::WriteOptions{});
 }
 
 }  // namespace tavra::ctl

@@ -8,16 +8,17 @@
 #include <string>
 #include <string_view>
 
+#include "tavra/platform/file_system.h"
+
 namespace tavra::ctl {
 
 // Creates or truncates `path` and writes `bytes` into it (a plain write: not atomic, links
 // followed, the default permissions of a new file). A FIFO without a reader is refused rather
 // than waited for.
-void writeOutputFile(const std::string& path, std::string_view bytes);
+void writeOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes);
 
-// Replaces `path` with `bytes` in one step: a temporary file in the same folder (default
-// permissions of a new file), written, synced and renamed onto `path`. On failure the temporary
-// file is removed and `path` is untouched.
-void replaceOutputFile(const std::string& path, std::string_view bytes);
+// Replaces `path` with `bytes` in one step, with the file layer's atomic write (default
+// permissions of a new file). On failure the temporary file is removed and `path` is untouched.
+void replaceOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes);
 
 }  // namespace tavra::ctl

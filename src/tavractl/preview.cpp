@@ -17,10 +17,10 @@ namespace {
 
 // The keys that open envelopes for the preview: the one key of the --key file, or none at all.
 std::unique_ptr<const DecryptionKeyProvider> keyProvider(
-    const std::optional<std::string>& keyFile) {
+    const FileSystem& files, const std::optional<std::string>& keyFile) {
   if (!keyFile) return std::make_unique<const PassthroughKeys>();
   return std::make_unique<const InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{
-      crypto::P256PrivateKey::fromPEM(readInputFile(*keyFile))});
+      crypto::P256PrivateKey::fromPEM(readInputFile(files, *keyFile))});
 }
 
 // The values the fragments give one output, highest precedence first, with their envelopes
@@ -60,10 +60,11 @@ void setupPreview(CommandTree& tree, CLI::App& parent) {
 }
 
 void runPreview(const PreviewOptions& options, Context& context) {
-  const FragmentInputs::Loaded loaded = options.inputs.load();
+  const FragmentInputs::Loaded loaded = options.inputs.load(*context.services.fileSystem);
   for (const std::string& error : loaded.errors) context.out << "\u2717 " << error << "\n";
   const Catalog catalog = loadCatalog(options.catalog, /*verify=*/false, context);
-  const std::unique_ptr<const DecryptionKeyProvider> keys = keyProvider(options.key);
+  const std::unique_ptr<const DecryptionKeyProvider> keys =
+      keyProvider(*context.services.fileSystem, options.key);
 
   const std::vector<PolicyFragment> fragments = sortedByPrecedence(loaded.fragments);
   context.out << "Fragments (highest priority first): ";

@@ -15,10 +15,10 @@ namespace {
 
 // The payload in the input file: JSON for a name ending in ".json", a property list otherwise.
 // A configuration profile is not unpacked; its whole content is the payload.
-Value readPayload(const std::string& path) {
+Value readPayload(const FileSystem& files, const std::string& path) {
   std::string bytes;
   try {
-    bytes = readInputFile(path);
+    bytes = readInputFile(files, path);
   } catch (const InputFileError& error) {
     if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
     throw ValidationError("cannot read " + path);
@@ -58,7 +58,7 @@ void setupProfile(CommandTree& tree, CLI::App& parent) {
 }
 
 void runProfile(const ProfileOptions& options, Context& context) {
-  const Value payload = readPayload(options.input);
+  const Value payload = readPayload(*context.services.fileSystem, options.input);
   std::string domain(Constants::settingsDomain);
   std::string displayName = "Tavra settings";
   if (!options.settings) {
@@ -81,7 +81,7 @@ void runProfile(const ProfileOptions& options, Context& context) {
     context.out << profile;
     return;
   }
-  writeOutputFile(*options.output, profile);
+  writeOutputFile(*context.services.fileSystem, *options.output, profile);
   context.out << "wrote " << *options.output << " (domain " << domain << ")\n";
 }
 

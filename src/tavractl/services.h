@@ -15,38 +15,41 @@
 #include "context.h"
 #include "tavra/catalog_store.h"
 #include "tavra/decryption_key_provider.h"
+#include "tavra/services.h"
 #include "tavra/settings.h"
 #include "tavra/status_report.h"
 
 namespace tavra::ctl {
 
-// A Context over this machine: the real clock, user id, process table, signals, discovery,
-// installed catalog, system pass, the locale's date format, and the daemon's settings, catalog
-// cache and decryption keys.
+// A Context over this machine: the library's system services (built once, here), the real
+// clock, user id, process table, signals, discovery, installed catalog, system pass, the
+// locale's date format, and the daemon's settings, catalog cache and decryption keys.
 Context systemContext(std::ostream& out, std::istream& in);
 
 // The daemon's settings from the managed-preferences folder (root-owned files only).
-TavraSettings systemSettings();
+TavraSettings systemSettings(const Services& services);
 
 // The verified installed catalog, trusting the built-in keys followed by the settings'
 // CatalogTrustedKeys; no value when none is installed. The store's errors are thrown.
-std::optional<Catalog> installedCatalog();
+std::optional<Catalog> installedCatalog(const Services& services);
 
 // A catalog store on the system catalog folder trusting exactly `trustedKeysBase64`.
-CatalogStore systemCatalogStore(const std::vector<std::string>& trustedKeysBase64);
+CatalogStore systemCatalogStore(const Services& services,
+                                const std::vector<std::string>& trustedKeysBase64);
 
 // Verifies `catalogData` against `signature` with the built-in catalog keys only. Nothing on
 // disk is touched. Throws as CatalogStore::verify does.
-Catalog verifyWithBuiltInKeys(std::string_view catalogData, std::string_view signature);
+Catalog verifyWithBuiltInKeys(const Services& services, std::string_view catalogData,
+                              std::string_view signature);
 
 // The machine's decryption keys, as the daemon sees them (root-owned key files only).
-std::shared_ptr<const SystemKeyProvider> systemKeyProvider();
+std::shared_ptr<const SystemKeyProvider> systemKeyProvider(const Services& services);
 
 // One whole pass with the system environment and settings, inventory included.
-StatusReport runSystemPass();
+StatusReport runSystemPass(const Services& services);
 
 // A discovery of this computer (its own users, application folders and process table).
-Discovery systemDiscovery();
+Discovery systemDiscovery(const Services& services);
 
 // An offline pass rooted in a folder of its own (simulate): managed preferences in
 // `preferencesFolder` (any owner), the catalog store `catalogStore`, the support folder, the one
@@ -58,8 +61,9 @@ struct SimulationSetup {
   std::string outputPrefix;
   std::shared_ptr<const DecryptionKeyProvider> keys;
 };
-CatalogStore simulationCatalogStore(const std::string& directory,
+CatalogStore simulationCatalogStore(const Services& services, const std::string& directory,
                                     const std::string& publicKeyBase64);
-StatusReport runSimulationPass(const SimulationSetup& setup, const CatalogStore& catalogStore);
+StatusReport runSimulationPass(const Services& services, const SimulationSetup& setup,
+                               const CatalogStore& catalogStore);
 
 }  // namespace tavra::ctl

@@ -23,9 +23,9 @@ const std::string simulateDiscussion =
     "`tavractl status --file …`. Nothing outside <out> is touched.";
 
 // The catalog file's bytes; "cannot read <path>" when it cannot be read at all.
-std::string readCatalog(const std::string& path) {
+std::string readCatalog(const FileSystem& files, const std::string& path) {
   try {
-    return readInputFile(path);
+    return readInputFile(files, path);
   } catch (const InputFileError& error) {
     if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
     throw ValidationError("cannot read " + path);
@@ -52,22 +52,23 @@ void setupSimulate(CommandTree& tree, CLI::App& parent) {
 }
 
 void runSimulate(const SimulateOptions& options, Context& context) {
-  const FragmentInputs::Loaded loaded = options.inputs.load();
+  const FileSystem& files = *context.services.fileSystem;
+  const FragmentInputs::Loaded loaded = options.inputs.load(files);
   for (const auto& error : loaded.errors) context.out << "\u2717 " << error << "\n";
 
-  const std::string folder = outputFolder(options.out);
+  const std::string folder = outputFolder(files, options.out);
   const std::string preferences = below(folder, Constants::managedPreferencesDirectory);
   const std::string support = below(folder, Constants::supportDirectory);
 
-  requireInside(folder, preferences);
-  makeDirectories(preferences);
-  requireInside(folder, preferences);
+  requireInside(files, folder, preferences);
+  makeDirectories(files, preferences);
+  requireInside(files, folder, preferences);
   for (const auto& fragment : loaded.fragments) {
-    writePlainly(preferences + "/" + fragmentFileName(fragment.sourceDomain),
+    writePlainly(files, preferences + "/" + fragmentFileName(fragment.sourceDomain),
                  plist::writeXML(fragmentPayload(fragment)));
   }
 
-  Catalog catalog = Catalog::decode(readCatalog(options.catalog));
+  Catalog catalog = Catalog::decode(readCatalog(files, options.catalog));
   for (auto& harness : catalog.harnesses) {
     for (auto& output : harness.outputs) output.path = below(folder, output.path);
   }
@@ -76,23 +77,23 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   const crypto::Ed25519PrivateKey signingKey = crypto::Ed25519PrivateKey::generate();
   const std::string catalogBytes = catalog.encode();
   const std::string signature = CatalogSigner::sign(catalogBytes, base64::encode(signingKey.raw()));
-  requireInside(folder, support);
-  const CatalogStore store =
-      simulationCatalogStore(support + "/catalog", base64::encode(signingKey.publicKey().raw()));
+  requireInside(files, folder, support);
+  const CatalogStore store = simulationCatalogStore(context.services, support + "/catalog",
+                                                    base64::encode(signingKey.publicKey().raw()));
   store.install(catalogBytes, signature);
 
   std::shared_ptr<const DecryptionKeyProvider> keys;
   if (options.key) {
     keys = std::make_shared<const InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{
-        crypto::P256PrivateKey::fromPEM(readInputFile(*options.key))});
+        crypto::P256PrivateKey::fromPEM(readInputFile(files, *options.key))});
   } else {
     keys = std::make_shared<const PassthroughKeys>();
   }
 
-  StatusReport report =
-      runSimulationPass({preferences, support, folder == "/" ? "/" : folder + "/", keys}, store);
+  StatusReport report = runSimulationPass(
+      context.services, {preferences, support, folder == "/" ? "/" : folder + "/", keys}, store);
   rewriteForMac(report, folder);
-  writePlainly(support + "/status.json", report.encode());
+  writePlainly(files, support + "/status.json", report.encode());
 
   context.out << report.summary() << "\n";
   for (const auto& change : report.changes) {

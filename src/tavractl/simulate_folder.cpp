@@ -1,14 +1,8 @@
 #include "simulate_folder.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
+#include <cctype>
 #include <stdexcept>
+#include <vector>
 
 #include "tavra/path_policy.h"
 #include "tavra/platform/file_system.h"
@@ -19,12 +13,6 @@ namespace {
 std::string withoutTrailingSlashes(std::string path) {
   while (path.size() > 1 && path.back() == '/') path.pop_back();
   return path;
-}
-
-std::optional<std::string> realPath(const std::string& path) {
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-  if (!real) return std::nullopt;
-  return std::string(real.get());
 }
 
 // Whether `c` may continue a file name, so that a folder's text followed by it names another
@@ -49,12 +37,29 @@ void removeFolder(std::string& text, const std::string& folder) {
 
 }  // namespace
 
-std::string outputFolder(const std::string& out) {
-  namespace stdfs = std::filesystem;
-  const stdfs::path absolute = out.empty() || out.front() != '/'
-                                   ? stdfs::current_path() / stdfs::path(out)
-                                   : stdfs::path(out);
-  return withoutTrailingSlashes(absolute.lexically_normal().string());
+std::string outputFolder(const FileSystem& files, const std::string& out) {
+  std::string absolute = out;
+  if (out.empty() || out.front() != '/') {
+    const std::optional<std::string> here = files.workingDirectory();
+    if (!here) {
+      throw fs::systemError(std::make_error_code(std::errc::no_such_file_or_directory),
+                            "cannot find the working directory");
+    }
+    absolute = *here + "/" + out;
+  }
+  // "." and ".." are taken as text, as the path reads; links are not resolved.
+  std::vector<std::string> kept;
+  for (std::string& component : fs::pathComponents(absolute)) {
+    if (component == ".") continue;
+    if (component == "..") {
+      if (!kept.empty()) kept.pop_back();
+      continue;
+    }
+    kept.push_back(std::move(component));
+  }
+  std::string folder;
+  for (const std::string& component : kept) folder += "/" + component;
+  return folder.empty() ? "/" : folder;
 }
 
 std::string below(const std::string& folder, std::string_view path) {
@@ -62,34 +67,22 @@ std::string below(const std::string& folder, std::string_view path) {
   return folder + std::string(path);
 }
 
-void makeDirectories(const std::string& directory) {
-  std::string current;
-  std::size_t start = 0;
-  while (start < directory.size()) {
-    std::size_t end = directory.find('/', start + 1);
-    if (end == std::string::npos) end = directory.size();
-    current = directory.substr(0, end);
-    start = end;
-    if (current == "/") continue;
-    if (::mkdir(current.c_str(), 0777) == 0) continue;
-    const std::error_code error = fs::lastError();
-    struct stat info {};
-    if (error == std::errc::file_exists && ::stat(current.c_str(), &info) == 0 &&
-        S_ISDIR(info.st_mode)) {
-      continue;
-    }
-    throw fs::systemError(
-        error == std::errc::file_exists ? std::make_error_code(std::errc::not_a_directory) : error,
-        "cannot create directory " + current);
+void makeDirectories(const FileSystem& files, const std::string& directory) {
+  const fs::Walk made = files.makeDirectories(directory, fs::MakeOptions{});
+  if (!made) {
+    const std::error_code error = made.stop == fs::Walk::Stop::notDirectory
+                                      ? std::make_error_code(std::errc::not_a_directory)
+                                      : made.error;
+    throw fs::systemError(error, "cannot create directory " + made.at);
   }
 }
 
-void requireInside(const std::string& folder, const std::string& path) {
-  const std::optional<std::string> realFolder = realPath(folder);
+void requireInside(const FileSystem& files, const std::string& folder, const std::string& path) {
+  const std::optional<std::string> realFolder = files.realPath(folder);
   if (!realFolder) return;  // nothing there yet: nothing below it can be a link
   std::string existing = path;
   std::optional<std::string> real;
-  while (!(real = realPath(existing)) && existing.size() > folder.size()) {
+  while (!(real = files.realPath(existing)) && existing.size() > folder.size()) {
     existing = existing.substr(0, existing.rfind('/'));
   }
   const std::string expected = below(*realFolder, existing.substr(folder.size()));
@@ -98,13 +91,8 @@ void requireInside(const std::string& folder, const std::string& path) {
   }
 }
 
-void writePlainly(const std::string& path, std::string_view bytes) {
-  std::error_code error;
-  fs::FileDescriptor file =
-      fs::openAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666, error);
-  if (file) fs::writeAll(file.get(), bytes, error);
-  if (!error && ::close(file.release()) != 0) error = fs::lastError();
-  if (error) throw fs::systemError(error, "cannot write " + path);
+void writePlainly(const FileSystem& files, const std::string& path, std::string_view bytes) {
+  files.writePlainly(path, bytes, fs::Links::notFinal);
 }
 
 Value fragmentPayload(const PolicyFragment& fragment) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "tavra/platform/file_system.h"
 #include "tavra/policy_fragment.h"
 #include "tavra/status_report.h"
 #include "tavra/value.h"
@@ -13,23 +14,23 @@ namespace tavra::ctl {
 
 // `out` as an absolute path: resolved against the working directory when relative, "." and ".."
 // removed, no trailing "/" ("sim/" in /work is "/work/sim"). Symbolic links are not resolved.
-std::string outputFolder(const std::string& out);
+std::string outputFolder(const FileSystem& files, const std::string& out);
 
 // `path` (absolute) moved below `folder`: plain concatenation, except below "/" itself.
 std::string below(const std::string& folder, std::string_view path);
 
 // Creates `directory` and its missing parents with the default permissions. Throws
 // std::system_error "cannot create directory <path>: <system text>".
-void makeDirectories(const std::string& directory);
+void makeDirectories(const FileSystem& files, const std::string& directory);
 
 // Throws std::runtime_error when an existing part of `path` (a path below `folder`) is reached
 // through a symbolic link, so that writing there could leave the folder.
-void requireInside(const std::string& folder, const std::string& path);
+void requireInside(const FileSystem& files, const std::string& folder, const std::string& path);
 
 // Writes `bytes` to `path`, creating or replacing the file (default permissions, not atomic, a
 // symbolic link at the path is not followed). Throws std::system_error
 // "cannot write <path>: <system text>".
-void writePlainly(const std::string& path, std::string_view bytes);
+void writePlainly(const FileSystem& files, const std::string& path, std::string_view bytes);
 
 // The managed-preferences payload of a fragment: PolicyID, Priority, Description when present,
 // Harnesses.

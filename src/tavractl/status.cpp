@@ -25,7 +25,8 @@ void setupStatus(CommandTree& tree, CLI::App& parent) {
 void runStatus(const StatusOptions& options, Context& context) {
   std::optional<StatusReport> report;
   try {
-    report = StatusReport::load(options.file.value_or(context.statusPath));
+    report =
+        StatusReport::load(*context.services.fileSystem, options.file.value_or(context.statusPath));
   } catch (const std::exception&) {
     // Any unreadable or undecodable report counts as no report.
   }

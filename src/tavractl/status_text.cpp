@@ -5,6 +5,8 @@
 namespace tavra::ctl {
 namespace {
 
+using State = StatusReport::HarnessState;
+
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
   std::string text;
   for (const auto& item : items) text += (text.empty() ? "" : separator) + item;
@@ -12,7 +14,7 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
 }
 
 bool isProblem(const StatusReport::HarnessStatus& harness) {
-  return harness.state == "degraded" || harness.state == "error";
+  return harness.state == State::degraded || harness.state == State::error;
 }
 
 }  // namespace
@@ -21,8 +23,9 @@ std::string statusLine(const StatusReport& report, Date now) {
   std::vector<std::string> managed;
   std::vector<std::string> problems;
   for (const auto& harness : report.harnesses) {
-    if (harness.state == "managed") managed.push_back(harness.id);
-    if (isProblem(harness)) problems.push_back(harness.id + ":" + harness.state);
+    if (harness.state == State::managed) managed.push_back(harness.id);
+    if (isProblem(harness))
+      problems.push_back(harness.id + ":" + std::string(rawValue(harness.state)));
   }
   // Whole minutes, truncated toward zero; a report from the future gives 0 or less.
   const auto seconds =
@@ -50,8 +53,9 @@ std::string statusListing(const StatusReport& report,
   }
   text += "\n";
   for (const auto& harness : report.harnesses) {
-    if (harness.state == "unmanaged" && harness.errors.empty()) continue;
-    text += harness.id + ": " + harness.state + " [" + joined(harness.fragments, ", ") + "]\n";
+    if (harness.state == State::unmanaged && harness.errors.empty()) continue;
+    text += harness.id + ": " + std::string(rawValue(harness.state)) + " [" +
+            joined(harness.fragments, ", ") + "]\n";
     for (const auto& output : harness.outputs) text += "    \u2192 " + output + "\n";
     for (const auto& warning : harness.warnings) text += "    \u26A0\uFE0E " + warning + "\n";
     for (const auto& error : harness.errors) text += "    \u2717 " + error + "\n";

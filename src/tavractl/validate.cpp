@@ -45,7 +45,7 @@ void setupValidate(CommandTree& tree, CLI::App& parent) {
 }
 
 void runValidate(const ValidateOptions& options, Context& context) {
-  const FragmentInputs::Loaded loaded = options.inputs.load();
+  const FragmentInputs::Loaded loaded = options.inputs.load(*context.services.fileSystem);
   std::vector<std::string> problems = loaded.errors;
   const Catalog catalog = loadCatalog(options.catalog, /*verify=*/false, context);
 

@@ -21,18 +21,18 @@ void BackgroundThread::run(std::function<void()> work) {
   thread_ = std::thread(std::move(work));
 }
 
-Daemon::Services systemServices(EventLoop& loop, BackgroundThread& background,
-                                std::shared_ptr<Logger> reconcileLog) {
+Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
+                                const Services& core) {
   Daemon::Services services;
-  services.readSettings = [] {
-    return ManagedPreferences(std::string(Constants::managedPreferencesDirectory), true).settings();
+  services.readSettings = [files = core.fileSystem] {
+    return ManagedPreferences(std::string(Constants::managedPreferencesDirectory), true, files)
+        .settings();
   };
-  services.environment = [](const TavraSettings& settings) {
-    return Environment::system(settings);
+  services.environment = [core](const TavraSettings& settings) {
+    return Environment::system(settings, core);
   };
-  services.reconcile = [reconcileLog](const Environment& environment,
-                                      const TavraSettings& settings) {
-    return Reconciler(environment, settings, reconcileLog).run(/*includeInventory=*/true);
+  services.reconcile = [](const Environment& environment, const TavraSettings& settings) {
+    return Reconciler(environment, settings).run(/*includeInventory=*/true);
   };
   services.verifiedCatalogInstalled = [](const Environment& environment) {
     return environment.catalogStore.cached().has_value();
@@ -48,7 +48,7 @@ Daemon::Services systemServices(EventLoop& loop, BackgroundThread& background,
   services.runInBackground = [&background](std::function<void()> work) {
     background.run(std::move(work));
   };
-  services.now = [] { return std::chrono::system_clock::now(); };
+  services.now = [clock = core.clock] { return clock->now(); };
   services.realUserID = [] { return getuid(); };
   services.exit = [](int status) {
     // Nothing is cleaned up: a refresh may still be running on its thread.
@@ -58,9 +58,8 @@ Daemon::Services systemServices(EventLoop& loop, BackgroundThread& background,
   return services;
 }
 
-SystemDaemon::SystemDaemon() : loop_(makeSystemEventLoop()) {
-  daemon_ = Daemon::create(*loop_, systemLogger(std::string(Constants::logSubsystem), "daemon"),
-                           systemServices(*loop_, background_, Reconciler::log()));
+SystemDaemon::SystemDaemon() : core_(systemServices()), loop_(makeSystemEventLoop()) {
+  daemon_ = Daemon::create(*loop_, core_.daemonLog, daemonServices(*loop_, background_, core_));
 }
 
 SystemDaemon::~SystemDaemon() = default;

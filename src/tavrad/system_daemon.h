@@ -9,6 +9,7 @@
 
 #include "tavra/platform/event_loop.h"
 #include "tavra/platform/logger.h"
+#include "tavra/services.h"
 #include "tavrad/daemon.h"
 
 namespace tavra {
@@ -30,13 +31,12 @@ class BackgroundThread {
   std::thread thread_;
 };
 
-// The production services of the daemon over `loop`: settings from the managed-preferences
-// folder (root-owned files only), the system environment, reconcile passes logging to
-// `reconcileLog`, the catalog store's cache and download, watches opened at this machine's
-// location of each canonical path, refreshes on `background`, the system clock, getuid and an
-// immediate exit.
-Daemon::Services systemServices(EventLoop& loop, BackgroundThread& background,
-                                std::shared_ptr<Logger> reconcileLog);
+// What the daemon calls on this machine, over `loop` and the library's services `core`: settings
+// from the managed-preferences folder (root-owned files only), the system environment, reconcile
+// passes, the catalog store's cache and download, watches opened at this machine's location of
+// each canonical path, refreshes on `background`, the clock, getuid and an immediate exit.
+Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
+                                const Services& core);
 
 // Everything tavrad runs on, built once by main.
 class SystemDaemon {
@@ -53,6 +53,7 @@ class SystemDaemon {
  private:
   // Declared in this order so that the daemon goes first, then the refresh thread (whose work
   // posts to the loop), then the loop.
+  Services core_;
   std::unique_ptr<EventLoop> loop_;
   BackgroundThread background_;
   std::shared_ptr<Daemon> daemon_;

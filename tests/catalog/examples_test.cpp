@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/example_fragments.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/catalog.h"
 #include "tavra/certificate_key.h"
@@ -56,7 +57,8 @@ TEST(ExamplesTest, FragmentsParseWithTheirIdsPrioritiesAndOnlyKnownPayloadKeys) 
   std::set<std::string> known = propertyNames(ProfileBuilder::jamfFragmentSchema(nullptr));
   known.insert("Harnesses");
   for (const std::string& name : test::fragmentFileNames(examples)) {
-    for (const auto& payload : ProfileBuilder::fragmentPayloads(examples + "/" + name)) {
+    for (const auto& payload :
+         ProfileBuilder::fragmentPayloads(*test::files(), examples + "/" + name)) {
       const auto keys = payload.value.objectValue();
       ASSERT_TRUE(keys) << name;
       for (const auto& [key, value] : *keys)

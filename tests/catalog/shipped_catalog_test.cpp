@@ -11,6 +11,7 @@
 #include "support/child_process.h"
 #include "support/crypto_fixtures.h"
 #include "support/python.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/catalog.h"
@@ -28,8 +29,8 @@ class ShippedCatalogTest : public ::testing::Test {
   std::string bytes = test::readFile(catalogPath);
   std::string signature = test::readFile(catalogPath + ".sig");
   // Trusts exactly what a default build trusts for an explicit catalog file.
-  Catalog catalog =
-      CatalogStore("/nonexistent", Constants::embeddedCatalogKeys()).verify(bytes, signature);
+  Catalog catalog = CatalogStore("/nonexistent", Constants::embeddedCatalogKeys(), test::files())
+                        .verify(bytes, signature);
 };
 
 TEST_F(ShippedCatalogTest, VerifiesWithTheBuiltInKeyAndDecodes) {

@@ -1,143 +1,246 @@
+// The file layer: paths, the reader, the atomic write and the directory walk of this machine's
+// file system, including where canonical /private paths live here.
 #include "tavra/platform/file_system.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <regex>
+
+#include "support/faulty_file_system.h"
 #include "support/temp_tree.h"
 
-namespace tavra::fs {
+namespace tavra {
 namespace {
 
-bool isOpen(int fd) {
-  return fcntl(fd, F_GETFD) != -1;
+using fs::Links;
+using Failure = fs::ReadResult::Failure;
+using Stop = fs::Walk::Stop;
+
+mode_t modeOf(const std::string& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : mode_t(-1);
 }
 
-TEST(FileDescriptorTest, OwnsClosesAndMoves) {
-  int raw;
-  {
-    FileDescriptor fd(::open("/", O_RDONLY | O_DIRECTORY));
-    raw = fd.get();
-    ASSERT_TRUE(fd.valid());
-    ASSERT_TRUE(isOpen(raw));
-
-    FileDescriptor moved(std::move(fd));
-    EXPECT_FALSE(fd.valid());  // NOLINT(bugprone-use-after-move)
-    EXPECT_EQ(moved.get(), raw);
-
-    FileDescriptor assigned;
-    assigned = std::move(moved);
-    EXPECT_EQ(assigned.get(), raw);
-    EXPECT_TRUE(isOpen(raw));
+TEST(PathTextTest, SplitJoinAndComponents) {
+  struct Case {
+    const char* path;
+    const char* directory;
+    const char* name;
+  };
+  for (const Case& c : std::vector<Case>{{"/a/b", "/a", "b"},
+                                         {"/a/b/", "/a", "b"},
+                                         {"/a//b", "/a", "b"},
+                                         {"/a", "/", "a"},
+                                         {"a", ".", "a"},
+                                         {"a/b", "a", "b"},
+                                         {"/", "/", ""}}) {
+    const fs::PathParts parts = fs::splitPath(c.path);
+    EXPECT_EQ(parts.directory, c.directory) << c.path;
+    EXPECT_EQ(parts.name, c.name) << c.path;
   }
-  EXPECT_FALSE(isOpen(raw));
-
-  FileDescriptor fd(::open("/", O_RDONLY | O_DIRECTORY));
-  const int released = fd.release();
-  EXPECT_FALSE(fd.valid());
-  EXPECT_TRUE(isOpen(released));
-  fd.reset(released);
-  fd.reset();
-  EXPECT_FALSE(isOpen(released));
-  EXPECT_FALSE(FileDescriptor().valid());
+  EXPECT_EQ(fs::joinPath("/a", "b"), "/a/b");
+  EXPECT_EQ(fs::joinPath("/a/", "b"), "/a/b");
+  EXPECT_EQ(fs::joinPath("/", "b"), "/b");
+  EXPECT_EQ(fs::pathComponents("/a//b/"), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(fs::pathComponents("x"), std::vector<std::string>{"x"});
+  EXPECT_TRUE(fs::pathComponents("/").empty());
 }
 
-TEST(FileDescriptorTest, MoveAssignmentClosesTheOldDescriptor) {
-  FileDescriptor first(::open("/", O_RDONLY | O_DIRECTORY));
-  FileDescriptor second(::open("/", O_RDONLY | O_DIRECTORY));
-  const int old = first.get();
-  first = std::move(second);
-  EXPECT_FALSE(isOpen(old));
-  EXPECT_TRUE(first.valid());
+TEST(PathTextTest, ErrorTextsComeFromOnePlace) {
+  const auto missing = std::make_error_code(std::errc::no_such_file_or_directory);
+  EXPECT_EQ(fs::systemErrorText(missing), "No such file or directory");
+  EXPECT_STREQ(fs::systemError(missing, "cannot open /x").what(),
+               "cannot open /x: No such file or directory");
+  const auto full = std::make_error_code(std::errc::no_space_on_device);
+  EXPECT_STREQ(fs::WriteError::cannotWrite("/t", full).what(),
+               "cannot write /t: No space left on device");
+  EXPECT_STREQ(fs::WriteError::cannotCreate("/d/.tavra-x", full).what(),
+               "cannot create /d/.tavra-x: No space left on device");
+  EXPECT_TRUE(std::regex_match(
+      fs::WriteError::cannotCreateIn("/d", full).what(),
+      std::regex("cannot create /d/\\.tavra-[0-9A-F-]{36}: No space left on device")));
 }
 
-TEST(FileSystemTest, ErrorsCarryTheErrnoAndTheSystemText) {
-  std::error_code error;
-  EXPECT_FALSE(openAt(AT_FDCWD, "/nonexistent/tavra", O_RDONLY, 0, error));
-  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
-  const std::system_error thrown = systemError(error, "cannot open /nonexistent/tavra");
-  EXPECT_STREQ(thrown.what(), "cannot open /nonexistent/tavra: No such file or directory");
-  EXPECT_EQ(thrown.code(), error);
-
-  errno = 0;
-  EXPECT_EQ(lastError(), std::errc::io_error);
-}
-
-TEST(FileSystemTest, OpensCloseOnExecAndRefusesALinkWithNoFollow) {
+class FileLayerTest : public ::testing::Test {
+ protected:
   test::TempTree tree;
-  tree.write("file", "x");
-  ASSERT_EQ(symlink("file", tree.path("link").c_str()), 0);
-  std::error_code error;
-  FileDescriptor file = openAt(AT_FDCWD, tree.path("file"), O_RDONLY, 0, error);
+  PosixFileSystem files;
+};
+
+TEST_F(FileLayerTest, TheReaderReadsOnlyRegularFilesWithinTheirCap) {
+  tree.write("file", "bytes");
+  tree.mkdir("dir");
+  ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink(tree.path("file").c_str(), tree.path("link").c_str()), 0);
+
+  const fs::ReadResult file = files.readFile(tree.path("file"), {.maxBytes = 5});
   ASSERT_TRUE(file);
-  EXPECT_TRUE(fcntl(file.get(), F_GETFD) & FD_CLOEXEC);
-  EXPECT_FALSE(openAt(AT_FDCWD, tree.path("link"), O_RDONLY | O_NOFOLLOW, 0, error));
-  EXPECT_EQ(error, std::errc::too_many_symbolic_link_levels);
+  EXPECT_EQ(file.bytes, "bytes");
+  EXPECT_TRUE(file.status.isRegular());
+  EXPECT_EQ(file.status.size, 5);
 
-  const auto link = statAt(AT_FDCWD, tree.path("link"), false, error);
-  ASSERT_TRUE(link);
-  EXPECT_TRUE(link->isSymlink());
-  const auto target = statAt(AT_FDCWD, tree.path("link"), true, error);
-  ASSERT_TRUE(target);
-  EXPECT_TRUE(target->isRegular());
-  EXPECT_TRUE(target->sameFile(*stat(file.get(), error)));
+  struct Case {
+    const char* name;
+    fs::ReadOptions options;
+    Failure failure;
+  };
+  for (const Case& c : std::vector<Case>{
+           {"missing", {.maxBytes = 10}, Failure::absent},
+           {"missing/below", {.maxBytes = 10}, Failure::absent},
+           {"dir", {.maxBytes = 10}, Failure::notRegular},
+           {"fifo", {.maxBytes = 10}, Failure::notRegular},  // never opened, so never waits
+           {"file", {.maxBytes = 4}, Failure::unreadable},
+           {"link", {.maxBytes = 10, .links = Links::notFinal}, Failure::notRegular},
+           {"link", {.maxBytes = 10, .links = Links::never}, Failure::notRegular},
+       }) {
+    EXPECT_EQ(files.readFile(tree.path(c.name), c.options).failure, c.failure) << c.name;
+  }
+  EXPECT_EQ(files.readFile(tree.path("link"), {.maxBytes = 10}).bytes, "bytes");
+  EXPECT_EQ(files.readFile(tree.path("file"), {.maxBytes = 4}).error, std::errc::file_too_large);
+  EXPECT_EQ(files.readFile(tree.path("dir"), {.maxBytes = 4}).error, std::errc::is_a_directory);
+
+  const bool root = ::geteuid() == 0;
+  EXPECT_EQ(bool(files.readFile(tree.path("file"), {.maxBytes = 10, .requireRootOwned = true})),
+            root);
 }
 
-TEST(FileSystemTest, ReadAllStopsAtTheLimit) {
-  test::TempTree tree;
-  const std::string bytes(200000, 'a');
-  tree.write("big", bytes);
-  std::error_code error;
-  FileDescriptor file = openAt(AT_FDCWD, tree.path("big"), O_RDONLY, 0, error);
-  EXPECT_EQ(readAll(file.get(), 200000, error), bytes);
-
-  file = openAt(AT_FDCWD, tree.path("big"), O_RDONLY, 0, error);
-  EXPECT_FALSE(readAll(file.get(), 199999, error));
-  EXPECT_EQ(error, std::errc::file_too_large);
+TEST_F(FileLayerTest, TheReaderRefusesALinkOnTheWayOnlyWhenAskedTo) {
+  tree.write("real/file", "x");
+  ASSERT_EQ(::symlink(tree.path("real").c_str(), tree.path("alias").c_str()), 0);
+  EXPECT_TRUE(files.readFile(tree.path("alias/file"), {.maxBytes = 1}));
+  EXPECT_TRUE(files.readFile(tree.path("alias/file"), {.maxBytes = 1, .links = Links::notFinal}));
+  EXPECT_FALSE(files.readFile(tree.path("alias/file"), {.maxBytes = 1, .links = Links::never}));
+  EXPECT_TRUE(files.readFile(tree.path("real/file"), {.maxBytes = 1, .links = Links::never}));
 }
 
-TEST(FileSystemTest, WriteAllWritesEverythingAndReportsFailure) {
-  test::TempTree tree;
-  std::error_code error;
-  FileDescriptor file = openAt(AT_FDCWD, tree.path("out"), O_WRONLY | O_CREAT, 0600, error);
-  const std::string bytes(300000, 'z');
-  ASSERT_TRUE(writeAll(file.get(), bytes, error));
-  EXPECT_EQ(test::readFile(tree.path("out")), bytes);
+TEST_F(FileLayerTest, TheAtomicWriteGivesTheModeOrTheDefaultsAndCanSyncTheDirectory) {
+  const mode_t old = ::umask(027);
+  files.writeAtomically(tree.path("exact"), "1", {.mode = 0644});
+  files.writeAtomically(tree.path("defaults"), "2", {});
+  files.writeAtomically(tree.path("synced"), "3", {.mode = 0600, .syncDirectory = true});
+  ::umask(old);
+  EXPECT_EQ(test::readFile(tree.path("exact")), "1");
+  EXPECT_EQ(modeOf(tree.path("exact")), 0644u);
+  EXPECT_EQ(modeOf(tree.path("defaults")), 0640u);  // 0666 under the mask
+  EXPECT_EQ(test::readFile(tree.path("synced")), "3");
+  EXPECT_EQ(test::temporaryFiles(tree.root()), std::vector<std::string>{});
 
-  FileDescriptor readOnly = openAt(AT_FDCWD, tree.path("out"), O_RDONLY, 0, error);
-  EXPECT_FALSE(writeAll(readOnly.get(), "x", error));
-  EXPECT_EQ(error, std::errc::bad_file_descriptor);
+  try {
+    files.writeAtomically(tree.path("missing/x"), "4", {});
+    FAIL() << "no error";
+  } catch (const fs::WriteError& error) {
+    EXPECT_TRUE(std::regex_match(error.what(),
+                                 std::regex("cannot create " + tree.path("missing") +
+                                            "/\\.tavra-[0-9A-F-]{36}: No such file or directory")))
+        << error.what();
+  }
 }
 
-TEST(FileSystemTest, EmptyDirectoryCountsHiddenEntries) {
-  test::TempTree tree;
-  tree.mkdir("empty");
-  tree.write("hidden/.x", "");
-  std::error_code error;
-  FileDescriptor empty = openAt(AT_FDCWD, tree.path("empty"), O_RDONLY | O_DIRECTORY, 0, error);
-  EXPECT_EQ(isEmptyDirectory(empty.get(), error), true);
-  EXPECT_EQ(isEmptyDirectory(empty.get(), error), true);  // the descriptor stays usable
-  FileDescriptor hidden = openAt(AT_FDCWD, tree.path("hidden"), O_RDONLY | O_DIRECTORY, 0, error);
-  EXPECT_EQ(isEmptyDirectory(hidden.get(), error), false);
+TEST_F(FileLayerTest, AShortWriteOnAFullDiskFailsAndLeavesNothing) {
+  const auto faulty = std::make_shared<test::FaultyFileSystem>(std::make_shared<PosixFileSystem>());
+  // Half of the bytes go out, then the disk is full: the write fails and leaves nothing.
+  faulty->arm(test::FaultyFileSystem::Call::write, 1, test::FaultyFileSystem::Fault::shortWrite);
+  tree.write("target", "old");
+  EXPECT_THROW(faulty->writeAtomically(tree.path("target"), "new bytes", {.mode = 0644}),
+               fs::WriteError);
+  EXPECT_EQ(test::readFile(tree.path("target")), "old");
+  EXPECT_EQ(test::temporaryFiles(tree.root()), std::vector<std::string>{});
+  EXPECT_EQ(faulty->calls(test::FaultyFileSystem::Call::write), 2u);
 }
 
-TEST(FileSystemTest, DirectoryCallsWorkRelativeToADescriptor) {
-  test::TempTree tree;
+// The tests' crash model itself: a file keeps what it held at its last sync, wherever it went.
+TEST_F(FileLayerTest, ACrashKeepsOnlyWhatWasSynced) {
+  test::FaultyFileSystem faulty(std::make_shared<PosixFileSystem>());
+  faulty.disarm();
+  const fs::Walk directory = faulty.openDirectory(tree.root(), Links::follow);
   std::error_code error;
-  FileDescriptor root = openAt(AT_FDCWD, tree.root(), O_RDONLY | O_DIRECTORY, 0, error);
-  ASSERT_TRUE(makeDirectoryAt(root.get(), "d", 0700, error));
-  EXPECT_FALSE(makeDirectoryAt(root.get(), "d", 0700, error));
-  EXPECT_EQ(error, std::errc::file_exists);
-  tree.write("f", "1");
-  ASSERT_TRUE(renameAt(root.get(), "f", root.get(), "g", error));
-  EXPECT_FALSE(test::exists(tree.path("f")));
-  EXPECT_FALSE(unlinkAt(root.get(), "d", false, error));
-  EXPECT_TRUE(unlinkAt(root.get(), "d", true, error));
-  EXPECT_TRUE(unlinkAt(root.get(), "g", false, error));
-  EXPECT_FALSE(test::exists(tree.path("g")));
+  const fs::FileDescriptor synced = faulty.createFileAt(directory.directory, "a", 0600, error);
+  const fs::FileDescriptor unsynced = faulty.createFileAt(directory.directory, "b", 0600, error);
+  ASSERT_TRUE(synced && unsynced);
+  EXPECT_EQ(faulty.write(synced, "kept", error), 4u);
+  EXPECT_TRUE(faulty.sync(synced, error));
+  EXPECT_EQ(faulty.write(synced, " lost", error), 5u);
+  EXPECT_EQ(faulty.write(unsynced, "lost", error), 4u);
+  EXPECT_TRUE(faulty.renameAt(directory.directory, "a", "moved", error));
+  faulty.dropUnsyncedData();
+  EXPECT_EQ(test::readFile(tree.path("moved")), "kept");
+  EXPECT_EQ(test::readFile(tree.path("b")), "");
+}
+
+TEST_F(FileLayerTest, TheWalkStopsAtLinksAndFilesAndNamesThePlaceAsGiven) {
+  tree.mkdir("a/b");
+  tree.write("a/file", "x");
+  ASSERT_EQ(::symlink(tree.path("a").c_str(), tree.path("link").c_str()), 0);
+
+  EXPECT_TRUE(files.openDirectory(tree.path("a/b"), Links::never));
+  EXPECT_TRUE(files.openDirectory(tree.path("link/b"), Links::follow));
+  struct Case {
+    const char* path;
+    Stop stop;
+    const char* at;
+  };
+  for (const Case& c : std::vector<Case>{{"link/b", Stop::symlink, "link"},
+                                         {"a/file/c", Stop::notDirectory, "a/file"},
+                                         {"a/missing/c", Stop::missing, "a/missing"}}) {
+    const fs::Walk walk = files.openDirectory(tree.path(c.path), Links::never);
+    EXPECT_EQ(walk.stop, c.stop) << c.path;
+    EXPECT_EQ(walk.at, tree.path(c.at)) << c.path;
+    EXPECT_FALSE(walk.directory);
+  }
+}
+
+TEST_F(FileLayerTest, TheMakerCreatesWhatIsMissingWithItsModesAndListsIt) {
+  tree.mkdir("a");
+  const fs::Walk made =
+      files.makeDirectories(tree.path("a/b/c"), {.mode = 0700, .links = Links::never});
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made.created, (std::vector<std::string>{tree.path("a/b"), tree.path("a/b/c")}));
+  EXPECT_EQ(modeOf(tree.path("a/b")), 0755u);
+  EXPECT_EQ(modeOf(tree.path("a/b/c")), 0700u);
+  const fs::Walk again = files.makeDirectories(tree.path("a/b/c"), {.mode = 0755});
+  ASSERT_TRUE(again);
+  EXPECT_TRUE(again.created.empty());
+  EXPECT_EQ(modeOf(tree.path("a/b/c")), 0700u);  // an existing directory is left as it is
+
+  tree.write("file", "x");
+  const fs::Walk blocked = files.makeDirectories(tree.path("file/d"), {.mode = 0755});
+  EXPECT_EQ(blocked.stop, Stop::notDirectory);
+  EXPECT_EQ(blocked.at, tree.path("file"));
+}
+
+// Canonical paths below /private/tmp live below /tmp on this machine; the places on them are
+// still named in the canonical spelling.
+TEST(PosixFileSystemTest, PrivateTmpPathsLiveBelowTmp) {
+  char pattern[] = "/tmp/tavra-fs.XXXXXX";
+  if (::mkdtemp(pattern) == nullptr) GTEST_SKIP() << "/tmp is not writable here";
+  const std::string host = pattern;
+  const std::string canonical = "/private" + host;
+  const bool privateExisted = test::exists("/private");
+  const PosixFileSystem files;
+
+  const fs::Walk made =
+      files.makeDirectories(canonical + "/a/b", {.mode = 0755, .links = Links::never});
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made.created, (std::vector<std::string>{canonical + "/a", canonical + "/a/b"}));
+  files.writeAtomically(canonical + "/a/b/f", "x", {.mode = 0600});
+  EXPECT_EQ(test::readFile(host + "/a/b/f"), "x");
+  EXPECT_EQ(files.readFile(canonical + "/a/b/f", {.maxBytes = 1, .links = Links::never}).bytes,
+            "x");
+  std::error_code error;
+  EXPECT_TRUE(files.status(canonical + "/a/b/f", Links::notFinal, error));
+  EXPECT_EQ(files.list(canonical + "/a/b", error), std::vector<std::string>{"f"});
+  const fs::Walk missing = files.openDirectory(canonical + "/a/none/c", Links::never);
+  EXPECT_EQ(missing.at, canonical + "/a/none");
+  EXPECT_TRUE(files.remove(canonical + "/a/b/f", error));
+  EXPECT_FALSE(test::exists(host + "/a/b/f"));
+
+  EXPECT_EQ(test::exists("/private"), privateExisted);
+  std::filesystem::remove_all(host, error);
 }
 
 }  // namespace
-}  // namespace tavra::fs
+}  // namespace tavra

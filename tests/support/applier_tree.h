@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/file_applier.h"
 
@@ -26,8 +27,8 @@ struct ApplierTree {
 
   // Root ownership follows the identity the tests run with: on as root (as in CI), off otherwise.
   FileApplier applier(bool rootOwnership = geteuid() == 0) const {
-    return FileApplier(support, PathPolicy({}, {allowed + "/"}), rootOwnership,
-                       [this] { return now; });
+    return FileApplier(support, PathPolicy({}, {allowed + "/"}), rootOwnership, files(),
+                       clock([this] { return now; }));
   }
   std::string target(std::string_view relative) const {
     return allowed + "/" + std::string(relative);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "support/services.h"
 #include "tavra/profile_builder.h"
 
 namespace tavra::test {
@@ -22,7 +23,8 @@ std::vector<std::string> fragmentFileNames(const std::string& directory) {
 std::vector<PolicyFragment> loadFragments(const std::string& directory) {
   std::vector<PolicyFragment> fragments;
   for (const std::string& name : fragmentFileNames(directory)) {
-    for (const auto& payload : ProfileBuilder::fragmentPayloads(directory + "/" + name)) {
+    for (const auto& payload :
+         ProfileBuilder::fragmentPayloads(*test::files(), directory + "/" + name)) {
       if (auto fragment = PolicyFragment::parse(payload.domain, payload.value)) {
         fragments.push_back(std::move(*fragment));
       }

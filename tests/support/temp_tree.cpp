@@ -17,7 +17,7 @@ namespace tavra::test {
 namespace {
 
 // Where scratch trees go: the first candidate that is a real directory (no link on the way), that
-// the system's path normalisation leaves alone (it maps /etc, /var and /tmp to /private/...), and
+// the system's path normalisation leaves alone (it names /etc, /var and /tmp /private/...), and
 // that is writable. The working directory comes first; a checkout under /tmp falls back to
 // /dev/shm or the home directory.
 std::string scratchBase() {

@@ -1,7 +1,8 @@
 // TempTree: a scratch directory tree for one test, removed with everything in it at the end.
 //
-// It is never made below /tmp, /var or /etc: the system treats those as aliases of their /private
-// forms, which would move test files out of the tree. TAVRA_TEST_TMPDIR picks the place.
+// It is never made below /tmp, /var or /etc: the system names paths there in their canonical
+// "/private" form (in reports and state keys), so the paths a test hands in would not be the ones
+// it gets back. TAVRA_TEST_TMPDIR picks the place.
 #pragma once
 
 #include <sys/types.h>

@@ -62,7 +62,7 @@ TEST(ApplyTest, LocalRunsOnePassAndPrintsItsSummaryChangesAndErrors) {
   fake.context.localPass = [] {
     StatusReport report;
     report.health = StatusReport::Health::error;
-    report.harnesses = {{"codex", "managed", {}, {}, {}, {}}};
+    report.harnesses = {{"codex", StatusReport::HarnessState::managed, {}, {}, {}, {}}};
     report.changes = {{"/private/etc/codex/config.toml", "codex", FileApplier::Action::created},
                       {"/x/y.json", "codex", FileApplier::Action::restoredBackup}};
     report.errors = {"/z: io: cannot write /z: Permission denied"};

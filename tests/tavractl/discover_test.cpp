@@ -8,6 +8,7 @@
 
 #include "fake_context.h"
 #include "support/child_process.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tool_process.h"
 
@@ -56,18 +57,20 @@ class DiscoverTest : public ::testing::Test {
 
     fake.context.statusPath = tree.path("status.json");
     fake.context.makeDiscovery = [this, users] {
-      return Discovery(std::vector<Discovery::LocalUser>{{"alice", 501, users + "/alice"},
+      return Discovery(test::files(), test::processTable(processes),
+                       std::vector<Discovery::LocalUser>{{"alice", 501, users + "/alice"},
                                                          {"bob", 502, users + "/bob"}},
-                       std::vector<std::string>{}, [this] { return processes; });
+                       std::vector<std::string>{});
     };
   }
 
   void manage(const std::vector<std::string>& ids) {
     StatusReport report;
     for (const auto& id : ids) {
-      report.harnesses.push_back({id, "managed", {}, {}, {}, {}});
+      report.harnesses.push_back({id, StatusReport::HarnessState::managed, {}, {}, {}, {}});
     }
-    report.harnesses.push_back({"gemini-cli", "degraded", {}, {}, {}, {}});
+    report.harnesses.push_back(
+        {"gemini-cli", StatusReport::HarnessState::degraded, {}, {}, {}, {}});
     tree.write("status.json", report.encode());
   }
 

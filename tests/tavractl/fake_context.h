@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "context.h"
+#include "support/services.h"
 #include "tool.h"
 
 namespace tavra::test {
@@ -42,7 +43,9 @@ class FakeContext {
                 []() -> Discovery { throw std::logic_error("no discovery in this test"); },
                 []() -> std::optional<Catalog> { return std::nullopt; },
                 []() -> StatusReport { throw std::logic_error("no system pass in this test"); },
-                [](Date date) { return "date " + iso8601(date); }} {}
+                [](Date date) { return "date " + iso8601(date); }} {
+    context.services = test::services();
+  }
 
   // Runs the tool with `words` and gives what it printed; the output buffers start empty.
   ToolResult run(const std::vector<std::string>& words) {

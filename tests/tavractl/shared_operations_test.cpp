@@ -13,6 +13,7 @@
 #include "passthrough_keys.h"
 #include "print_json.h"
 #include "support/catalog_fixtures.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/error.h"
 #include "tavra/plist.h"
@@ -121,10 +122,11 @@ TEST_F(FragmentInputsTest, AFolderGivesItsFragmentFilesSortedWithoutRecursing) {
   tree.write("dir/notes.txt", "notes");
   tree.write("dir/C.JSON", fragmentJSON("c"));
   tree.write("dir/sub/d.json", fragmentJSON("d"));
-  EXPECT_EQ(inputs({dir}).files(), (std::vector<std::string>{dir + "/a.json", dir + "/b.plist"}));
-  EXPECT_EQ(inputs({dir + "/"}).files(),
+  EXPECT_EQ(inputs({dir}).expand(*test::files()),
             (std::vector<std::string>{dir + "/a.json", dir + "/b.plist"}));
-  FragmentInputs::Loaded loaded = inputs({dir}).load();
+  EXPECT_EQ(inputs({dir + "/"}).expand(*test::files()),
+            (std::vector<std::string>{dir + "/a.json", dir + "/b.plist"}));
+  FragmentInputs::Loaded loaded = inputs({dir}).load(*test::files());
   EXPECT_EQ(ids(loaded), (std::vector<std::string>{"a", "b"}));
   EXPECT_TRUE(loaded.errors.empty());
 }
@@ -132,13 +134,16 @@ TEST_F(FragmentInputsTest, AFolderGivesItsFragmentFilesSortedWithoutRecursing) {
 TEST_F(FragmentInputsTest, AFileGivenDirectlyIsReadWhateverItsName) {
   const std::string notes =
       tree.write("notes.txt", plist::writeXML(Value::parseJSON(fragmentJSON("n"))));
-  EXPECT_EQ(ids(inputs({notes}).load()), std::vector<std::string>{"n"});
+  EXPECT_EQ(ids(inputs({notes}).load(*test::files())), std::vector<std::string>{"n"});
 }
 
 TEST_F(FragmentInputsTest, AMissingPathEndsTheLoadEvenAfterGoodOnes) {
   const std::string good = tree.write("good.json", fragmentJSON("g"));
   const std::string missing = tree.path("missing.json");
-  EXPECT_EQ(validationMessage([&] { inputs({good, missing}).load(); }), missing + " not found");
+  EXPECT_EQ(validationMessage([&] {
+              inputs({good, missing}).load(*test::files());
+            }),
+            missing + " not found");
 }
 
 TEST_F(FragmentInputsTest, AProfileStopsAtItsFirstBadPayload) {
@@ -152,7 +157,7 @@ TEST_F(FragmentInputsTest, AProfileStopsAtItsFirstBadPayload) {
   }
   const std::string profile =
       tree.write("team.mobileconfig", plist::writeXML(Value::Object{{"PayloadContent", payloads}}));
-  FragmentInputs::Loaded loaded = inputs({profile}).load();
+  FragmentInputs::Loaded loaded = inputs({profile}).load(*test::files());
   EXPECT_EQ(ids(loaded), std::vector<std::string>{"one"});
   ASSERT_EQ(loaded.errors.size(), 1u);
   EXPECT_EQ(loaded.errors[0].rfind(profile + ": policy fragment: ", 0), 0u) << loaded.errors[0];
@@ -160,7 +165,7 @@ TEST_F(FragmentInputsTest, AProfileStopsAtItsFirstBadPayload) {
 
 TEST_F(FragmentInputsTest, ADisabledFragmentGivesNothing) {
   const std::string off = tree.write("off.json", R"({"Enabled":false,"Harnesses":{}})");
-  FragmentInputs::Loaded loaded = inputs({off}).load();
+  FragmentInputs::Loaded loaded = inputs({off}).load(*test::files());
   EXPECT_TRUE(loaded.fragments.empty());
   EXPECT_TRUE(loaded.errors.empty());
 }
@@ -174,7 +179,7 @@ TEST_F(FragmentInputsTest, UnusableFilesAreErrorsAndTheRestLoads) {
   ASSERT_EQ(mkfifo((dir + "/4-fifo.plist").c_str(), 0600), 0);
   tree.mkdir("dir/5-folder.json");
   tree.write("dir/6-good.json", fragmentJSON("good"));
-  FragmentInputs::Loaded loaded = inputs({dir}).load();
+  FragmentInputs::Loaded loaded = inputs({dir}).load(*test::files());
   EXPECT_EQ(ids(loaded), std::vector<std::string>{"good"});
   ASSERT_EQ(loaded.errors.size(), 5u);
   EXPECT_EQ(loaded.errors[2], huge + ": io: cannot read " + huge + ": larger than 16 MiB");

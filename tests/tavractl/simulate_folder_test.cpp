@@ -6,6 +6,8 @@
 
 #include <filesystem>
 
+#include "support/services.h"
+
 namespace tavra::test {
 namespace {
 
@@ -13,13 +15,13 @@ using namespace ctl;
 
 TEST(SimulateFolderTest, OutputFolderIsAbsoluteAndNormalised) {
   const std::string cwd = std::filesystem::current_path().string();
-  EXPECT_EQ(outputFolder("sim"), cwd + "/sim");
-  EXPECT_EQ(outputFolder("sim/"), cwd + "/sim");
-  EXPECT_EQ(outputFolder("./a/../sim//"), cwd + "/sim");
-  EXPECT_EQ(outputFolder("/tmp/sim/"), "/tmp/sim");
-  EXPECT_EQ(outputFolder("/tmp/./x/../sim"), "/tmp/sim");
-  EXPECT_EQ(outputFolder("/"), "/");
-  EXPECT_EQ(outputFolder("/.."), "/");
+  EXPECT_EQ(outputFolder(*test::files(), "sim"), cwd + "/sim");
+  EXPECT_EQ(outputFolder(*test::files(), "sim/"), cwd + "/sim");
+  EXPECT_EQ(outputFolder(*test::files(), "./a/../sim//"), cwd + "/sim");
+  EXPECT_EQ(outputFolder(*test::files(), "/tmp/sim/"), "/tmp/sim");
+  EXPECT_EQ(outputFolder(*test::files(), "/tmp/./x/../sim"), "/tmp/sim");
+  EXPECT_EQ(outputFolder(*test::files(), "/"), "/");
+  EXPECT_EQ(outputFolder(*test::files(), "/.."), "/");
   EXPECT_EQ(below("/tmp/sim", "/etc/x"), "/tmp/sim/etc/x");
   EXPECT_EQ(below("/", "/etc/x"), "/etc/x");
 }
@@ -27,7 +29,7 @@ TEST(SimulateFolderTest, OutputFolderIsAbsoluteAndNormalised) {
 TEST(SimulateFolderTest, ReportOfAFolderUnderTmpReadsAsOnAMac) {
   StatusReport report;
   report.harnesses = {{"codex",
-                       "managed",
+                       StatusReport::HarnessState::managed,
                        {},
                        {"/tmp/sim/etc/codex/requirements.toml", "/tmp/sim2/etc/x", "/other/y"},
                        {"kept /tmp/sim/warning"},

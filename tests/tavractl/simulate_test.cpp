@@ -118,14 +118,15 @@ TEST_F(SimulateTest, ASecretOpensOnlyWithItsKey) {
   StatusReport r = report(tree.path("work/closed"));
   EXPECT_EQ(r.health, StatusReport::Health::degraded);
   ASSERT_NE(harness(r, "gemini-cli"), nullptr);
-  EXPECT_EQ(harness(r, "gemini-cli")->state, "degraded");
+  EXPECT_EQ(harness(r, "gemini-cli")->state, StatusReport::HarnessState::degraded);
   ASSERT_EQ(harness(r, "gemini-cli")->errors.size(), 1u);
   EXPECT_NE(harness(r, "gemini-cli")->errors[0].find(keyID), std::string::npos);
   EXPECT_FALSE(exists(tree.path("work/closed/etc/gemini-cli/settings.json")));
 
   ProcessResult open = simulate({tree.path("secret"), "--key", keyPath}, "open");
   ASSERT_EQ(open.status, 0) << open.errors;
-  EXPECT_EQ(harness(report(tree.path("work/open")), "gemini-cli")->state, "managed");
+  EXPECT_EQ(harness(report(tree.path("work/open")), "gemini-cli")->state,
+            StatusReport::HarnessState::managed);
   EXPECT_NE(readFile(tree.path("work/open/etc/gemini-cli/settings.json")).find("s3cret"),
             std::string::npos);
 }

@@ -14,7 +14,7 @@ StatusReport::HarnessStatus harness(std::string id, std::string state,
                                     std::vector<std::string> errors = {}) {
   StatusReport::HarnessStatus status;
   status.id = std::move(id);
-  status.state = std::move(state);
+  status.state = *harnessStateFromRawValue(state);
   status.errors = std::move(errors);
   return status;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/crypto_fixtures.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/catalog_store.h"
@@ -62,7 +63,7 @@ struct FakeCatalogCache {
       const bool isBuiltIn = std::find(builtIn.begin(), builtIn.end(), key) != builtIn.end();
       keys.push_back(isBuiltIn ? builtInStandIn : key);
     }
-    return CatalogStore(directory, keys, transport);
+    return CatalogStore(directory, keys, test::files(), transport);
   }
 
   std::string directory;

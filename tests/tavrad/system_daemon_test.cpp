@@ -25,18 +25,26 @@ class SystemServicesTest : public ::testing::Test {
   BackgroundThread background;
   std::shared_ptr<MemoryLogger> reconcileLog =
       std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile");
-  Daemon::Services services = systemServices(*loop, background, reconcileLog);
+  Services core = coreServices();
+  Daemon::Services services = daemonServices(*loop, background, core);
+
+  Services coreServices() const {
+    Services s = systemServices();
+    s.reconcileLog = reconcileLog;
+    return s;
+  }
   test::TempTree tree;
 
   Environment scratchEnvironment() const {
-    return Environment{ManagedPreferences(tree.path("prefs"), false),
-                       CatalogStore(tree.path("catalog"), {key.publicBase64()}),
+    return Environment{ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
+                       CatalogStore(tree.path("catalog"), {key.publicBase64()}, core.fileSystem),
                        tree.path("support"),
                        nullptr,
                        {tree.path("out") + "/"},
                        false,
                        std::nullopt,
-                       nullptr};
+                       nullptr,
+                       core};
   }
   test::CatalogSigningKey key;
 };

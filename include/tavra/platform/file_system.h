@@ -1,10 +1,20 @@
-// The POSIX file calls the file applier stands on, as thin wrappers.
+// FileSystem: the one way the system reaches files and directories.
 //
-// Calls that callers must tell apart by cause report through a std::error_code (generic
-// category, holding the errno value) and never throw; systemError() is the one place an errno
-// value becomes an exception (std::system_error whose text is the context, ": " and the
-// system's error text). Every descriptor is opened close-on-exec and owned by a FileDescriptor.
-// No state of its own; safe to use from any thread (the usual POSIX rules for the descriptors).
+// The interface holds the primitives that each machine implements (open, status, create, write,
+// sync, rename, remove, list, and the walk along a directory path). The operations built on
+// them are written once, here: the reader, the atomic write and the directory maker. So every
+// implementation and every wrapper (the fault-injecting one of the tests) shares them, and a
+// fault injected into a primitive reaches every caller.
+//
+// Paths are the system's canonical paths (/etc, /tmp and /var below "/private"): an
+// implementation sends each path to where it lives on its machine (hostPath) and reports places
+// on a path in the caller's own spelling. A name given together with an open directory is one
+// component and is never followed when it is a symbolic link. Descriptors that a FileSystem
+// returns are passed back to that FileSystem only.
+//
+// Primitives report a system failure in a std::error_code (generic category, holding the errno
+// value) and never throw for it. Implementations keep no state of their own that a call changes
+// and are safe to use from several threads at once.
 #pragma once
 
 #include <sys/types.h>
@@ -14,13 +24,15 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tavra::fs {
 
-// The exception of a failed system call: `context` followed by ": " and the system's text.
+// The system's text for an error code ("No such file or directory"): the one place an errno
+// value becomes text.
+std::string systemErrorText(const std::error_code& error);
+// The exception of a failed system call: `context`, ": " and the system's text.
 std::system_error systemError(const std::error_code& error, const std::string& context);
-// The error code of errno as it stands (EIO when errno holds no error).
-std::error_code lastError() noexcept;
 
 // A move-only owner of one open file descriptor; closes it when destroyed or reset.
 class FileDescriptor {
@@ -45,7 +57,7 @@ class FileDescriptor {
   int fd_ = -1;
 };
 
-// What fstat/fstatat tell about one file.
+// What the status of one file tells.
 struct FileStatus {
   mode_t mode = 0;  // type and permission bits
   uid_t owner = 0;
@@ -62,36 +74,259 @@ struct FileStatus {
   }
 };
 
-// openat(dirfd, name, flags | O_CLOEXEC, mode). `dirfd` may be AT_FDCWD.
-FileDescriptor openAt(int dirfd, const std::string& name, int flags, mode_t mode,
-                      std::error_code& error) noexcept;
-// fstatat; with `followLinks` false a final link is reported as the link itself.
-std::optional<FileStatus> statAt(int dirfd, const std::string& name, bool followLinks,
-                                 std::error_code& error) noexcept;
-std::optional<FileStatus> stat(int fd, std::error_code& error) noexcept;
+// Which symbolic links a path may pass through.
+enum class Links {
+  follow,    // every link is followed, as the system does by default
+  notFinal,  // a link as the last component is refused; links above it are followed
+  never,     // no link anywhere on the path: a walk from the start, one directory at a time
+};
 
-bool makeDirectoryAt(int dirfd, const std::string& name, mode_t mode,
-                     std::error_code& error) noexcept;
-bool renameAt(int fromDir, const std::string& from, int toDir, const std::string& to,
-              std::error_code& error) noexcept;
-// unlinkat; with `directory` set only an empty directory is removed (AT_REMOVEDIR).
-bool unlinkAt(int dirfd, const std::string& name, bool directory, std::error_code& error) noexcept;
+// ---- paths (pure text) ----
 
-bool changeMode(int fd, mode_t mode, std::error_code& error) noexcept;
-bool changeOwner(int fd, uid_t owner, gid_t group, std::error_code& error) noexcept;
-// chown by path, following links.
-bool changeOwner(const std::string& path, uid_t owner, gid_t group,
-                 std::error_code& error) noexcept;
-bool sync(int fd, std::error_code& error) noexcept;
+// A path split into its directory text and its last non-empty component: "/a/b/" gives "/a"
+// and "b", "/a" gives "/" and "a", "a" gives "." and "a".
+struct PathParts {
+  std::string directory;
+  std::string name;
+};
+PathParts splitPath(std::string_view path);
+// `directory` joined with `name` by exactly one "/".
+std::string joinPath(std::string_view directory, std::string_view name);
+// The non-empty components of a path, in order ("/a//b/" gives "a", "b").
+std::vector<std::string> pathComponents(std::string_view path);
 
-// Writes every byte, repeating short writes; a write that writes nothing fails.
-bool writeAll(int fd, std::string_view data, std::error_code& error) noexcept;
-// Reads from the current offset to the end. More than `limit` bytes fail with EFBIG, so a huge
-// or growing file cannot exhaust memory.
-std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error);
+// ---- the directory walk and maker ----
 
-// Whether the directory open at `fd` has no entries besides "." and "..". The descriptor's own
-// offset is left alone (a duplicate is read).
-std::optional<bool> isEmptyDirectory(int fd, std::error_code& error) noexcept;
+// How the directory maker creates what is missing.
+struct MakeOptions {
+  // The permission bits of the directory asked for; the intermediate directories get 0755.
+  // Absent: the creation defaults (0777 under the process's mask) and no explicit mode.
+  std::optional<std::uint16_t> mode;
+  Links links = Links::follow;
+  // Every directory created is given owner 0 and group 0 (a refusal is ignored).
+  bool rootOwnership = false;
+};
+
+// Where a walk along a directory path ended.
+struct Walk {
+  enum class Stop { none, missing, symlink, notDirectory, unreachable };
+
+  FileDescriptor directory;  // open when stop is none
+  Stop stop = Stop::none;
+  std::string at;         // the path, as given, up to the component that stopped the walk
+  std::error_code error;  // the system's reason (also for missing and notDirectory)
+  std::vector<std::string> created;  // the directories the maker created, top-down, as given
+
+  explicit operator bool() const noexcept { return stop == Stop::none; }
+};
+
+// ---- the reader ----
+
+struct ReadOptions {
+  // The largest file the caller's subject expects; a larger one is unreadable (EFBIG), so a
+  // huge or endless file cannot exhaust memory.
+  std::int64_t maxBytes = 0;
+  Links links = Links::follow;
+  // The file must be owned by uid 0, as checked on the descriptor that is read.
+  bool requireRootOwned = false;
+};
+
+struct ReadResult {
+  enum class Failure {
+    none,
+    absent,        // nothing at the path, or its status cannot be taken
+    notRegular,    // a directory, link (where refused), FIFO, device or socket: never read
+    notRootOwned,  // with requireRootOwned, a file of another owner
+    unreadable,    // anything else, including a file larger than the cap
+  };
+
+  Failure failure = Failure::none;
+  std::error_code error;
+  FileStatus status;  // of the descriptor read
+  std::string bytes;
+
+  explicit operator bool() const noexcept { return failure == Failure::none; }
+};
+
+// ---- the atomic write ----
+
+struct WriteOptions {
+  // The exact permission bits, whatever the process's mask. Absent: the creation defaults
+  // (0666 under the mask).
+  std::optional<std::uint16_t> mode;
+  // The file is given owner 0 and group 0 before the rename; a refusal fails the write.
+  bool rootOwnership = false;
+  // The directory is synced after the rename as well, so that the rename itself is durable.
+  bool syncDirectory = false;
+};
+
+// The failure of an atomic write: "cannot create <temporary>: <text>" when the temporary file
+// could not be made (nothing is left behind), "cannot write <target>: <text>" for every later
+// step (the temporary file is removed, the target untouched).
+class WriteError : public std::system_error {
+ public:
+  static WriteError cannotCreate(std::string_view temporary, const std::error_code& error);
+  // The temporary file that could not be made in `directory`, named as a fresh one would be.
+  static WriteError cannotCreateIn(std::string_view directory, const std::error_code& error);
+  static WriteError cannotWrite(std::string_view target, const std::error_code& error);
+
+ private:
+  WriteError(const std::error_code& error, const std::string& context);
+};
 
 }  // namespace tavra::fs
+
+namespace tavra {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // ---- primitives ----
+
+  // Opens the directory at `path` with `links`. With `make`, missing directories are created
+  // on the way (see MakeOptions) and listed in the result. Never throws for a system failure.
+  virtual fs::Walk walk(const std::string& path, fs::Links links,
+                        const fs::MakeOptions* make) const = 0;
+
+  // Opens a file for reading without waiting (a FIFO does not block) and without becoming its
+  // controlling terminal. `links` is follow or notFinal.
+  virtual fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+                                      std::error_code& error) const = 0;
+  virtual fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory,
+                                        const std::string& name, std::error_code& error) const = 0;
+  virtual fs::FileDescriptor openDirectoryAt(const fs::FileDescriptor& directory,
+                                             const std::string& name,
+                                             std::error_code& error) const = 0;
+  // Creates a new file for writing; fails when anything exists at `name`.
+  virtual fs::FileDescriptor createFileAt(const fs::FileDescriptor& directory,
+                                          const std::string& name,
+                                          std::optional<std::uint16_t> mode,
+                                          std::error_code& error) const = 0;
+  // Opens a file for writing, creating it (0666 under the process's mask) or emptying it, without
+  // waiting (a FIFO without a reader fails). `links` is follow or notFinal.
+  virtual fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
+                                            std::error_code& error) const = 0;
+
+  // `links` is follow or notFinal.
+  virtual std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
+                                               std::error_code& error) const = 0;
+  virtual std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
+                                                 const std::string& name,
+                                                 std::error_code& error) const = 0;
+  virtual std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
+                                               std::error_code& error) const = 0;
+
+  // The names in a directory without "." and "..", in the listing's order.
+  virtual std::optional<std::vector<std::string>> list(const std::string& path,
+                                                       std::error_code& error) const = 0;
+  virtual std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
+                                                       std::error_code& error) const = 0;
+
+  // Reads from the current offset to the end; more than `limit` bytes fail with EFBIG.
+  virtual std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
+                                          std::error_code& error) const = 0;
+  // One write: the number of bytes written, which may be fewer than given; 0 with the error.
+  virtual std::size_t write(const fs::FileDescriptor& file, std::string_view data,
+                            std::error_code& error) const = 0;
+  virtual bool changeMode(const fs::FileDescriptor& file, std::uint16_t mode,
+                          std::error_code& error) const = 0;
+  virtual bool changeOwner(const fs::FileDescriptor& file, std::uint32_t owner, std::uint32_t group,
+                           std::error_code& error) const = 0;
+  // Flushes a file, or a directory's entries, to stable storage.
+  virtual bool sync(const fs::FileDescriptor& file, std::error_code& error) const = 0;
+  // Renames `from` onto `to` within one directory, replacing what is there.
+  virtual bool renameAt(const fs::FileDescriptor& directory, const std::string& from,
+                        const std::string& to, std::error_code& error) const = 0;
+  // Removes a file (a final link itself, never what it points at); not a directory.
+  virtual bool remove(const std::string& path, std::error_code& error) const = 0;
+  // Removes `name`: a file, or with `emptyDirectory` only an empty directory.
+  virtual bool removeAt(const fs::FileDescriptor& directory, const std::string& name,
+                        bool emptyDirectory, std::error_code& error) const = 0;
+
+  // The path with every symbolic link resolved, on this machine.
+  virtual std::optional<std::string> realPath(const std::string& path) const = 0;
+  virtual std::optional<std::string> workingDirectory() const = 0;
+
+  // ---- operations built on the primitives ----
+
+  // The one reader: the whole content of a regular file. The file's status is taken before it
+  // is opened, so anything but a regular file is never opened; the opened descriptor must be
+  // that same file, regular, within the cap and, when asked, owned by root.
+  fs::ReadResult readFile(const std::string& path, const fs::ReadOptions& options) const;
+  // The same for `name` in an open directory; a link at `name` counts as not regular.
+  fs::ReadResult readFileAt(const fs::FileDescriptor& directory, const std::string& name,
+                            const fs::ReadOptions& options) const;
+
+  // The one atomic write: a temporary ".tavra-<UUID>" in the target's directory, created
+  // exclusively without following a link, all bytes written, owner 0:0 when asked, the exact
+  // mode, synced, closed, renamed onto the target in one step (the directory synced too when
+  // asked). The target's directory is opened following links. Throws fs::WriteError.
+  void writeAtomically(const std::string& target, std::string_view data,
+                       const fs::WriteOptions& options) const;
+  // The same into `directory`, already open; `target` names the file (its last component is
+  // the name in `directory`; the whole text is what messages show).
+  void writeAtomicallyAt(const fs::FileDescriptor& directory, const std::string& target,
+                         std::string_view data, const fs::WriteOptions& options) const;
+
+  // A plain write, for files the tool makes for people (profiles, simulations): `path` is
+  // created or emptied and written in place, not atomically; a failure leaves what was written.
+  // Throws std::system_error "cannot write <path>: <text>".
+  void writePlainly(const std::string& path, std::string_view data, fs::Links links) const;
+
+  // The one directory maker: `path` and every missing directory above it.
+  fs::Walk makeDirectories(const std::string& path, const fs::MakeOptions& options) const {
+    return walk(path, options.links, &options);
+  }
+  // The directory at `path`, nothing created.
+  fs::Walk openDirectory(const std::string& path, fs::Links links) const {
+    return walk(path, links, nullptr);
+  }
+};
+
+// This machine's file system: the POSIX calls, with every path sent through hostPath().
+class PosixFileSystem final : public FileSystem {
+ public:
+  fs::Walk walk(const std::string& path, fs::Links links,
+                const fs::MakeOptions* make) const override;
+  fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+                              std::error_code& error) const override;
+  fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
+                                std::error_code& error) const override;
+  fs::FileDescriptor openDirectoryAt(const fs::FileDescriptor& directory, const std::string& name,
+                                     std::error_code& error) const override;
+  fs::FileDescriptor createFileAt(const fs::FileDescriptor& directory, const std::string& name,
+                                  std::optional<std::uint16_t> mode,
+                                  std::error_code& error) const override;
+  fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
+                                    std::error_code& error) const override;
+  std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
+                                       std::error_code& error) const override;
+  std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
+                                         const std::string& name,
+                                         std::error_code& error) const override;
+  std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
+                                       std::error_code& error) const override;
+  std::optional<std::vector<std::string>> list(const std::string& path,
+                                               std::error_code& error) const override;
+  std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
+                                               std::error_code& error) const override;
+  std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
+                                  std::error_code& error) const override;
+  std::size_t write(const fs::FileDescriptor& file, std::string_view data,
+                    std::error_code& error) const override;
+  bool changeMode(const fs::FileDescriptor& file, std::uint16_t mode,
+                  std::error_code& error) const override;
+  bool changeOwner(const fs::FileDescriptor& file, std::uint32_t owner, std::uint32_t group,
+                   std::error_code& error) const override;
+  bool sync(const fs::FileDescriptor& file, std::error_code& error) const override;
+  bool renameAt(const fs::FileDescriptor& directory, const std::string& from, const std::string& to,
+                std::error_code& error) const override;
+  bool remove(const std::string& path, std::error_code& error) const override;
+  bool removeAt(const fs::FileDescriptor& directory, const std::string& name, bool emptyDirectory,
+                std::error_code& error) const override;
+  std::optional<std::string> realPath(const std::string& path) const override;
+  std::optional<std::string> workingDirectory() const override;
+};
+
+}  // namespace tavra

@@ -7,6 +7,9 @@
 // invalid sequences replaced by U+FFFD.
 // accountName() looks a uid up in the user database. Nothing here throws; both are safe to call
 // from any thread. This machine's implementation reads /proc.
+//
+// ProcessTable is the interface the rest of the system is given (SystemProcessTable on this
+// machine, a fixed table in tests).
 #pragma once
 
 #include <cstddef>
@@ -31,5 +34,21 @@ std::vector<ProcessInfo> listProcesses() noexcept;
 
 // The account name of `uid`, or no value when the user database has none.
 std::optional<std::string> accountName(std::uint32_t uid) noexcept;
+
+class ProcessTable {
+ public:
+  virtual ~ProcessTable() = default;
+  virtual std::vector<ProcessInfo> processes() const = 0;
+  virtual std::optional<std::string> accountName(std::uint32_t uid) const = 0;
+};
+
+// This machine's process table: listProcesses() and accountName().
+class SystemProcessTable final : public ProcessTable {
+ public:
+  std::vector<ProcessInfo> processes() const override { return listProcesses(); }
+  std::optional<std::string> accountName(std::uint32_t uid) const override {
+    return platform::accountName(uid);
+  }
+};
 
 }  // namespace tavra::platform

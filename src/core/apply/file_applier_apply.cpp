@@ -1,44 +1,29 @@
-// The file applier's apply pass, the release of files no longer wanted, the clean-up of the
-// directories it created, and the rebuild of desired items from the applied copies.
-#include <fcntl.h>
-
-#include <algorithm>
+// The file applier's apply pass: every desired file brought to its bytes and mode, then the
+// release of the unwanted ones and the state save.
 #include <limits>
 
-#include "apply/file_applier_walk.h"
+#include "apply/target_file.h"
 #include "tavra/error.h"
 #include "tavra/file_applier.h"
-#include "tavra/platform/digest.h"
-#include "tavra/platform/unicode.h"
 
 namespace tavra {
 
 namespace {
 
-using applier::Stop;
-
-// Set-id bits are never carried from a file someone else made into a root-owned copy.
-constexpr std::uint16_t withoutSetID(std::uint16_t mode) {
-  return mode & ~std::uint16_t(06000);
-}
+using Action = FileApplier::Action;
+using Stop = fs::Walk::Stop;
 
 void countDrift(FileApplier::StateEntry& entry) {
   if (entry.driftCorrections < std::numeric_limits<std::int64_t>::max()) ++entry.driftCorrections;
 }
 
-// Why a target's directory could not be reached, in the words of the atomic write that could
-// not create its temporary file there; a link on the way is named as such.
-TavraError unreachableDirectory(const applier::Walk& walk, const applier::PathParts& parts) {
-  if (walk.stop == Stop::symlink) {
-    return TavraError::io(walk.at + " is a symlink; refusing to write through it");
-  }
-  std::error_code error = walk.error;
-  if (walk.stop == Stop::missing)
-    error = std::make_error_code(std::errc::no_such_file_or_directory);
-  if (walk.stop == Stop::notDirectory) error = std::make_error_code(std::errc::not_a_directory);
-  return TavraError::io("cannot create " +
-                        applier::joinPath(parts.directory, ".tavra-" + digest::newUUID()) + ": " +
-                        error.message());
+// What writing over `current` is: a new file, the adoption of a file met for the first time, an
+// update of a managed file left as last written (with the desired mode), or a drift correction.
+Action actionFor(const std::optional<applier::FileInfo>& current,
+                 const FileApplier::StateEntry* entry, std::uint16_t mode) {
+  if (!entry) return current ? Action::updated : Action::created;
+  if (current && current->sha256 == entry->sha256 && current->mode == mode) return Action::updated;
+  return Action::driftCorrected;
 }
 
 }  // namespace
@@ -47,213 +32,93 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
                                             bool dryRun) const {
   State state = loadState();
   ApplyResult result;
-  auto& changes = result.changes;
-  auto& errors = result.errors;
   const Date when = now();
   std::set<std::string> seen;
-
   for (const Desired& d : desired) {
+    // A failure stops this item only; it is reported under the path as given.
     try {
       const std::string p = pathPolicy_.check(d.path);
       seen.insert(p);
-      const std::string want = sha256(d.data);
-      const std::optional<applier::FileInfo> cur = applier::currentFile(p, maxFileSize);
-      const auto found = state.entries.find(p);
-      const StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
-
-      if (cur && cur->sha256 == want && cur->mode == d.mode &&
-          (cur->rootOwned || !setRootOwnership_) && existing) {
-        changes.push_back({p, d.harnessID, Action::unchanged});
-        continue;
-      }
-      if (dryRun) {
-        changes.push_back({p, d.harnessID, Action::wouldWrite});
-        continue;
-      }
-
-      StateEntry entry;
-      if (existing) {
-        entry = *existing;
-      } else {
-        entry.harnessID = d.harnessID;
-        entry.outputID = d.outputID;
-        entry.sha256 = want;
-        entry.appliedCopyPath = appliedCopyPath(p);
-        entry.managedSince = when;
-        entry.lastWritten = when;
-      }
-
-      Action action;
-      if (!existing && !cur) {
-        action = Action::created;
-      } else if (!existing) {
-        // Taking over a file met for the first time: keep what was there. The bytes are the
-        // ones just probed through a no-follow descriptor, not a second read by path.
-        const std::string backup = backupPath(p);
-        ensureDirectory(supportDirectory_ + "/backups", 0700);
-        std::error_code error;
-        if (!fs::statAt(AT_FDCWD, backup, false, error)) {
-          writeAtomically(cur->content, backup, withoutSetID(cur->mode));
-        }
-        entry.backupPath = backup;
-        action = Action::updated;
-      } else if (cur && cur->sha256 == entry.sha256 && cur->mode == d.mode) {
-        action = Action::updated;
-      } else {
-        action = Action::driftCorrected;
-        countDrift(entry);
-      }
-
-      const applier::PathParts parts = applier::splitPath(p);
-      std::vector<std::string> created;
-      const auto recordCreated = [&] {
-        if (created.empty()) return;
-        if (!state.createdDirectories) state.createdDirectories.emplace();
-        state.createdDirectories->insert(state.createdDirectories->end(), created.begin(),
-                                         created.end());
-      };
-      fs::FileDescriptor directory;
-      try {
-        directory = applier::makeDirectoryWalk(parts.directory, 0755, setRootOwnership_, created);
-      } catch (...) {
-        recordCreated();  // what exists is ours, and the clean-up must know it
-        throw;
-      }
-      recordCreated();
-
-      applier::writeAtomicallyAt(directory.get(), parts.directory, parts.name, p, d.data, d.mode,
-                                 setRootOwnership_);
-      ensureDirectory(supportDirectory_ + "/applied", 0700);
-      writeAtomically(d.data, entry.appliedCopyPath, 0600);
-
-      entry.harnessID = d.harnessID;
-      entry.outputID = d.outputID;
-      entry.sha256 = want;
-      entry.lastWritten = when;
-      state.entries[p] = entry;
-      changes.push_back({p, d.harnessID, action});
+      result.changes.push_back({p, d.harnessID, applyItem(d, p, state, when, dryRun)});
     } catch (const std::exception& error) {
-      errors[d.path] = describe(error);
+      result.errors[d.path] = describe(error);
     }
   }
-
-  if (unmanage) {
-    std::vector<std::string> keys;
-    for (const auto& [key, entry] : state.entries) keys.push_back(key);
-    for (const std::string& k : keys) {
-      if (seen.contains(k)) continue;
-      const bool failedNow = std::any_of(errors.begin(), errors.end(), [&](const auto& error) {
-        return PathPolicy::canonical(error.first) == k;
-      });
-      if (failedNow) continue;
-      const StateEntry e = state.entries.at(k);
-      if (dryRun) {
-        changes.push_back({k, e.harnessID, Action::wouldRemove});
-        continue;
-      }
-      try {
-        const Action action = release(k, e);
-        state.entries.erase(k);
-        changes.push_back({k, e.harnessID, action});
-      } catch (const std::exception& error) {
-        errors[k] = describe(error);
-      }
-    }
-    if (!dryRun) removeEmptyCreatedDirectories(state);
-  }
-
+  if (unmanage) releaseUnwanted(state, seen, dryRun, result);
   if (dryRun) return result;
   saveState(state);
   return result;
 }
 
-FileApplier::Action FileApplier::release(const std::string& path, const StateEntry& entry) const {
+FileApplier::Action FileApplier::applyItem(const Desired& d, const std::string& p, State& state,
+                                           Date when, bool dryRun) const {
+  const std::string want = sha256(d.data);
+  const std::optional<applier::FileInfo> cur = applier::currentFile(*files_, p, maxFileSize);
+  const auto found = state.entries.find(p);
+  const StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
+
+  if (cur && cur->sha256 == want && cur->mode == d.mode && (cur->rootOwned || !setRootOwnership_) &&
+      existing) {
+    return Action::unchanged;  // nothing written, the entry not touched
+  }
+  if (dryRun) return Action::wouldWrite;
+
+  StateEntry entry;
+  if (existing) {
+    entry = *existing;
+  } else {
+    entry.sha256 = want;
+    entry.appliedCopyPath = appliedCopyPath(p);
+    entry.managedSince = when;
+  }
+  const Action action = actionFor(cur, existing, d.mode);
+  if (!existing && cur) entry.backupPath = takeBackup(p, *cur);
+  if (action == Action::driftCorrected) countDrift(entry);
+
+  const fs::Walk directory = targetDirectory(p, state);
+  writeTarget(directory.directory, p, d.data, d.mode);
+  ensureDirectory(supportDirectory_ + "/applied", 0700);
+  writeAtomically(d.data, entry.appliedCopyPath, 0600);
+
+  entry.harnessID = d.harnessID;
+  entry.outputID = d.outputID;
+  entry.sha256 = want;
+  entry.lastWritten = when;
+  state.entries[p] = entry;
+  return action;
+}
+
+std::string FileApplier::takeBackup(const std::string& p, const applier::FileInfo& current) const {
+  // Taking over a file met for the first time: keep what was there. The bytes are the ones just
+  // probed through a no-follow descriptor, not a second read by path. A backup already there is
+  // never overwritten.
+  const std::string backup = backupPath(p);
+  ensureDirectory(supportDirectory_ + "/backups", 0700);
   std::error_code error;
-  fs::unlinkAt(AT_FDCWD, entry.appliedCopyPath, false, error);  // a missing copy is fine
-
-  const applier::PathParts parts = applier::splitPath(path);
-  if (entry.backupPath) {
-    if (const auto backup = applier::readOwnFile(*entry.backupPath, maxFileSize)) {
-      applier::Walk walk = applier::walkDirectory(parts.directory);
-      if (walk.stop != Stop::none) throw unreachableDirectory(walk, parts);
-      applier::writeAtomicallyAt(walk.directory.get(), parts.directory, parts.name, path,
-                                 backup->content, withoutSetID(backup->mode), setRootOwnership_);
-      if (!fs::unlinkAt(AT_FDCWD, *entry.backupPath, false, error)) {
-        throw fs::systemError(error, "cannot remove " + *entry.backupPath);
-      }
-      return Action::restoredBackup;
-    }
+  if (!files_->status(backup, fs::Links::notFinal, error)) {
+    writeAtomically(current.content, backup, applier::withoutSetID(current.mode));
   }
-
-  // Only a regular file at the target is deleted, found without following any link; a link or
-  // directory put in its place stays, and so does anything a link on the way points at.
-  applier::Walk walk = applier::walkDirectory(parts.directory);
-  if (walk.stop != Stop::none) return Action::removed;
-  const auto status = fs::statAt(walk.directory.get(), parts.name, false, error);
-  if (status && status->isRegular() &&
-      !fs::unlinkAt(walk.directory.get(), parts.name, false, error)) {
-    throw fs::systemError(error, "cannot remove " + path);
-  }
-  return Action::removed;
+  return backup;
 }
 
-void FileApplier::removeEmptyCreatedDirectories(State& state) {
-  if (!state.createdDirectories || state.createdDirectories->empty()) return;
-  std::vector<std::string> remaining = *state.createdDirectories;
-  const auto forget = [&](const std::string& directory) { std::erase(remaining, directory); };
-
-  // Longest first, so the subdirectories the applier made go before their parents.
-  std::vector<std::pair<std::size_t, std::string>> visits;
-  for (const auto& directory : remaining) {
-    visits.emplace_back(unicode::graphemeClusters(directory).size(), directory);
+fs::Walk FileApplier::targetDirectory(const std::string& p, State& state) const {
+  fs::Walk directory = files_->makeDirectories(
+      fs::splitPath(p).directory,
+      {.mode = 0755, .links = fs::Links::never, .rootOwnership = setRootOwnership_});
+  // What the walk created is ours, also when it stopped later, and the clean-up must know it.
+  if (!directory.created.empty()) {
+    if (!state.createdDirectories) state.createdDirectories.emplace();
+    state.createdDirectories->insert(state.createdDirectories->end(), directory.created.begin(),
+                                     directory.created.end());
   }
-  std::stable_sort(visits.begin(), visits.end(),
-                   [](const auto& a, const auto& b) { return a.first > b.first; });
-
-  for (const auto& [length, directory] : visits) {
-    const applier::PathParts parts = applier::splitPath(directory);
-    applier::Walk walk = applier::walkDirectory(parts.directory);
-    if (walk.stop == Stop::symlink) continue;  // not followed; kept for a later pass
-    if (walk.stop != Stop::none) {
-      forget(directory);
-      continue;
-    }
-    std::error_code error;
-    const fs::FileDescriptor opened =
-        fs::openAt(walk.directory.get(), parts.name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW, 0, error);
-    const std::optional<bool> empty =
-        opened ? fs::isEmptyDirectory(opened.get(), error) : std::nullopt;
-    if (!empty) {
-      forget(directory);
-    } else if (*empty && fs::unlinkAt(walk.directory.get(), parts.name, true, error)) {
-      forget(directory);
-    }
+  if (directory.stop == Stop::symlink) {
+    throw TavraError::io(directory.at + " is a symlink; refusing to write through it");
   }
-  state.createdDirectories =
-      remaining.empty() ? std::nullopt : std::optional<std::vector<std::string>>(remaining);
-}
-
-std::vector<FileApplier::Desired> FileApplier::lastApplied(
-    const std::optional<std::set<std::string>>& harnessIDs) const {
-  const State state = loadState();
-  std::vector<Desired> items;
-  for (const auto& [path, entry] : state.entries) {
-    if (harnessIDs && !harnessIDs->contains(entry.harnessID)) continue;
-    auto copy = applier::readOwnFile(entry.appliedCopyPath, maxFileSize);
-    if (!copy) continue;
-    // The state keeps no mode and applied copies are always 0600, so the mode comes from the
-    // target itself when it is a regular file that only root (or, without root ownership, its
-    // owner) could have given that mode: that is the mode of our last write unless an
-    // administrator changed it. Re-asserting a frozen harness's file then finds it unchanged
-    // pass after pass. A target that is gone or was replaced gets 0644, the catalog default.
-    std::uint16_t mode = 0644;
-    const auto status = applier::targetStatus(path);
-    if (status && status->isRegular() && (status->owner == 0 || !setRootOwnership_)) {
-      mode = status->permissions();
-    }
-    items.push_back({path, std::move(copy->content), mode, entry.harnessID, entry.outputID});
+  if (directory.stop == Stop::notDirectory) {
+    throw TavraError::io(directory.at + " is not a directory");
   }
-  return items;
+  if (!directory) throw fs::systemError(directory.error, "cannot create directory " + directory.at);
+  return directory;
 }
 
 }  // namespace tavra

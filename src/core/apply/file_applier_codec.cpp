@@ -1,9 +1,7 @@
-// The shared JSON encoder and decoder of the system's own files, and the JSON form of the
-// applier's records.
+// The applier's actions and the JSON form of its records.
 #include <ostream>
 
 #include "tavra/file_applier.h"
-#include "tavra/json.h"
 
 namespace tavra {
 
@@ -20,22 +18,6 @@ std::string quoted(std::string_view key) {
   text.reserve(key.size() + 2);
   text.append(1, '"').append(key).append(1, '"');
   return text;
-}
-
-const Value* find(const Value::Object& record, std::string_view key) {
-  const auto it = record.find(key);
-  return it == record.end() ? nullptr : &it->second;
-}
-
-std::vector<std::string> stringsOf(const Value::Array& elements, std::string_view key) {
-  std::vector<std::string> texts;
-  texts.reserve(elements.size());
-  for (const auto& element : elements) {
-    const std::string* text = element.asString();
-    if (text == nullptr) fail("expected strings in " + quoted(key));
-    texts.push_back(*text);
-  }
-  return texts;
 }
 
 }  // namespace
@@ -68,110 +50,6 @@ std::optional<FileApplier::Action> FileApplier::actionFromRawValue(std::string_v
     if (rawValue(action) == text) return action;
   }
   return std::nullopt;
-}
-
-// ---- encoder and decoder ----
-
-std::string FileApplier::Encoder::operator()(const Value& value) const {
-  return json::write(value, {.pretty = true, .escapeSlash = true});
-}
-
-Value FileApplier::Encoder::date(Date date) {
-  return Value(iso8601(date));
-}
-
-Value FileApplier::Decoder::operator()(std::string_view bytes) const {
-  try {
-    return Value::parseJSON(bytes);
-  } catch (const Value::ReadError& error) {
-    fail(std::string("malformed JSON: ") + error.what());
-  } catch (const Value::ConversionError& error) {
-    fail(std::string("malformed JSON: ") + error.what());
-  }
-}
-
-const Value::Object& Decoder::object(const Value& value, std::string_view what) {
-  const Value::Object* record = value.asObject();
-  if (record == nullptr) fail("expected an object for " + std::string(what));
-  return *record;
-}
-
-const Value& Decoder::required(const Value::Object& record, std::string_view key) {
-  const Value* value = find(record, key);
-  if (value == nullptr) fail("missing key " + quoted(key));
-  return *value;
-}
-
-std::string Decoder::string(const Value::Object& record, std::string_view key) {
-  const std::string* text = required(record, key).asString();
-  if (text == nullptr) fail("expected a string for " + quoted(key));
-  return *text;
-}
-
-std::optional<std::string> Decoder::optionalString(const Value::Object& record,
-                                                   std::string_view key) {
-  if (find(record, key) == nullptr) return std::nullopt;
-  return string(record, key);
-}
-
-std::int64_t Decoder::integer(const Value::Object& record, std::string_view key) {
-  const std::int64_t* number = required(record, key).asInt();
-  if (number == nullptr) fail("expected an integer for " + quoted(key));
-  return *number;
-}
-
-bool Decoder::boolean(const Value::Object& record, std::string_view key) {
-  const bool* flag = required(record, key).asBool();
-  if (flag == nullptr) fail("expected true or false for " + quoted(key));
-  return *flag;
-}
-
-Date Decoder::date(const Value& value, std::string_view key) {
-  const std::string* text = value.asString();
-  const std::optional<Date> date = text ? parseISO8601(*text) : std::nullopt;
-  if (!date) fail("expected an ISO 8601 date for " + quoted(key));
-  return *date;
-}
-
-Date Decoder::date(const Value::Object& record, std::string_view key) {
-  return date(required(record, key), key);
-}
-
-const Value::Array& Decoder::array(const Value::Object& record, std::string_view key) {
-  const Value::Array* elements = required(record, key).asArray();
-  if (elements == nullptr) fail("expected an array for " + quoted(key));
-  return *elements;
-}
-
-std::optional<std::reference_wrapper<const Value::Array>> Decoder::optionalArray(
-    const Value::Object& record, std::string_view key) {
-  if (find(record, key) == nullptr) return std::nullopt;
-  return std::cref(array(record, key));
-}
-
-const Value::Object& Decoder::objectField(const Value::Object& record, std::string_view key) {
-  return object(required(record, key), quoted(key));
-}
-
-std::vector<std::string> Decoder::strings(const Value::Object& record, std::string_view key) {
-  return stringsOf(array(record, key), key);
-}
-
-std::optional<std::vector<std::string>> Decoder::optionalStrings(const Value::Object& record,
-                                                                 std::string_view key) {
-  if (find(record, key) == nullptr) return std::nullopt;
-  return strings(record, key);
-}
-
-std::map<std::string, std::string> Decoder::stringMap(const Value::Object& record,
-                                                      std::string_view key) {
-  std::map<std::string, std::string> texts;
-  for (const auto& [name, value] : objectField(record, key)) {
-    const std::string* text = value.asString();
-    if (text == nullptr) fail("expected strings in " + quoted(key));
-    texts.emplace(name, *text);
-  }
-  return texts;
 }
 
 // ---- records ----

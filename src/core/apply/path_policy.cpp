@@ -1,6 +1,7 @@
 #include "tavra/path_policy.h"
 
 #include "tavra/error.h"
+#include "tavra/platform/file_system.h"
 
 namespace tavra {
 
@@ -46,11 +47,8 @@ std::string PathPolicy::check(std::string_view path) const {
   std::string c = canonical(path);
 
   bool normalised = startsWith(c, "/");
-  for (std::size_t start = 0; normalised && start <= c.size();) {
-    const std::size_t end = std::min(c.find('/', start), c.size());
-    const std::string_view piece = std::string_view(c).substr(start, end - start);
+  for (const std::string& piece : fs::pathComponents(c)) {
     if (piece == "." || piece == "..") normalised = false;
-    start = end + 1;
   }
   if (!normalised) {
     throw TavraError::pathNotAllowed(std::string(path) + ": must be an absolute, normalised path");

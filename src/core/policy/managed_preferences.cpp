@@ -1,57 +1,42 @@
 #include "tavra/managed_preferences.h"
 
-#include <fcntl.h>
-
 #include <algorithm>
-#include <filesystem>
-#include <limits>
+#include <stdexcept>
 #include <system_error>
 
 #include "tavra/constants.h"
 #include "tavra/error.h"
-#include "tavra/platform/file_system.h"
 
 namespace tavra {
 namespace {
 
-bool existsFollowingLinks(const std::string& path) {
+// Whether nothing is at `path` (following links). Only a missing entry counts as none: a
+// status that cannot be taken for another reason (an I/O error) is thrown, so that a passing
+// fault never looks like a policy that was taken away.
+bool isMissing(const FileSystem& files, const std::string& path) {
   std::error_code error;
-  return fs::statAt(AT_FDCWD, path, true, error).has_value();
-}
-
-bool isRootOwnedRegular(const fs::FileStatus& status) {
-  return status.isRegular() && status.owner == 0;
+  if (files.status(path, fs::Links::follow, error)) return false;
+  if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+    return true;
+  }
+  throw fs::systemError(error, "cannot read " + path);
 }
 
 TavraError notRootOwned(const std::string& path) {
   return TavraError::fragment(path + " is not a root-owned regular file; ignored");
 }
 
-// The whole content of the regular file at `path`. With `rootOwned` the opened file is checked
-// again, so an entry swapped for a link or another file after the first check is not read
-// either. Only regular files are read: a FIFO would block and a device could be endless.
-std::string readRegularFile(const std::string& path, bool rootOwned) {
-  const TavraError cannotRead = TavraError::io("cannot read " + path);
-  std::error_code error;
-  const int flags = O_RDONLY | O_NONBLOCK | (rootOwned ? O_NOFOLLOW : 0);
-  const fs::FileDescriptor file = fs::openAt(AT_FDCWD, path, flags, 0, error);
-  if (!file) {
-    if (rootOwned && error == std::errc::too_many_symbolic_link_levels) throw notRootOwned(path);
-    throw cannotRead;
-  }
-  const std::optional<fs::FileStatus> status = fs::stat(file.get(), error);
-  if (!status) throw cannotRead;
-  if (rootOwned && !isRootOwnedRegular(*status)) throw notRootOwned(path);
-  if (!status->isRegular()) throw cannotRead;
-  std::optional<std::string> bytes =
-      fs::readAll(file.get(), std::numeric_limits<std::int64_t>::max(), error);
-  if (!bytes) throw cannotRead;
-  return std::move(*bytes);
-}
-
 constexpr std::string_view kPlistSuffix = ".plist";
 
 }  // namespace
+
+ManagedPreferences::ManagedPreferences(std::string directory, bool requireRootOwned,
+                                       std::shared_ptr<const FileSystem> files)
+    : directory_(std::move(directory)),
+      requireRootOwned_(requireRootOwned),
+      files_(std::move(files)) {
+  if (!files_) throw std::invalid_argument("ManagedPreferences needs a FileSystem");
+}
 
 std::string ManagedPreferences::path(std::string_view domain) const {
   std::string result = directory_;
@@ -60,32 +45,41 @@ std::string ManagedPreferences::path(std::string_view domain) const {
 }
 
 bool ManagedPreferences::exists(std::string_view domain) const {
-  return existsFollowingLinks(path(domain));
+  std::error_code error;
+  return files_->status(path(domain), fs::Links::follow, error).has_value();
 }
 
 std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
   const std::string file = path(domain);
-  if (!existsFollowingLinks(file)) return std::nullopt;
-  if (requireRootOwned_) {
-    std::error_code error;
-    const std::optional<fs::FileStatus> entry = fs::statAt(AT_FDCWD, file, false, error);
-    if (!entry || !isRootOwnedRegular(*entry)) throw notRootOwned(file);
+  if (isMissing(*files_, file)) return std::nullopt;
+  // With the ownership rule the entry itself must be a root-owned regular file, looked at
+  // without following a link and checked again on the descriptor that is read, so an entry
+  // swapped for a link or another file in between is not read either. Only regular files are
+  // read: a FIFO would block and a device could be endless.
+  const fs::ReadResult read =
+      files_->readFile(file, {.maxBytes = maxFileBytes,
+                              .links = requireRootOwned_ ? fs::Links::notFinal : fs::Links::follow,
+                              .requireRootOwned = requireRootOwned_});
+  using Failure = fs::ReadResult::Failure;
+  if (read.failure == Failure::notRootOwned ||
+      (requireRootOwned_ && read.failure == Failure::notRegular)) {
+    throw notRootOwned(file);
   }
-  return Value::parsePlist(readRegularFile(file, requireRootOwned_));
+  if (!read) throw TavraError::io("cannot read " + file);
+  return Value::parsePlist(read.bytes);
 }
 
 ManagedPreferences::FragmentScan ManagedPreferences::fragments() const {
   FragmentScan scan;
-  if (!existsFollowingLinks(directory_)) return scan;
+  if (isMissing(*files_, directory_)) return scan;
 
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory_)) {
-    names.push_back(entry.path().filename().string());
-  }
+  std::error_code listError;
+  std::optional<std::vector<std::string>> names = files_->list(directory_, listError);
+  if (!names) throw fs::systemError(listError, "cannot list " + directory_);
   // Byte order, which is code-point order for UTF-8 names.
-  std::sort(names.begin(), names.end());
+  std::sort(names->begin(), names->end());
 
-  for (const std::string& name : names) {
+  for (const std::string& name : *names) {
     if (!name.starts_with(Constants::policyDomainPrefix) || !name.ends_with(kPlistSuffix)) {
       continue;
     }

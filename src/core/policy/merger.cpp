@@ -340,6 +340,8 @@ class Run {
     return node;
   }
 
+  // One deny rule: the non-empty list at the rule's path names what goes from its target, an
+  // object (keys) or a list (entries).
   void applyDeny(const MergeRule& rule, Value& value) {
     const Value* list = value.lookup(KeyPath(rule.path));
     if (!list || !list->isArray() || list->asArray()->empty()) return;
@@ -356,76 +358,90 @@ class Run {
     if (listInsideTarget) copy = *list->asArray();
     const Value::Array& denied = listInsideTarget ? copy : *list->asArray();
     if (auto* entries = target->asObject()) {
-      TextSet keys(denied.size());
-      for (const Value& element : denied) {
-        if (const auto* text = element.asString()) {
-          keys.insert(text, textHash(*text));
-        } else if (const auto* object = element.asObject(); object && rule.matchField) {
-          auto it = object->find(*rule.matchField);
-          if (it != object->end() && it->second.isString()) {
-            keys.insert(it->second.asString(), textHash(*it->second.asString()));
-          }
-        }
-      }
-      // A second iterator runs a fixed distance ahead and prefetches the slot its key will probe.
-      std::size_t removed = 0;
-      auto ahead = entries->begin();
-      for (std::size_t i = 0; i < detail::prefetchDistance && ahead != entries->end(); ++i) {
-        keys.prefetch(textHash((ahead++)->first));
-      }
-      for (auto it = entries->begin(); it != entries->end();) {
-        if (ahead != entries->end()) keys.prefetch(textHash((ahead++)->first));
-        if (keys.contains(&it->first, textHash(it->first))) {
-          it = entries->erase(it);
-          ++removed;
-        } else {
-          ++it;
-        }
-      }
-      if (removed > 0) {
-        warn(targetPath, "removed " + std::to_string(removed) + " key(s) denied by " + rule.path);
-      }
+      denyKeys(*entries, denied, rule, targetPath);
     } else if (auto* elements = target->asArray()) {
-      const auto key = [&](const Value& x) -> const Value& {
-        if (const auto* object = x.asObject()) {
-          if (auto it = object->find(*rule.matchField); it != object->end()) return it->second;
-        }
-        return x;
-      };
-      const bool byField = rule.matchField.has_value();
-      ValueSet equal(denied.size());
-      ValueSet deniedKeys(byField ? denied.size() : 0);
-      for (const Value& element : denied) {
-        equal.insert(&element, hashOf(element));
-        if (byField) deniedKeys.insert(&key(element), hashOf(key(element)));
-      }
-      const auto hashes = hashesOf(*elements);
-      std::vector<std::size_t> keyHashes;
-      if (byField) {
-        keyHashes.reserve(elements->size());
-        for (const Value& element : *elements) keyHashes.push_back(hashOf(key(element)));
-      }
-      std::size_t kept = 0;
-      for (std::size_t i = 0; i < elements->size(); ++i) {
-        if (i + detail::prefetchDistance < hashes.size()) {
-          equal.prefetch(hashes[i + detail::prefetchDistance]);
-          if (byField) deniedKeys.prefetch(keyHashes[i + detail::prefetchDistance]);
-        }
-        Value& element = (*elements)[i];
-        const bool drop = equal.contains(&element, hashes[i]) ||
-                          (byField && deniedKeys.contains(&key(element), keyHashes[i]));
-        if (drop) continue;
-        if (kept != i) (*elements)[kept] = std::move(element);
-        ++kept;
-      }
-      const std::size_t removed = elements->size() - kept;
-      elements->resize(kept, Value());
-      if (removed > 0) {
-        warn(targetPath,
-             "removed " + std::to_string(removed) + " entr(y/ies) denied by " + rule.path);
-      }
+      denyElements(*elements, denied, rule, targetPath);
     } else {
       warn(targetPath, "deny rule target is neither a list nor a dictionary");
+    }
+  }
+
+  // Removes the keys that the deny list names: by a text entry, or by an object entry's
+  // `matchField` text.
+  void denyKeys(Value::Object& entries, const Value::Array& denied, const MergeRule& rule,
+                const KeyPath& targetPath) {
+    TextSet keys(denied.size());
+    for (const Value& element : denied) {
+      if (const auto* text = element.asString()) {
+        keys.insert(text, textHash(*text));
+      } else if (const auto* object = element.asObject(); object && rule.matchField) {
+        auto it = object->find(*rule.matchField);
+        if (it != object->end() && it->second.isString()) {
+          keys.insert(it->second.asString(), textHash(*it->second.asString()));
+        }
+      }
+    }
+    // A second iterator runs a fixed distance ahead and prefetches the slot its key will probe.
+    std::size_t removed = 0;
+    auto ahead = entries.begin();
+    for (std::size_t i = 0; i < detail::prefetchDistance && ahead != entries.end(); ++i) {
+      keys.prefetch(textHash((ahead++)->first));
+    }
+    for (auto it = entries.begin(); it != entries.end();) {
+      if (ahead != entries.end()) keys.prefetch(textHash((ahead++)->first));
+      if (keys.contains(&it->first, textHash(it->first))) {
+        it = entries.erase(it);
+        ++removed;
+      } else {
+        ++it;
+      }
+    }
+    if (removed > 0) {
+      warn(targetPath, "removed " + std::to_string(removed) + " key(s) denied by " + rule.path);
+    }
+  }
+
+  // Removes the list entries equal to a deny-list entry or, with `matchField`, whose field value
+  // equals that of one; the others keep their order.
+  void denyElements(Value::Array& elements, const Value::Array& denied, const MergeRule& rule,
+                    const KeyPath& targetPath) {
+    const auto key = [&](const Value& x) -> const Value& {
+      if (const auto* object = x.asObject()) {
+        if (auto it = object->find(*rule.matchField); it != object->end()) return it->second;
+      }
+      return x;
+    };
+    const bool byField = rule.matchField.has_value();
+    ValueSet equal(denied.size());
+    ValueSet deniedKeys(byField ? denied.size() : 0);
+    for (const Value& element : denied) {
+      equal.insert(&element, hashOf(element));
+      if (byField) deniedKeys.insert(&key(element), hashOf(key(element)));
+    }
+    const auto hashes = hashesOf(elements);
+    std::vector<std::size_t> keyHashes;
+    if (byField) {
+      keyHashes.reserve(elements.size());
+      for (const Value& element : elements) keyHashes.push_back(hashOf(key(element)));
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < elements.size(); ++i) {
+      if (i + detail::prefetchDistance < hashes.size()) {
+        equal.prefetch(hashes[i + detail::prefetchDistance]);
+        if (byField) deniedKeys.prefetch(keyHashes[i + detail::prefetchDistance]);
+      }
+      Value& element = elements[i];
+      const bool drop = equal.contains(&element, hashes[i]) ||
+                        (byField && deniedKeys.contains(&key(element), keyHashes[i]));
+      if (drop) continue;
+      if (kept != i) elements[kept] = std::move(element);
+      ++kept;
+    }
+    const std::size_t removed = elements.size() - kept;
+    elements.resize(kept, Value());
+    if (removed > 0) {
+      warn(targetPath,
+           "removed " + std::to_string(removed) + " entr(y/ies) denied by " + rule.path);
     }
   }
 

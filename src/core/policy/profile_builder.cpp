@@ -1,16 +1,9 @@
 #include "tavra/profile_builder.h"
 
-#include <fcntl.h>
-
-#include <filesystem>
-#include <limits>
-#include <system_error>
-
 #include "tavra/catalog.h"
 #include "tavra/constants.h"
 #include "tavra/error.h"
 #include "tavra/platform/digest.h"
-#include "tavra/platform/file_system.h"
 #include "tavra/plist.h"
 
 namespace tavra::ProfileBuilder {
@@ -18,29 +11,18 @@ namespace {
 
 constexpr std::string_view kUUIDNamespace = "com.zelkorandin.tavra/";
 
-// A directory, FIFO or device is no fragment file (and could block or never end).
-std::string readWholeFile(const std::string& path) {
-  std::error_code error;
-  const fs::FileDescriptor file = fs::openAt(AT_FDCWD, path, O_RDONLY | O_NONBLOCK, 0, error);
-  if (file) {
-    const std::optional<fs::FileStatus> status = fs::stat(file.get(), error);
-    if (status && status->isRegular()) {
-      std::optional<std::string> bytes =
-          fs::readAll(file.get(), std::numeric_limits<std::int64_t>::max(), error);
-      if (bytes) return std::move(*bytes);
-    }
-  }
-  throw TavraError::io("cannot read " + path);
-}
-
 bool startsWithPayload(std::string_view key) {
   return key.starts_with("Payload");
 }
 
 // The preference domain of a plain payload file: its name without the last extension, with the
 // policy-domain prefix put in front unless it already starts with it.
-std::string domainOfFile(const std::string& path) {
-  std::string stem = std::filesystem::path(path).stem().string();
+std::string domainOfFile(std::string_view path) {
+  const std::string_view name = path.substr(path.rfind('/') + 1);
+  const std::size_t dot = name.rfind('.');
+  // A leading dot starts a hidden name, not an extension.
+  std::string stem(dot == std::string_view::npos || dot == 0 || name == ".." ? name
+                                                                             : name.substr(0, dot));
   if (stem.starts_with(Constants::policyDomainPrefix)) return stem;
   return std::string(Constants::policyDomainPrefix) + stem;
 }
@@ -123,8 +105,11 @@ std::string mobileconfig(std::string_view domain, const Value& payload,
   return plist::writeXML(Value(std::move(profile)));
 }
 
-std::vector<FragmentPayload> fragmentPayloads(const std::string& path) {
-  const std::string bytes = readWholeFile(path);
+std::vector<FragmentPayload> fragmentPayloads(const FileSystem& files, const std::string& path) {
+  // A directory, FIFO or device is no fragment file (and could block or never end).
+  fs::ReadResult read = files.readFile(path, {.maxBytes = maxFragmentFileBytes});
+  if (!read) throw TavraError::io("cannot read " + path);
+  const std::string bytes = std::move(read.bytes);
   const Value value = path.ends_with(".json") ? Value::parseJSON(bytes) : Value::parsePlist(bytes);
 
   const Value::Object* object = value.asObject();

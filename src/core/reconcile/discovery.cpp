@@ -1,98 +1,46 @@
 #include "tavra/discovery.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <fnmatch.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <climits>
-#include <cstdlib>
-#include <memory>
 #include <set>
-
-#include "tavra/platform/process_table.h"
+#include <stdexcept>
 
 namespace tavra {
 namespace {
 
 // Info.plist and package.json files are small; anything larger is not read.
-constexpr std::size_t maxReadBytes = 16 * 1024 * 1024;
+constexpr std::int64_t maxReadBytes = 16 * 1024 * 1024;
 
-struct DirCloser {
-  void operator()(DIR* dir) const noexcept { closedir(dir); }
-};
-
-// The names in a directory, without "." and "..", in the listing's order; none when it cannot be
-// listed.
-std::optional<std::vector<std::string>> listDirectory(const std::string& path) {
-  std::unique_ptr<DIR, DirCloser> dir(opendir(path.c_str()));
-  if (!dir) return std::nullopt;
-  std::vector<std::string> names;
-  while (dirent* entry = readdir(dir.get())) {
-    std::string_view name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    names.emplace_back(name);
-  }
-  return names;
+// The names in a directory in the listing's order; none when it cannot be listed.
+std::optional<std::vector<std::string>> listDirectory(const FileSystem& files,
+                                                      const std::string& path) {
+  std::error_code error;
+  return files.list(path, error);
 }
 
 // The bytes of a regular file. Anything else counts as unreadable: the files looked at lie in
 // folders that users control, and opening or reading a FIFO or a device could block the pass
-// for good or act on the device. So a non-regular file is not opened at all, the open does not
-// wait, and the type is checked again on the descriptor before any read.
-std::optional<std::string> readSmallFile(const std::string& path) {
-  struct stat before {};
-  if (stat(path.c_str(), &before) != 0 || !S_ISREG(before.st_mode)) return std::nullopt;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::string bytes;
-  char buffer[16384];
-  struct stat info {};
-  bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  while (ok) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0 || bytes.size() + static_cast<std::size_t>(n) > maxReadBytes) {
-      ok = false;
-      break;
-    }
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  if (!ok) return std::nullopt;
-  return bytes;
+// for good or act on the device. The reader never opens anything but a regular file.
+std::optional<std::string> readSmallFile(const FileSystem& files, const std::string& path) {
+  fs::ReadResult read = files.readFile(path, {.maxBytes = maxReadBytes});
+  if (!read) return std::nullopt;
+  return std::move(read.bytes);
 }
 
-std::optional<struct stat> statFollowing(const std::string& path) {
-  struct stat info {};
-  if (stat(path.c_str(), &info) != 0) return std::nullopt;
-  return info;
+std::optional<fs::FileStatus> statFollowing(const FileSystem& files, const std::string& path) {
+  std::error_code error;
+  return files.status(path, fs::Links::follow, error);
 }
 
 // The path with every symbolic link resolved, or, when that is not possible, the path itself
 // (a relative one taken from the working directory, as a file URL would be).
-std::string resolved(const std::string& path) {
-  std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-  if (real) return std::string(real.get());
+std::string resolved(const FileSystem& files, const std::string& path) {
+  if (auto real = files.realPath(path)) return std::move(*real);
   if (!path.empty() && path.front() == '/') return path;
-  std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
-  if (!cwd) return path;
-  std::string base(cwd.get());
-  return base == "/" ? "/" + path : base + "/" + path;
-}
-
-std::string lastComponent(std::string_view path) {
-  auto slash = path.rfind('/');
-  return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
-}
-
-std::string parentOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
+  const std::optional<std::string> base = files.workingDirectory();
+  if (!base) return path;
+  return *base == "/" ? "/" + path : *base + "/" + path;
 }
 
 bool isDigit(char c) {
@@ -102,6 +50,7 @@ bool isLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// The non-empty pieces of `text` between separators.
 std::vector<std::string> splitDropEmpty(std::string_view text, char separator) {
   std::vector<std::string> pieces;
   std::size_t start = 0;
@@ -128,9 +77,8 @@ bool looksLikeVersion(const std::string& component) {
   return std::all_of(pieces[0].begin(), pieces[0].end(), isDigit);
 }
 
-std::optional<std::string> packageVersion(const std::string& directory) {
-  std::string file = directory == "/" ? "/package.json" : directory + "/package.json";
-  auto bytes = readSmallFile(file);
+std::optional<std::string> packageVersion(const FileSystem& files, const std::string& directory) {
+  auto bytes = readSmallFile(files, fs::joinPath(directory, "package.json"));
   if (!bytes) return std::nullopt;
   try {
     Value package = Value::parseJSON(*bytes);
@@ -146,40 +94,46 @@ std::optional<std::string> packageVersion(const std::string& directory) {
 
 }  // namespace
 
-Discovery::Discovery(std::optional<std::vector<LocalUser>> users,
-                     std::optional<std::vector<std::string>> applicationDirectories,
-                     ProcessSource processes)
-    : users_(users ? std::move(*users) : localUsers()), processes_(std::move(processes)) {
+Discovery::Discovery(std::shared_ptr<const FileSystem> files,
+                     std::shared_ptr<const platform::ProcessTable> processes,
+                     std::optional<std::vector<LocalUser>> users,
+                     std::optional<std::vector<std::string>> applicationDirectories)
+    : files_(std::move(files)), processes_(std::move(processes)) {
+  if (!files_ || !processes_) {
+    throw std::invalid_argument("Discovery needs a FileSystem and a ProcessTable");
+  }
+  users_ = users ? std::move(*users) : localUsers(*files_);
   if (applicationDirectories) {
     applicationDirectories_ = std::move(*applicationDirectories);
   } else {
     applicationDirectories_.push_back("/Applications");
     for (const auto& user : users_) applicationDirectories_.push_back(user.home + "/Applications");
   }
-  if (!processes_) processes_ = &Discovery::processTable;
 }
 
-std::vector<Discovery::LocalUser> Discovery::localUsers(std::string_view directory) {
+std::vector<Discovery::LocalUser> Discovery::localUsers(const FileSystem& files,
+                                                        std::string_view directory) {
   std::vector<LocalUser> users;
   std::string root(directory);
-  auto names = listDirectory(root);
+  auto names = listDirectory(files, root);
   if (!names) return users;
   std::sort(names->begin(), names->end());
   for (const auto& name : *names) {
     if (name.front() == '.' || name == "Shared" || name == "Guest") continue;
     std::string home = root + "/" + name;
-    auto info = statFollowing(home);
-    if (!info || !S_ISDIR(info->st_mode) || info->st_uid <= 499) continue;
-    users.push_back({name, static_cast<std::uint32_t>(info->st_uid), home});
+    auto info = statFollowing(files, home);
+    if (!info || !info->isDirectory() || info->owner <= 499) continue;
+    users.push_back({name, static_cast<std::uint32_t>(info->owner), home});
   }
   return users;
 }
 
-std::vector<Discovery::RunningProcess> Discovery::processTable() {
+std::vector<Discovery::RunningProcess> Discovery::processTable(
+    const platform::ProcessTable& processes) {
   std::vector<RunningProcess> table;
-  for (auto& process : platform::listProcesses()) {
+  for (auto& process : processes.processes()) {
     std::optional<std::string> user;
-    if (process.uid) user = platform::accountName(*process.uid);
+    if (process.uid) user = processes.accountName(*process.uid);
     table.push_back({process.pid, user.value_or("?"), std::move(process.path)});
   }
   return table;
@@ -188,7 +142,7 @@ std::vector<Discovery::RunningProcess> Discovery::processTable() {
 std::vector<Discovery::App> Discovery::scanApplications() const {
   std::vector<App> apps;
   for (const auto& directory : applicationDirectories_) {
-    auto names = listDirectory(directory);
+    auto names = listDirectory(*files_, directory);
     if (!names) continue;
     std::optional<std::string> owner;
     for (const auto& user : users_) {
@@ -200,7 +154,7 @@ std::vector<Discovery::App> Discovery::scanApplications() const {
     for (const auto& name : *names) {
       if (name.size() < 4 || name.compare(name.size() - 4, 4, ".app") != 0) continue;
       std::string bundle = directory + "/" + name;
-      auto bytes = readSmallFile(bundle + "/Contents/Info.plist");
+      auto bytes = readSmallFile(*files_, bundle + "/Contents/Info.plist");
       if (!bytes) continue;
       try {
         Value info = Value::parsePlist(*bytes);
@@ -233,21 +187,21 @@ std::vector<std::pair<std::string, std::optional<std::string>>> Discovery::expan
   }
   std::vector<std::pair<std::string, std::optional<std::string>>> pairs;
   for (const auto& [candidate, user] : candidates) {
-    for (auto& path : glob(candidate)) pairs.emplace_back(std::move(path), user);
+    for (auto& path : glob(*files_, candidate)) pairs.emplace_back(std::move(path), user);
   }
   return pairs;
 }
 
-std::vector<std::string> Discovery::glob(std::string_view pattern) {
+std::vector<std::string> Discovery::glob(const FileSystem& files, std::string_view pattern) {
   if (pattern.find('*') == std::string_view::npos) return {std::string(pattern)};
   std::vector<std::string> bases{""};
-  for (const auto& component : splitDropEmpty(pattern, '/')) {
+  for (const auto& component : fs::pathComponents(pattern)) {
     std::vector<std::string> next;
     if (component.find('*') == std::string::npos) {
       for (const auto& base : bases) next.push_back(base + "/" + component);
     } else {
       for (const auto& base : bases) {
-        auto names = listDirectory(base.empty() ? "/" : base);
+        auto names = listDirectory(files, base.empty() ? "/" : base);
         if (!names) continue;
         std::sort(names->begin(), names->end());
         for (const auto& name : *names) {
@@ -260,15 +214,16 @@ std::vector<std::string> Discovery::glob(std::string_view pattern) {
   return bases;
 }
 
-std::optional<std::string> Discovery::versionOfExecutable(std::string_view path) {
-  std::string real = resolved(std::string(path));
-  std::string directory = parentOf(real);
+std::optional<std::string> Discovery::versionOfExecutable(const FileSystem& files,
+                                                          std::string_view path) {
+  std::string real = resolved(files, std::string(path));
+  std::string directory = fs::splitPath(real).directory;
   for (int level = 0; level < 4; ++level) {
-    if (auto version = packageVersion(directory)) return version;
+    if (auto version = packageVersion(files, directory)) return version;
     if (directory == "/" || directory == ".") break;
-    directory = parentOf(directory);
+    directory = fs::splitPath(directory).directory;
   }
-  auto components = splitDropEmpty(real, '/');
+  auto components = fs::pathComponents(real);
   for (auto it = components.rbegin(); it != components.rend(); ++it) {
     if (looksLikeVersion(*it)) return *it;
   }
@@ -276,13 +231,11 @@ std::optional<std::string> Discovery::versionOfExecutable(std::string_view path)
 }
 
 std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) const {
-  const std::vector<RunningProcess> table = processes_();
+  const std::vector<RunningProcess> table = processTable(*processes_);
   const std::vector<App> apps = scanApplications();
-  static const std::vector<std::string> none;
-  auto list =
-      [](const std::optional<std::vector<std::string>>& items) -> const std::vector<std::string>& {
-    return items ? *items : none;
-  };
+  const std::vector<std::string> none;
+  auto list = [&none](const std::optional<std::vector<std::string>>& items)
+      -> const std::vector<std::string>& { return items ? *items : none; };
 
   std::vector<HarnessInventory> inventory;
   for (const Harness& harness : catalog.harnesses) {
@@ -296,16 +249,17 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
     for (const auto& bundleID : list(detect.appBundleIDs)) {
       for (const auto& app : apps) {
         if (app.bundleID == bundleID)
-          entry.installations.push_back({app.path, app.user, app.version, "app"});
+          entry.installations.push_back({app.path, app.user, app.version, Installation::Kind::app});
       }
     }
     std::set<std::string> seen;
     for (const auto& pattern : list(detect.executables)) {
       for (auto& [path, user] : expand(pattern)) {
         if (!seen.insert(path).second) continue;
-        auto info = statFollowing(path);
-        if (!info || !S_ISREG(info->st_mode) || (info->st_mode & 0111) == 0) continue;
-        entry.installations.push_back({path, user, versionOfExecutable(path), "executable"});
+        auto info = statFollowing(*files_, path);
+        if (!info || !info->isRegular() || (info->mode & 0111) == 0) continue;
+        entry.installations.push_back(
+            {path, user, versionOfExecutable(*files_, path), Installation::Kind::executable});
       }
     }
 
@@ -314,20 +268,23 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
     std::set<std::string> resolvedPaths;
     std::vector<std::string> appPrefixes;
     for (const auto& installation : entry.installations) {
-      resolvedPaths.insert(resolved(installation.path));
-      if (installation.kind == "app") appPrefixes.push_back(installation.path + "/Contents/MacOS/");
+      resolvedPaths.insert(resolved(*files_, installation.path));
+      if (installation.kind == Installation::Kind::app) {
+        appPrefixes.push_back(installation.path + "/Contents/MacOS/");
+      }
     }
     for (const auto& process : table) {
-      bool match =
-          nameSet.count(lastComponent(process.path)) > 0 || resolvedPaths.count(process.path) > 0 ||
-          std::any_of(appPrefixes.begin(), appPrefixes.end(),
-                      [&](const auto& prefix) { return process.path.rfind(prefix, 0) == 0; });
+      bool match = nameSet.count(fs::splitPath(process.path).name) > 0 ||
+                   resolvedPaths.count(process.path) > 0 ||
+                   std::any_of(appPrefixes.begin(), appPrefixes.end(), [&](const auto& prefix) {
+                     return process.path.rfind(prefix, 0) == 0;
+                   });
       if (match) entry.processes.push_back(process);
     }
 
     for (const auto& pattern : list(detect.userConfigPaths)) {
       for (auto& [path, user] : expand(pattern)) {
-        if (statFollowing(path)) entry.userConfigs.push_back(std::move(path));
+        if (statFollowing(*files_, path)) entry.userConfigs.push_back(std::move(path));
       }
     }
     entry.installed = !entry.installations.empty();

@@ -1,13 +1,14 @@
 // The JSON objects of the inventory records, as status.json holds them.
 #include <limits>
+#include <ostream>
 
 #include "tavra/discovery.h"
-#include "tavra/file_applier.h"
+#include "tavra/records_json.h"
 
 namespace tavra {
 namespace {
 
-using Decoder = FileApplier::Decoder;
+using records::Decoder;
 
 template <typename T>
 Value arrayOf(const std::vector<T>& items) {
@@ -26,8 +27,25 @@ std::vector<T> listOf(const Value::Object& record, std::string_view key, F eleme
 
 }  // namespace
 
+std::string_view rawValue(Discovery::Installation::Kind kind) noexcept {
+  return kind == Discovery::Installation::Kind::app ? "app" : "executable";
+}
+
+std::optional<Discovery::Installation::Kind> installationKindFromRawValue(
+    std::string_view text) noexcept {
+  using Kind = Discovery::Installation::Kind;
+  for (const Kind kind : {Kind::app, Kind::executable}) {
+    if (rawValue(kind) == text) return kind;
+  }
+  return std::nullopt;
+}
+
+std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind) {
+  return out << rawValue(kind);
+}
+
 Value toValue(const Discovery::Installation& installation) {
-  Value::Object object{{"kind", installation.kind}, {"path", installation.path}};
+  Value::Object object{{"kind", rawValue(installation.kind)}, {"path", installation.path}};
   if (installation.user) object.emplace("user", *installation.user);
   if (installation.version) object.emplace("version", *installation.version);
   return object;
@@ -52,8 +70,11 @@ Value toValue(const Discovery::HarnessInventory& inventory) {
 
 Discovery::Installation installationFromValue(const Value& value) {
   const auto& record = Decoder::object(value, "installation");
+  const std::string kindText = Decoder::string(record, "kind");
+  const auto kind = installationKindFromRawValue(kindText);
+  if (!kind) throw records::DecodingError("kind: unknown value " + kindText);
   return {Decoder::string(record, "path"), Decoder::optionalString(record, "user"),
-          Decoder::optionalString(record, "version"), Decoder::string(record, "kind")};
+          Decoder::optionalString(record, "version"), *kind};
 }
 
 Discovery::RunningProcess runningProcessFromValue(const Value& value) {
@@ -61,7 +82,7 @@ Discovery::RunningProcess runningProcessFromValue(const Value& value) {
   std::int64_t pid = Decoder::integer(record, "pid");
   if (pid < std::numeric_limits<std::int32_t>::min() ||
       pid > std::numeric_limits<std::int32_t>::max()) {
-    throw FileApplier::DecodingError("pid: not a 32-bit integer");
+    throw records::DecodingError("pid: not a 32-bit integer");
   }
   return {static_cast<std::int32_t>(pid), Decoder::string(record, "user"),
           Decoder::string(record, "path")};

@@ -23,21 +23,25 @@ void flushPreferencesCacheWithKillall() noexcept {
   }
 }
 
-Environment Environment::system(const TavraSettings& settings) {
+Environment Environment::system(const TavraSettings& settings, const Services& services) {
   std::vector<std::string> trusted = Constants::embeddedCatalogKeys();
   trusted.insert(trusted.end(), settings.catalogTrustedKeys.begin(),
                  settings.catalogTrustedKeys.end());
   auto keys = std::make_shared<const SystemKeyProvider>(std::string(Constants::keyDirectory),
-                                                        /*requireRootOwnedFiles=*/true);
+                                                        /*requireRootOwnedFiles=*/true,
+                                                        services.fileSystem, services.keychain);
   return Environment{
-      ManagedPreferences(std::string(Constants::managedPreferencesDirectory), true),
-      CatalogStore(std::string(Constants::catalogDirectory), trusted),
+      ManagedPreferences(std::string(Constants::managedPreferencesDirectory), true,
+                         services.fileSystem),
+      CatalogStore(std::string(Constants::catalogDirectory), trusted, services.fileSystem,
+                   {.client = services.http}),
       std::string(Constants::supportDirectory),
       std::move(keys),
       PathPolicy::builtInPrefixes(),
       true,
-      Discovery(),
+      Discovery(services.fileSystem, services.processes),
       &flushPreferencesCacheWithKillall,
+      services,
   };
 }
 

@@ -2,13 +2,16 @@
 // preferences file really changed, fold the apply errors in, compute the health, take the
 // inventory, write status.json and log.
 #include <algorithm>
-#include <filesystem>
+#include <stdexcept>
 
 #include "tavra/error.h"
 #include "tavra/reconciler.h"
 
 namespace tavra {
 namespace {
+
+using Plan = Reconciler::Plan;
+using State = StatusReport::HarnessState;
 
 bool isRealChange(FileApplier::Action action) {
   using Action = FileApplier::Action;
@@ -27,23 +30,44 @@ bool isRealChange(FileApplier::Action action) {
   return false;
 }
 
-}  // namespace
-
-Reconciler::Reconciler(Environment environment, TavraSettings settings,
-                       std::shared_ptr<Logger> logger, Clock clock)
-    : environment_(std::move(environment)),
-      settings_(std::move(settings)),
-      logger_(logger ? std::move(logger) : log()),
-      clock_(clock ? std::move(clock) : Clock([] { return std::chrono::system_clock::now(); })) {
-  if (!environment_.keys)
-    environment_.keys =
-        std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{});
+// Each per-path failure, sorted by path (a std::map), becomes a report error; the first harness
+// that lists the path among its outputs takes the message and the state "error".
+void foldFailures(const std::map<std::string, std::string>& failures,
+                  std::vector<StatusReport::HarnessStatus>& harnesses,
+                  std::vector<std::string>& errors) {
+  for (const auto& [path, message] : failures) {
+    errors.push_back(path + ": " + message);
+    for (auto& harness : harnesses) {
+      if (std::find(harness.outputs.begin(), harness.outputs.end(), path) ==
+          harness.outputs.end()) {
+        continue;
+      }
+      harness.errors.push_back(message);
+      harness.state = State::error;
+      break;
+    }
+  }
 }
 
-std::shared_ptr<Logger> Reconciler::log() {
-  static const std::shared_ptr<Logger> shared =
-      systemLogger(std::string(Constants::logSubsystem), "reconcile");
-  return shared;
+StatusReport::Health healthOf(const Plan& plan, const std::vector<std::string>& errors) {
+  if (!plan.catalogVersion) return StatusReport::Health::error;
+  if (!errors.empty()) return StatusReport::Health::degraded;
+  for (const auto& harness : plan.harnesses) {
+    if (harness.state == State::degraded || harness.state == State::error) {
+      return StatusReport::Health::degraded;
+    }
+  }
+  return StatusReport::Health::ok;
+}
+
+}  // namespace
+
+Reconciler::Reconciler(Environment environment, TavraSettings settings)
+    : environment_(std::move(environment)), settings_(std::move(settings)) {
+  const Services& services = environment_.services;
+  if (!services.fileSystem || !services.clock || !services.reconcileLog) {
+    throw std::invalid_argument("a pass needs a file system, a clock and a log in its services");
+  }
 }
 
 StatusReport Reconciler::run(bool includeInventory) const {
@@ -57,134 +81,126 @@ StatusReport Reconciler::run(bool includeInventory) const {
   }
 
   std::vector<std::string> errors = plan.errors;
-  std::vector<FileApplier::Change> changes;
-  std::map<std::string, std::string> failures;
-  try {
-    FileApplier applier(
-        environment_.supportDirectory,
-        PathPolicy(environment_.builtInPathPrefixes, settings_.additionalAllowedPaths),
-        environment_.setRootOwnership);
-
-    std::vector<FileApplier::Desired> desired;
-    if (plan.complete) {
-      desired = plan.desired;
-      if (!plan.frozenHarnesses.empty()) {
-        for (auto& item : applier.lastApplied(plan.frozenHarnesses)) {
-          desired.push_back(std::move(item));
-        }
-      }
-    } else {
-      std::set<std::string> planned;
-      for (const auto& item : plan.desired) planned.insert(PathPolicy::canonical(item.path));
-      for (const auto& item : plan.desired) {
-        if (!plan.frozenHarnesses.count(item.harnessID)) desired.push_back(item);
-      }
-      for (auto& item : applier.lastApplied()) {
-        if (!planned.count(item.path) || plan.frozenHarnesses.count(item.harnessID)) {
-          desired.push_back(std::move(item));
-        }
-      }
-    }
-
-    auto result = applier.apply(desired, plan.complete, settings_.dryRun);
-    changes = std::move(result.changes);
-    failures = std::move(result.errors);
-  } catch (const std::exception& error) {
-    errors.push_back("apply failed: " + describe(error));
-    changes.clear();
-    failures.clear();
-  }
-
-  const std::string prefix = PathPolicy::canonical(environment_.preferences.directory()) + "/";
-  for (const auto& change : changes) {
-    if (!isRealChange(change.action) || PathPolicy::canonical(change.path).rfind(prefix, 0) != 0) {
-      continue;
-    }
-    if (environment_.flushPreferencesCache) {
-      try {
-        environment_.flushPreferencesCache();
-      } catch (...) {
-        // The flush reports nothing.
-      }
-      logger_->log("managed preferences changed; flushed the cfprefsd cache");
-    }
-    break;
-  }
-
-  // The failures come sorted by path (std::map).
-  for (const auto& [path, message] : failures) {
-    errors.push_back(path + ": " + message);
-    for (auto& harness : plan.harnesses) {
-      if (std::find(harness.outputs.begin(), harness.outputs.end(), path) ==
-          harness.outputs.end()) {
-        continue;
-      }
-      harness.errors.push_back(message);
-      harness.state = "error";
-      break;
-    }
-  }
-
-  StatusReport::Health health = StatusReport::Health::ok;
-  if (!plan.catalogVersion) {
-    health = StatusReport::Health::error;
-  } else if (!errors.empty()) {
-    health = StatusReport::Health::degraded;
-  } else {
-    for (const auto& harness : plan.harnesses) {
-      if (harness.state == "degraded" || harness.state == "error") {
-        health = StatusReport::Health::degraded;
-      }
-    }
-  }
-
-  std::optional<std::vector<Discovery::HarnessInventory>> inventory;
-  if (includeInventory && environment_.discovery) {
-    try {
-      if (auto catalog = environment_.catalogStore.cached()) {
-        inventory = environment_.discovery->run(*catalog);
-      }
-    } catch (const std::exception&) {
-      // No verified catalog now: no inventory.
-    }
-  }
+  FileApplier::ApplyResult applied = apply(plan, errors);
+  flushPreferencesAfter(applied.changes);
+  foldFailures(applied.errors, plan.harnesses, errors);
 
   StatusReport report;
+  report.health = healthOf(plan, errors);
+  report.inventory = inventory(includeInventory);
   // Whole seconds, the precision of status.json, so the returned report equals the written one.
-  report.timestamp = std::chrono::floor<std::chrono::seconds>(clock_());
-  report.health = health;
+  report.timestamp = std::chrono::floor<std::chrono::seconds>(environment_.services.clock->now());
   report.dryRun = settings_.dryRun;
   report.catalogVersion = plan.catalogVersion;
   report.fragments = std::move(plan.fragmentIDs);
   report.fragmentErrors = std::move(plan.fragmentErrors);
   report.harnesses = std::move(plan.harnesses);
-  for (auto& change : changes) {
-    if (change.action != FileApplier::Action::unchanged)
+  for (auto& change : applied.changes) {
+    if (change.action != FileApplier::Action::unchanged) {
       report.changes.push_back(std::move(change));
+    }
   }
   report.errors = std::move(errors);
-  report.inventory = std::move(inventory);
 
   writeStatus(report);
-
-  for (const auto& change : report.changes) {
-    logger_->log(std::string(FileApplier::rawValue(change.action)) + " " + change.path + " [" +
-                 change.harnessID + "]");
-  }
-  for (const auto& error : report.errors) logger_->error(error);
-  logger_->info("run finished: " + report.summary());
+  logReport(report);
   return report;
+}
+
+std::vector<FileApplier::Desired> Reconciler::desiredItems(const Plan& plan,
+                                                           const FileApplier& applier) const {
+  std::vector<FileApplier::Desired> desired;
+  if (plan.complete) {
+    // The plan's files, then the frozen harnesses' last applied copies.
+    desired = plan.desired;
+    if (!plan.frozenHarnesses.empty()) {
+      for (auto& item : applier.lastApplied(plan.frozenHarnesses)) {
+        desired.push_back(std::move(item));
+      }
+    }
+    return desired;
+  }
+  // Incomplete: what harnesses that are not frozen planned afresh wins over their last applied
+  // copies; every other last applied copy is kept.
+  std::set<std::string> planned;
+  for (const auto& item : plan.desired) planned.insert(PathPolicy::canonical(item.path));
+  for (const auto& item : plan.desired) {
+    if (!plan.frozenHarnesses.count(item.harnessID)) desired.push_back(item);
+  }
+  for (auto& item : applier.lastApplied()) {
+    if (!planned.count(item.path) || plan.frozenHarnesses.count(item.harnessID)) {
+      desired.push_back(std::move(item));
+    }
+  }
+  return desired;
+}
+
+FileApplier::ApplyResult Reconciler::apply(const Plan& plan,
+                                           std::vector<std::string>& errors) const {
+  try {
+    const FileApplier applier(
+        environment_.supportDirectory,
+        PathPolicy(environment_.builtInPathPrefixes, settings_.additionalAllowedPaths),
+        environment_.setRootOwnership, environment_.services.fileSystem,
+        environment_.services.clock);
+    return applier.apply(desiredItems(plan, applier), plan.complete, settings_.dryRun);
+  } catch (const std::exception& error) {
+    errors.push_back("apply failed: " + describe(error));
+    return {};
+  }
+}
+
+void Reconciler::flushPreferencesAfter(const std::vector<FileApplier::Change>& changes) const {
+  const std::string prefix = PathPolicy::canonical(environment_.preferences.directory()) + "/";
+  const auto changedPreferences = std::find_if(changes.begin(), changes.end(), [&](const auto& c) {
+    return isRealChange(c.action) && PathPolicy::canonical(c.path).starts_with(prefix);
+  });
+  if (changedPreferences == changes.end() || !environment_.flushPreferencesCache) return;
+  try {
+    environment_.flushPreferencesCache();
+  } catch (...) {
+    // The flush reports nothing.
+  }
+  log().log("managed preferences changed; flushed the cfprefsd cache");
+}
+
+std::optional<std::vector<Discovery::HarnessInventory>> Reconciler::inventory(
+    bool includeInventory) const {
+  if (!includeInventory || !environment_.discovery) return std::nullopt;
+  try {
+    if (auto catalog = environment_.catalogStore.cached()) {
+      return environment_.discovery->run(*catalog);
+    }
+  } catch (const std::exception&) {
+    // No verified catalog now: no inventory.
+  }
+  return std::nullopt;
 }
 
 void Reconciler::writeStatus(const StatusReport& report) const {
   try {
-    FileApplier writer(environment_.supportDirectory, PathPolicy({}, {}),
-                       environment_.setRootOwnership);
-    std::filesystem::create_directories(environment_.supportDirectory);
+    const FileSystem& files = *environment_.services.fileSystem;
+    // A missing support directory is made with the platform's default attributes.
+    const fs::Walk made = files.makeDirectories(environment_.supportDirectory, {});
+    if (!made) {
+      throw fs::systemError(made.error, "cannot create directory " + environment_.supportDirectory);
+    }
+    const FileApplier writer(environment_.supportDirectory, PathPolicy({}, {}),
+                             environment_.setRootOwnership, environment_.services.fileSystem,
+                             environment_.services.clock);
     writer.writeAtomically(report.encode(), environment_.supportDirectory + "/status.json", 0644);
   } catch (const std::exception& error) {
-    logger_->error("cannot write status: " + describe(error));
+    log().error("cannot write status: " + describe(error));
   }
+}
+
+void Reconciler::logReport(const StatusReport& report) const {
+  for (const auto& change : report.changes) {
+    log().log(std::string(FileApplier::rawValue(change.action)) + " " + change.path + " [" +
+              change.harnessID + "]");
+  }
+  for (const auto& error : report.errors) log().error(error);
+  log().info("run finished: " + report.summary());
 }
 
 }  // namespace tavra

@@ -1,8 +1,6 @@
 #include "tavra/status_report.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <ostream>
 
 #include "tavra/error.h"
 #include "tavra/platform/unicode.h"
@@ -10,7 +8,7 @@
 namespace tavra {
 namespace {
 
-using Decoder = FileApplier::Decoder;
+using records::Decoder;
 
 // The report is for people and tools to read: text that is not well-formed UTF-8 (a user's folder
 // or executable name, an error quoting one) is shown with U+FFFD in place of the bad bytes, so one
@@ -44,41 +42,18 @@ Value harnessStatusValue(const StatusReport::HarnessStatus& status) {
                        {"fragments", texts(status.fragments)},
                        {"id", status.id},
                        {"outputs", texts(status.outputs)},
-                       {"state", status.state},
+                       {"state", rawValue(status.state)},
                        {"warnings", texts(status.warnings)}};
 }
 
 StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
   const auto& record = Decoder::object(value, "harness status");
-  return {Decoder::string(record, "id"),         Decoder::string(record, "state"),
+  const std::string stateText = Decoder::string(record, "state");
+  const auto state = harnessStateFromRawValue(stateText);
+  if (!state) throw records::DecodingError("state: unknown value " + stateText);
+  return {Decoder::string(record, "id"),         *state,
           Decoder::strings(record, "fragments"), Decoder::strings(record, "outputs"),
           Decoder::strings(record, "warnings"),  Decoder::strings(record, "errors")};
-}
-
-// A status file is small; a larger one counts as unreadable.
-constexpr std::size_t maxStatusBytes = 64 * 1024 * 1024;
-
-// Only a regular file is read; the open does not wait, so a FIFO at the path cannot block.
-std::optional<std::string> readRegularFile(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  std::optional<std::string> bytes;
-  struct stat info {};
-  if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    bytes.emplace();
-    char buffer[16384];
-    for (;;) {
-      ssize_t n = read(fd, buffer, sizeof buffer);
-      if (n == 0) break;
-      if (n < 0 || bytes->size() + static_cast<std::size_t>(n) > maxStatusBytes) {
-        bytes.reset();
-        break;
-      }
-      bytes->append(buffer, static_cast<std::size_t>(n));
-    }
-  }
-  close(fd);
-  return bytes;
 }
 
 }  // namespace
@@ -103,10 +78,44 @@ std::optional<StatusReport::Health> healthFromRawValue(std::string_view text) no
   return std::nullopt;
 }
 
+std::string_view rawValue(StatusReport::HarnessState state) noexcept {
+  using State = StatusReport::HarnessState;
+  switch (state) {
+    case State::unmanaged:
+      return "unmanaged";
+    case State::disabled:
+      return "disabled";
+    case State::error:
+      return "error";
+    case State::degraded:
+      return "degraded";
+    case State::managed:
+      return "managed";
+  }
+  return "unmanaged";
+}
+
+std::optional<StatusReport::HarnessState> harnessStateFromRawValue(std::string_view text) noexcept {
+  using State = StatusReport::HarnessState;
+  for (auto state :
+       {State::unmanaged, State::disabled, State::error, State::degraded, State::managed}) {
+    if (rawValue(state) == text) return state;
+  }
+  return std::nullopt;
+}
+
+std::ostream& operator<<(std::ostream& out, StatusReport::Health health) {
+  return out << rawValue(health);
+}
+
+std::ostream& operator<<(std::ostream& out, StatusReport::HarnessState state) {
+  return out << rawValue(state);
+}
+
 std::string StatusReport::summary() const {
   std::string managed;
   for (const auto& harness : harnesses) {
-    if (harness.state != "managed") continue;
+    if (harness.state != HarnessState::managed) continue;
     if (!managed.empty()) managed += ",";
     managed += harness.id;
   }
@@ -131,7 +140,7 @@ Value StatusReport::toValue() const {
       {"harnesses", std::move(harnessValues)},
       {"health", rawValue(health)},
       {"tavraVersion", tavraVersion},
-      {"timestamp", FileApplier::Encoder::date(timestamp)},
+      {"timestamp", records::Encoder::date(timestamp)},
   };
   if (catalogVersion) object.emplace("catalogVersion", *catalogVersion);
   if (inventory) {
@@ -143,7 +152,7 @@ Value StatusReport::toValue() const {
 }
 
 std::string StatusReport::encode() const {
-  return FileApplier::encoder(readable(toValue()));
+  return records::encoder(readable(toValue()));
 }
 
 StatusReport StatusReport::fromValue(const Value& value) {
@@ -153,7 +162,7 @@ StatusReport StatusReport::fromValue(const Value& value) {
   report.timestamp = Decoder::date(record, "timestamp");
   std::string health = Decoder::string(record, "health");
   auto parsed = healthFromRawValue(health);
-  if (!parsed) throw FileApplier::DecodingError("health: unknown value " + health);
+  if (!parsed) throw records::DecodingError("health: unknown value " + health);
   report.health = *parsed;
   report.dryRun = Decoder::boolean(record, "dryRun");
   report.catalogVersion = Decoder::optionalString(record, "catalogVersion");
@@ -178,13 +187,14 @@ StatusReport StatusReport::fromValue(const Value& value) {
 }
 
 StatusReport StatusReport::decode(std::string_view bytes) {
-  return fromValue(FileApplier::decoder(bytes));
+  return fromValue(records::decoder(bytes));
 }
 
-StatusReport StatusReport::load(const std::string& path) {
-  auto bytes = readRegularFile(path);
-  if (!bytes) throw TavraError::io("no status at " + path);
-  return decode(*bytes);
+StatusReport StatusReport::load(const FileSystem& files, const std::string& path) {
+  // Only a regular file is read, so a FIFO at the path cannot block.
+  const fs::ReadResult read = files.readFile(path, {.maxBytes = maxFileBytes});
+  if (!read) throw TavraError::io("no status at " + path);
+  return decode(read.bytes);
 }
 
 }  // namespace tavra

@@ -7,7 +7,6 @@
 
 #include "tavra/catalog_store.h"
 #include "tavra/error.h"
-#include "trust/catalog_files.h"
 
 namespace tavra {
 
@@ -19,9 +18,10 @@ struct Fetched {
 };
 
 // One download: https through the client, a file URL read from disk, anything else refused.
-std::string fetch(const URL& url, const CatalogStore::Transport& transport,
+std::string fetch(const URL& url, const FileSystem& files, const CatalogStore::Transport& transport,
                   std::stop_token cancel) {
   if (url.scheme() == "https") {
+    if (!transport.client) throw http::TransportError("no HTTP client to download " + url.text());
     http::Request request;
     request.url = url.text();
     request.timeout = transport.timeout;
@@ -38,7 +38,9 @@ std::string fetch(const URL& url, const CatalogStore::Transport& transport,
   if (url.isFileURL()) {
     const auto path = url.filePath();
     if (!path) throw TavraError::catalog("catalog URL must be https");
-    return catalog_files::read(*path);
+    fs::ReadResult read = files.readFile(*path, {.maxBytes = CatalogStore::maxFileBytes});
+    if (!read) throw fs::systemError(read.error, "cannot read " + *path);
+    return std::move(read.bytes);
   }
   throw TavraError::catalog("catalog URL must be https");
 }
@@ -54,7 +56,7 @@ CatalogStore::UpdateResult CatalogStore::update(
   const auto run = [this](const URL& url, Fetched& into) {
     return [this, &url, &into](std::stop_token cancel) {
       try {
-        into.bytes = fetch(url, transport_, cancel);
+        into.bytes = fetch(url, *files_, transport_, cancel);
       } catch (...) {
         into.error = std::current_exception();
       }

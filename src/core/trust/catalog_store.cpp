@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
-
-#include "trust/catalog_files.h"
+#include <stdexcept>
 
 #include "tavra/base64.h"
 #include "tavra/constants.h"
@@ -19,9 +18,6 @@ namespace {
 
 constexpr std::string_view catalogName = "catalog.json";
 constexpr std::string_view signatureName = "catalog.json.sig";
-std::shared_ptr<const http::Client> defaultClient() {
-  return std::make_shared<http::CurlClient>();
-}
 
 // The points of small order (order 1, 2, 4 or 8) as lowercase hex of their encoding with the
 // sign bit (the top bit of the last byte) cleared; the points with y = 0 and y = 1 have the
@@ -47,13 +43,14 @@ bool hasSmallOrder(std::string raw) {
 
 }  // namespace
 
-CatalogStore::CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64)
-    : CatalogStore(std::move(directory), trustedKeysBase64, Transport{}) {}
+CatalogStore::CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64,
+                           std::shared_ptr<const FileSystem> files)
+    : CatalogStore(std::move(directory), trustedKeysBase64, std::move(files), Transport{}) {}
 
 CatalogStore::CatalogStore(std::string directory, const std::vector<std::string>& trustedKeysBase64,
-                           Transport transport)
-    : directory_(std::move(directory)), transport_(std::move(transport)) {
-  if (!transport_.client) transport_.client = defaultClient();
+                           std::shared_ptr<const FileSystem> files, Transport transport)
+    : directory_(std::move(directory)), files_(std::move(files)), transport_(std::move(transport)) {
+  if (!files_) throw std::invalid_argument("CatalogStore needs a FileSystem");
   for (const auto& text : trustedKeysBase64) {
     const auto raw = base64::decode(text);
     if (!raw || hasSmallOrder(*raw)) continue;
@@ -75,19 +72,26 @@ Catalog CatalogStore::verify(std::string_view catalogData, std::string_view sign
 }
 
 std::optional<Catalog> CatalogStore::cached() const {
-  const auto catalog = catalog_files::readIfPossible(directory_ + "/" + std::string(catalogName));
+  const fs::ReadOptions options{.maxBytes = maxFileBytes};
+  const fs::ReadResult catalog = files_->readFile(fs::joinPath(directory_, catalogName), options);
   if (!catalog) return std::nullopt;
-  const auto signature =
-      catalog_files::readIfPossible(directory_ + "/" + std::string(signatureName));
+  const fs::ReadResult signature =
+      files_->readFile(fs::joinPath(directory_, signatureName), options);
   if (!signature) return std::nullopt;
-  return verify(*catalog, *signature);
+  return verify(catalog.bytes, signature.bytes);
 }
 
 void CatalogStore::install(std::string_view catalogData, std::string_view signature) const {
   verify(catalogData, signature);
-  catalog_files::makeDirectories(directory_);
-  catalog_files::writeAtomically(directory_, catalogName, catalogData);
-  catalog_files::writeAtomically(directory_, signatureName, signature);
+  const fs::Walk directory = files_->makeDirectories(directory_, {.mode = 0755});
+  if (!directory) throw fs::systemError(directory.error, "cannot create directory " + directory.at);
+  // The files keep the process's default creation permissions. The directory is synced after
+  // each rename, so an installed catalog stays installed across a power loss.
+  const fs::WriteOptions options{.syncDirectory = true};
+  files_->writeAtomicallyAt(directory.directory, fs::joinPath(directory_, catalogName), catalogData,
+                            options);
+  files_->writeAtomicallyAt(directory.directory, fs::joinPath(directory_, signatureName), signature,
+                            options);
 }
 
 }  // namespace tavra

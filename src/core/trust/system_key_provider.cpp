@@ -1,12 +1,9 @@
-#include <fcntl.h>
-
-#include <filesystem>
+#include <stdexcept>
 #include <system_error>
 
 #include "tavra/certificate_key.h"
 #include "tavra/decryption_key_provider.h"
 #include "tavra/error.h"
-#include "tavra/platform/file_system.h"
 #include "tavra/platform/unicode.h"
 #include "tavra/secret_envelope.h"
 
@@ -17,47 +14,38 @@ namespace {
 // A PEM private key is a few hundred bytes; anything much larger is not a key file.
 constexpr std::int64_t maxKeyFileBytes = 1 << 20;
 
-bool acceptable(const fs::FileStatus& status, bool requireRootOwned) {
-  if (!status.isRegular()) return false;
-  return !requireRootOwned || (status.owner == 0 && (status.mode & 077) == 0);
-}
-
 // The text of one key file, or no value when it must be skipped. With root ownership required
-// the file is examined without following a link, and the descriptor read is checked to be that
-// same file. Only regular files are ever opened, so a FIFO or device in the directory cannot
-// block the reader.
-std::optional<std::string> readKeyFile(const std::string& path, bool requireRootOwned) {
-  std::error_code error;
-  const auto examined = fs::statAt(AT_FDCWD, path, !requireRootOwned, error);
-  if (!examined || !acceptable(*examined, requireRootOwned)) return std::nullopt;
-  const int flags = O_RDONLY | O_NONBLOCK | (requireRootOwned ? O_NOFOLLOW : 0);
-  const fs::FileDescriptor file = fs::openAt(AT_FDCWD, path, flags, 0, error);
-  if (!file) return std::nullopt;
-  const auto opened = fs::stat(file.get(), error);
-  if (!opened || !opened->sameFile(*examined) || !acceptable(*opened, requireRootOwned)) {
-    return std::nullopt;
-  }
-  try {
-    auto text = fs::readAll(file.get(), maxKeyFileBytes, error);
-    if (!text || !unicode::isValidUTF8(*text)) return std::nullopt;
-    return text;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
+// the file is looked at without following a link, must be owned by root with no group or other
+// permission bits, and the descriptor read is checked to be that same file. Only regular files
+// are ever opened, so a FIFO or device in the directory cannot block the reader.
+std::optional<std::string> readKeyFile(const FileSystem& files, const std::string& path,
+                                       bool requireRootOwned) {
+  fs::ReadResult read =
+      files.readFile(path, {.maxBytes = maxKeyFileBytes,
+                            .links = requireRootOwned ? fs::Links::notFinal : fs::Links::follow,
+                            .requireRootOwned = requireRootOwned});
+  if (!read || (requireRootOwned && (read.status.mode & 077) != 0)) return std::nullopt;
+  if (!unicode::isValidUTF8(read.bytes)) return std::nullopt;
+  return std::move(read.bytes);
 }
 
 }  // namespace
 
 SystemKeyProvider::SystemKeyProvider(std::string keyDirectory, bool requireRootOwnedFiles,
+                                     std::shared_ptr<const FileSystem> files,
                                      std::shared_ptr<const keychain::Keychain> keychain)
     : keyDirectory_(std::move(keyDirectory)),
       requireRootOwnedFiles_(requireRootOwnedFiles),
-      keychain_(keychain ? std::move(keychain) : std::make_shared<keychain::NoKeychain>()) {}
+      files_(std::move(files)),
+      keychain_(std::move(keychain)) {
+  if (!files_) throw std::invalid_argument("SystemKeyProvider needs a FileSystem");
+}
 
 std::vector<std::pair<std::string, std::shared_ptr<const keychain::Identity>>>
 SystemKeyProvider::keychainIdentities() const {
   std::vector<std::pair<std::string, std::shared_ptr<const keychain::Identity>>> out;
   std::vector<std::shared_ptr<const keychain::Identity>> identities;
+  if (!keychain_) return out;
   try {
     identities = keychain_->ecIdentities();
   } catch (const std::exception&) {
@@ -94,13 +82,11 @@ std::shared_ptr<const keychain::PrivateKey> SystemKeyProvider::keychainPrivateKe
 std::vector<crypto::P256PrivateKey> SystemKeyProvider::fileKeys() const {
   std::vector<crypto::P256PrivateKey> keys;
   std::error_code error;
-  std::filesystem::directory_iterator entries(keyDirectory_, error);
-  if (error) return keys;
-  for (auto end = std::filesystem::directory_iterator(); entries != end; entries.increment(error)) {
-    if (error) break;
-    const std::string name = entries->path().filename().string();
+  const auto names = files_->list(keyDirectory_, error);
+  if (!names) return keys;
+  for (const std::string& name : *names) {
     if (!name.ends_with(".pem")) continue;
-    const auto text = readKeyFile(keyDirectory_ + "/" + name, requireRootOwnedFiles_);
+    const auto text = readKeyFile(*files_, keyDirectory_ + "/" + name, requireRootOwnedFiles_);
     if (!text) continue;
     try {
       keys.push_back(crypto::P256PrivateKey::fromPEM(*text));

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "tavra/platform/file_system.h"
+#include "tavra/platform/posix_file.h"
 
 namespace tavra {
 

@@ -220,6 +220,20 @@ TEST_F(FileApplierApplyTest, ReleaseCopesWithMissingBackupAndMissingAppliedCopy)
   EXPECT_EQ(readFile(b), "theirs");
 }
 
+// A backup that exists but cannot be read now is no missing backup: deleting the target would
+// lose the user's original for good, so the release fails and is tried again by the next pass.
+TEST_F(FileApplierApplyTest, ABackupThatCannotBeReadKeepsTheTargetAndTheEntry) {
+  const std::string a = t.tree.write("allowed/a", "theirs");
+  apply({item("a", "ours")});
+  ASSERT_EQ(truncate(t.backup(a).c_str(), FileApplier::maxFileSize + 1), 0);  // sparse
+  const auto result = apply({}, true);
+  EXPECT_TRUE(result.changes.empty());
+  EXPECT_EQ(result.errors.at(a), "io: cannot read " + t.backup(a));
+  EXPECT_EQ(readFile(a), "ours");
+  EXPECT_TRUE(exists(t.backup(a)));
+  EXPECT_EQ(entry("a").backupPath, t.backup(a));
+}
+
 TEST_F(FileApplierApplyTest, ReleaseOfAFileAlreadyGoneIsRemoved) {
   apply({item("a", "ours")});
   unlink(t.target("a").c_str());
@@ -402,7 +416,7 @@ TEST_F(FileApplierApplyTest, NonRegularTargetsFailAndKeepTheirEntry) {
 TEST_F(FileApplierApplyTest, AnItemNoLongerAllowedKeepsItsEntryAndFile) {
   apply({item("x", "1")});
   const FileApplier narrower(t.support, PathPolicy({}, {t.allowed + "/other/"}), geteuid() == 0,
-                             [&] { return t.now; });
+                             test::files(), test::clock([&] { return t.now; }));
   const auto result = narrower.apply({item("x", "2")}, true, false);
   EXPECT_TRUE(result.changes.empty());
   EXPECT_EQ(result.errors.at(t.target("x")), "path not allowed: " + t.target("x"));

@@ -132,7 +132,8 @@ TEST(FileApplierRaceTest, HostileUserCannotRedirectWritesOutsideTheAllowedFolder
   close(stopPipe[0]);
   ASSERT_EQ(hostile.read(1, std::chrono::seconds(30)), "R");
 
-  const FileApplier applier(tree.path("support"), PathPolicy({}, {allowed + "/"}), true);
+  const FileApplier applier(tree.path("support"), PathPolicy({}, {allowed + "/"}), true,
+                            test::files(), std::make_shared<SystemClock>());
   const std::vector<std::string> targets = {allowed + "/sub/config.json", allowed + "/config.json",
                                             allowed + "/deep/a/b/c.json"};
   int written = 0, refused = 0, readThroughLink = 0;

@@ -114,7 +114,8 @@ TEST_F(AtomicWriteTest, RefusedOwnershipChangeFailsAndLeavesTheTarget) {
         (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
       return 3;
     }
-    const FileApplier asNobody(".", PathPolicy({}, {}), true);
+    const FileApplier asNobody(".", PathPolicy({}, {}), true, test::files(),
+                               std::make_shared<SystemClock>());
     test::writeReport(report, ioMessage([&] { asNobody.writeAtomically("new", "config", 0644); }));
     return 0;
   });
@@ -152,7 +153,8 @@ TEST_F(AtomicWriteTest, FullDiskFailsWithoutAPartialFile) {
     const auto expect = [&](bool ok, const std::string& what) {
       if (!ok) findings += what + "\n";
     };
-    const FileApplier onDisk(t.support, PathPolicy({}, {disk + "/"}), true);
+    const FileApplier onDisk(t.support, PathPolicy({}, {disk + "/"}), true, test::files(),
+                             std::make_shared<SystemClock>());
     const std::string big(128 * 1024, 'n');
     const std::string message = ioMessage([&] { onDisk.writeAtomically(big, target, 0644); });
     expect(message == "io: cannot write " + target + ": No space left on device",

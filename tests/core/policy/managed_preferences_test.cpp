@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "support/faulty_file_system.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/error.h"
 
@@ -42,7 +44,7 @@ class ManagedPreferencesTest : public ::testing::Test {
     return tree.write("prefs/" + domainOf(name) + ".plist", fragmentPlist(extra));
   }
   ManagedPreferences reader(bool requireRootOwned) const {
-    return ManagedPreferences(tree.path("prefs"), requireRootOwned);
+    return ManagedPreferences(tree.path("prefs"), requireRootOwned, test::files());
   }
   static bool isRoot() { return ::geteuid() == 0; }
 
@@ -50,17 +52,40 @@ class ManagedPreferencesTest : public ::testing::Test {
 };
 
 TEST_F(ManagedPreferencesTest, PathIsPlainConcatenation) {
-  EXPECT_EQ(ManagedPreferences("/Library/Managed Preferences", true).path("com.x"),
+  EXPECT_EQ(ManagedPreferences("/Library/Managed Preferences", true, test::files()).path("com.x"),
             "/Library/Managed Preferences/com.x.plist");
-  EXPECT_EQ(ManagedPreferences("/a/", false).path("d"), "/a//d.plist");
+  EXPECT_EQ(ManagedPreferences("/a/", false, test::files()).path("d"), "/a//d.plist");
 }
 
 TEST_F(ManagedPreferencesTest, MissingDirectoryGivesEmptyScanAndDefaults) {
-  const ManagedPreferences missing(tree.path("nowhere"), true);
+  const ManagedPreferences missing(tree.path("nowhere"), true, test::files());
   EXPECT_EQ(missing.fragments(), ManagedPreferences::FragmentScan());
   EXPECT_EQ(missing.settings(), TavraSettings());
   EXPECT_EQ(missing.read("com.zelkorandin.tavra"), std::nullopt);
   EXPECT_FALSE(missing.exists("com.zelkorandin.tavra"));
+}
+
+// A status that cannot be taken is no missing file: read as one, a passing I/O error would look
+// like a policy that was taken away, and a complete pass would release every managed file.
+TEST_F(ManagedPreferencesTest, AnIOErrorIsNeverTakenForAMissingFile) {
+  writeFragment("a");
+  const auto files = std::make_shared<test::FaultyFileSystem>(test::files());
+  const ManagedPreferences failing(tree.path("prefs"), false, files);
+
+  files->arm(test::FaultyFileSystem::Call::status, 1, test::FaultyFileSystem::Fault::ioError);
+  EXPECT_THROW(failing.fragments(), std::system_error);  // the directory's own status
+
+  files->arm(test::FaultyFileSystem::Call::status, 2, test::FaultyFileSystem::Fault::ioError);
+  const auto scan = failing.fragments();  // the fragment file's status
+  EXPECT_TRUE(scan.fragments.empty());
+  EXPECT_EQ(
+      scan.errors.at(domainOf("a")),
+      "cannot read " + tree.path("prefs/" + domainOf("a") + ".plist") + ": Input/output error");
+
+  files->arm(test::FaultyFileSystem::Call::status, 1, test::FaultyFileSystem::Fault::ioError);
+  EXPECT_THROW(failing.read(domainOf("a")), std::system_error);
+  files->disarm();
+  EXPECT_EQ(failing.fragments().fragments.size(), 1u);
 }
 
 TEST_F(ManagedPreferencesTest, ReadGivesTheRootValueOfAnyKind) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/python.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/catalog.h"
 #include "tavra/error.h"
@@ -13,6 +14,10 @@ namespace tavra {
 namespace {
 
 constexpr std::string_view kTeam = "com.zelkorandin.tavra.policy.team";
+
+std::vector<ProfileBuilder::FragmentPayload> payloadsOf(const std::string& path) {
+  return ProfileBuilder::fragmentPayloads(*test::files(), path);
+}
 
 TEST(ProfileBuilderTest, StableUUIDIsNameBasedAndWellFormed) {
   // Reference values computed independently (SHA-256 of the namespaced text, version and
@@ -163,7 +168,7 @@ TEST_F(FragmentPayloadsTest, ProfileYieldsItsPolicyPayloadsWithoutPayloadKeys) {
        }},
   };
   const std::string file = tree.write("profile.json", json::write(profile));
-  const auto pairs = ProfileBuilder::fragmentPayloads(file);
+  const auto pairs = payloadsOf(file);
   ASSERT_EQ(pairs.size(), 1u);
   EXPECT_EQ(pairs[0].domain, "com.zelkorandin.tavra.policy.base");
   EXPECT_EQ(pairs[0].value, Value(Value::Object{{"Priority", Value(4)},
@@ -179,7 +184,7 @@ TEST_F(FragmentPayloadsTest, ProfilesKeepDocumentOrderAndMayYieldNothing) {
   const std::string two = tree.write(
       "two.json",
       json::write(Value::Object{{"PayloadContent", Value::Array{policy("z"), policy("a")}}}));
-  const auto pairs = ProfileBuilder::fragmentPayloads(two);
+  const auto pairs = payloadsOf(two);
   ASSERT_EQ(pairs.size(), 2u);
   EXPECT_EQ(pairs[0].domain, "com.zelkorandin.tavra.policy.z");
   EXPECT_EQ(pairs[1].domain, "com.zelkorandin.tavra.policy.a");
@@ -187,7 +192,7 @@ TEST_F(FragmentPayloadsTest, ProfilesKeepDocumentOrderAndMayYieldNothing) {
 
   const std::string none =
       tree.write("none.json", R"({"PayloadContent":[{"PayloadType":"com.apple.x"}]})");
-  EXPECT_TRUE(ProfileBuilder::fragmentPayloads(none).empty());
+  EXPECT_TRUE(payloadsOf(none).empty());
 }
 
 TEST_F(FragmentPayloadsTest, PlainPayloadsTakeTheirDomainFromTheFileName) {
@@ -199,7 +204,7 @@ TEST_F(FragmentPayloadsTest, PlainPayloadsTakeTheirDomainFromTheFileName) {
   const std::string body = R"({"Payload":"kept","PayloadContent":{"not":"an array"}})";
   for (const auto& [name, domain] : cases) {
     const std::string file = tree.write(name, body);
-    const auto pairs = ProfileBuilder::fragmentPayloads(file);
+    const auto pairs = payloadsOf(file);
     ASSERT_EQ(pairs.size(), 1u) << name;
     EXPECT_EQ(pairs[0].domain, domain) << name;
     EXPECT_EQ(pairs[0].value, Value::parseJSON(body)) << name;
@@ -207,10 +212,10 @@ TEST_F(FragmentPayloadsTest, PlainPayloadsTakeTheirDomainFromTheFileName) {
 }
 
 TEST_F(FragmentPayloadsTest, TopLevelFragmentsAndEmptyObjectsArePlainPayloads) {
-  const auto text = ProfileBuilder::fragmentPayloads(tree.write("s.json", " \"just text\" "));
+  const auto text = payloadsOf(tree.write("s.json", " \"just text\" "));
   ASSERT_EQ(text.size(), 1u);
   EXPECT_EQ(text[0].value, Value("just text"));
-  const auto empty = ProfileBuilder::fragmentPayloads(tree.write("e.json", "{}"));
+  const auto empty = payloadsOf(tree.write("e.json", "{}"));
   ASSERT_EQ(empty.size(), 1u);
   EXPECT_EQ(empty[0], (ProfileBuilder::FragmentPayload{"com.zelkorandin.tavra.policy.e",
                                                        Value(Value::Object{})}));
@@ -223,23 +228,20 @@ TEST_F(FragmentPayloadsTest, PropertyListFiles) {
   // Only a ".json" ending (in lower case) selects the JSON reader.
   for (const char* name : {"base.plist", "x.mobileconfig", "com.zelkorandin.tavra.policy.c.plist",
                            "base.JSON", "noext"}) {
-    const auto pairs = ProfileBuilder::fragmentPayloads(tree.write(name, xml));
+    const auto pairs = payloadsOf(tree.write(name, xml));
     ASSERT_EQ(pairs.size(), 1u) << name;
     EXPECT_EQ(pairs[0].value.asObject()->at("Priority"), Value(2)) << name;
   }
-  EXPECT_EQ(ProfileBuilder::fragmentPayloads(tree.path("x.mobileconfig"))[0].domain,
-            "com.zelkorandin.tavra.policy.x");
-  EXPECT_EQ(ProfileBuilder::fragmentPayloads(tree.path("noext"))[0].domain,
-            "com.zelkorandin.tavra.policy.noext");
-  EXPECT_EQ(
-      ProfileBuilder::fragmentPayloads(tree.path("com.zelkorandin.tavra.policy.c.plist"))[0].domain,
-      "com.zelkorandin.tavra.policy.c");
+  EXPECT_EQ(payloadsOf(tree.path("x.mobileconfig"))[0].domain, "com.zelkorandin.tavra.policy.x");
+  EXPECT_EQ(payloadsOf(tree.path("noext"))[0].domain, "com.zelkorandin.tavra.policy.noext");
+  EXPECT_EQ(payloadsOf(tree.path("com.zelkorandin.tavra.policy.c.plist"))[0].domain,
+            "com.zelkorandin.tavra.policy.c");
 
   // A profile built here reads back as the one fragment it holds.
   const Value payload = Value::Object{{"Harnesses", Value::Object{}}, {"PolicyID", Value("p")}};
   const std::string profile =
       tree.write("team.mobileconfig", ProfileBuilder::mobileconfig(kTeam, payload, "Team"));
-  EXPECT_EQ(ProfileBuilder::fragmentPayloads(profile),
+  EXPECT_EQ(payloadsOf(profile),
             (std::vector<ProfileBuilder::FragmentPayload>{{std::string(kTeam), payload}}));
 }
 
@@ -248,16 +250,15 @@ TEST_F(FragmentPayloadsTest, Failures) {
   const std::string folder = tree.mkdir("folder.json");
   for (const std::string& path : {missing, folder}) {
     try {
-      ProfileBuilder::fragmentPayloads(path);
+      payloadsOf(path);
       ADD_FAILURE() << "no error for " << path;
     } catch (const TavraError& error) {
       EXPECT_EQ(error.description(), "io: cannot read " + path);
     }
   }
-  EXPECT_THROW(ProfileBuilder::fragmentPayloads(tree.write("bad.json", "{")), Value::ReadError);
-  EXPECT_THROW(ProfileBuilder::fragmentPayloads(tree.write("bad.plist", "{")), Value::ReadError);
-  EXPECT_THROW(ProfileBuilder::fragmentPayloads(tree.write("null.json", R"({"a":[null]})")),
-               Value::ConversionError);
+  EXPECT_THROW(payloadsOf(tree.write("bad.json", "{")), Value::ReadError);
+  EXPECT_THROW(payloadsOf(tree.write("bad.plist", "{")), Value::ReadError);
+  EXPECT_THROW(payloadsOf(tree.write("null.json", R"({"a":[null]})")), Value::ConversionError);
 }
 
 Output output(std::string id) {

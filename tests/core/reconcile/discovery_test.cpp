@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/file_applier.h"
 #include "tavra/json.h"
@@ -32,6 +33,7 @@ void PrintTo(const Discovery::HarnessInventory& h, std::ostream* os) {
 namespace {
 
 using Pairs = std::vector<std::pair<std::string, std::optional<std::string>>>;
+using Kind = Discovery::Installation::Kind;
 
 std::string infoPlist(std::string_view body) {
   return std::string(R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -52,8 +54,8 @@ class DiscoveryTest : public ::testing::Test {
 
   Discovery discovery(std::vector<std::string> applications = {},
                       std::vector<Discovery::RunningProcess> processes = {}) const {
-    return Discovery(std::vector{alice, bob}, std::move(applications),
-                     [processes] { return processes; });
+    return Discovery(test::files(), test::processTable(std::move(processes)),
+                     std::vector{alice, bob}, std::move(applications));
   }
 };
 
@@ -77,20 +79,21 @@ TEST_F(DiscoveryTest, LocalUsersKeepsOnlyRealHomesInNameOrder) {
   }
   ASSERT_EQ(symlink(tree.path("Users/alice").c_str(), tree.path("Users/linked").c_str()), 0);
 
-  auto users = Discovery::localUsers(tree.path("Users"));
+  auto users = Discovery::localUsers(*test::files(), tree.path("Users"));
   std::vector<Discovery::LocalUser> expected{{"alice", 501, tree.path("Users/alice")},
                                              {"bob", 502, tree.path("Users/bob")},
                                              {"linked", 501, tree.path("Users/linked")}};
   EXPECT_EQ(users, expected);
-  EXPECT_TRUE(Discovery::localUsers(tree.path("missing")).empty());
+  EXPECT_TRUE(Discovery::localUsers(*test::files(), tree.path("missing")).empty());
 }
 
 TEST_F(DiscoveryTest, DefaultApplicationDirectoriesFollowTheUsers) {
-  Discovery d(std::vector{alice, bob});
+  Discovery d(test::files(), test::processTable(), std::vector{alice, bob});
   EXPECT_EQ(d.applicationDirectories(),
             (std::vector<std::string>{"/Applications", alice.home + "/Applications",
                                       bob.home + "/Applications"}));
-  Discovery given(std::vector{alice}, std::vector<std::string>{"/Elsewhere"});
+  Discovery given(test::files(), test::processTable(), std::vector{alice},
+                  std::vector<std::string>{"/Elsewhere"});
   EXPECT_EQ(given.applicationDirectories(), std::vector<std::string>{"/Elsewhere"});
 }
 
@@ -100,7 +103,8 @@ TEST_F(DiscoveryTest, ExpandGivesOneCandidatePerUserForTildePatternsOnly) {
                                                     {bob.home + "/.tool/config.json", "bob"}}));
   EXPECT_EQ(d.expand("/opt/tool/bin/tool"), (Pairs{{"/opt/tool/bin/tool", std::nullopt}}));
   EXPECT_EQ(d.expand("~alice/x"), (Pairs{{"~alice/x", std::nullopt}}));
-  Discovery nobody(std::vector<Discovery::LocalUser>{}, std::vector<std::string>{});
+  Discovery nobody(test::files(), test::processTable(), std::vector<Discovery::LocalUser>{},
+                   std::vector<std::string>{});
   EXPECT_TRUE(nobody.expand("~/.tool").empty());
 
   tree.write("Users/bob/.tool/a.json", "{}");
@@ -117,51 +121,57 @@ TEST_F(DiscoveryTest, GlobMatchesSortedNamesPerBase) {
   tree.write("g/file", "");
   tree.write("g/one/x/keep", "");
 
-  EXPECT_EQ(Discovery::glob(tree.path("g/*/*")),
+  EXPECT_EQ(Discovery::glob(*test::files(), tree.path("g/*/*")),
             (std::vector<std::string>{tree.path("g/one/.hidden"), tree.path("g/one/a.txt"),
                                       tree.path("g/one/c.txt"), tree.path("g/one/x"),
                                       tree.path("g/two/b.txt")}));
-  EXPECT_EQ(Discovery::glob(tree.path("g/*/[ab]*")),
+  EXPECT_EQ(Discovery::glob(*test::files(), tree.path("g/*/[ab]*")),
             (std::vector<std::string>{tree.path("g/one/a.txt"), tree.path("g/two/b.txt")}));
   // A literal component is appended without any check.
-  EXPECT_EQ(Discovery::glob(tree.path("g/*/x/keep")),
+  EXPECT_EQ(Discovery::glob(*test::files(), tree.path("g/*/x/keep")),
             (std::vector<std::string>{tree.path("g/file/x/keep"), tree.path("g/one/x/keep"),
                                       tree.path("g/two/x/keep")}));
-  EXPECT_EQ(Discovery::glob(tree.path("missing/*")), std::vector<std::string>{});
-  EXPECT_EQ(Discovery::glob("/does/not/exist"), std::vector<std::string>{"/does/not/exist"});
+  EXPECT_EQ(Discovery::glob(*test::files(), tree.path("missing/*")), std::vector<std::string>{});
+  EXPECT_EQ(Discovery::glob(*test::files(), "/does/not/exist"),
+            std::vector<std::string>{"/does/not/exist"});
   // A relative pattern with "*" is walked from the root.
   std::string relative = tree.path("g/t*").substr(1);
-  EXPECT_EQ(Discovery::glob(relative), std::vector<std::string>{tree.path("g/two")});
-  EXPECT_EQ(Discovery::glob(tree.path("g//t*")), std::vector<std::string>{tree.path("g/two")});
+  EXPECT_EQ(Discovery::glob(*test::files(), relative),
+            std::vector<std::string>{tree.path("g/two")});
+  EXPECT_EQ(Discovery::glob(*test::files(), tree.path("g//t*")),
+            std::vector<std::string>{tree.path("g/two")});
 }
 
 TEST_F(DiscoveryTest, VersionComesFromTheNearestPackageJsonWithAVersion) {
   tree.write("pkg/package.json", R"({"name":"tool","version":"2.3.4"})");
   tree.write("pkg/lib/package.json", R"({"name":"inner"})");
   std::string tool = tree.write("pkg/lib/bin/tool", "#!/bin/sh\n", 0755);
-  EXPECT_EQ(Discovery::versionOfExecutable(tool), "2.3.4");
+  EXPECT_EQ(Discovery::versionOfExecutable(*test::files(), tool), "2.3.4");
 
   // A link is resolved before searching.
   ASSERT_EQ(symlink(tool.c_str(), tree.path("tool-link").c_str()), 0);
-  EXPECT_EQ(Discovery::versionOfExecutable(tree.path("tool-link")), "2.3.4");
+  EXPECT_EQ(Discovery::versionOfExecutable(*test::files(), tree.path("tool-link")), "2.3.4");
 
   // A bad package.json or a non-text version is passed over.
   tree.write("bad/package.json", "{not json");
   tree.write("bad/a/package.json", R"({"version": 3})");
   tree.write("bad/a/b/package.json", "null");
-  EXPECT_EQ(Discovery::versionOfExecutable(tree.write("bad/a/b/tool", "", 0755)), std::nullopt);
+  EXPECT_EQ(Discovery::versionOfExecutable(*test::files(), tree.write("bad/a/b/tool", "", 0755)),
+            std::nullopt);
 
   // The package.json of the fourth parent is never read.
   tree.write("deep/package.json", R"({"version":"9.9.9"})");
-  EXPECT_EQ(Discovery::versionOfExecutable(tree.write("deep/a/b/c/d/tool", "", 0755)),
-            std::nullopt);
-  EXPECT_EQ(Discovery::versionOfExecutable(tree.write("deep/a/b/c/tool", "", 0755)), "9.9.9");
+  EXPECT_EQ(
+      Discovery::versionOfExecutable(*test::files(), tree.write("deep/a/b/c/d/tool", "", 0755)),
+      std::nullopt);
+  EXPECT_EQ(Discovery::versionOfExecutable(*test::files(), tree.write("deep/a/b/c/tool", "", 0755)),
+            "9.9.9");
 
   // A relative path that cannot be resolved is taken from the working directory, parents and all.
   tree.write("rel/package.json", R"({"version":"4.0.0"})");
   std::string previous = std::filesystem::current_path();
   std::filesystem::current_path(tree.mkdir("rel/a"));
-  auto relative = Discovery::versionOfExecutable("b/tool");
+  auto relative = Discovery::versionOfExecutable(*test::files(), "b/tool");
   std::filesystem::current_path(previous);
   EXPECT_EQ(relative, "4.0.0");
 }
@@ -182,7 +192,7 @@ TEST_F(DiscoveryTest, VersionFallsBackToAVersionLikePathComponent) {
            {"v/1.a2/tool", "1.a2"},
        }) {
     std::string path = tree.write(c.relative, "", 0755);
-    EXPECT_EQ(Discovery::versionOfExecutable(path), c.version) << c.relative;
+    EXPECT_EQ(Discovery::versionOfExecutable(*test::files(), path), c.version) << c.relative;
   }
 }
 
@@ -247,9 +257,9 @@ TEST_F(DiscoveryTest, RunFindsAppsExecutablesProcessesAndUserConfigs) {
   EXPECT_EQ(entry.displayName, "Tool");
   EXPECT_EQ(entry.catalogStatus, "experimental");
   std::vector<Discovery::Installation> installations{
-      {appPath, std::nullopt, "1.4", "app"},
-      {tree.path("Users/alice/Applications/Tool.app"), "alice", std::nullopt, "app"},
-      {tree.path("opt/tool-link"), std::nullopt, "0.9.0", "executable"}};
+      {appPath, std::nullopt, "1.4", Kind::app},
+      {tree.path("Users/alice/Applications/Tool.app"), "alice", std::nullopt, Kind::app},
+      {tree.path("opt/tool-link"), std::nullopt, "0.9.0", Kind::executable}};
   EXPECT_EQ(entry.installations, installations);
   EXPECT_TRUE(entry.installed);
   EXPECT_EQ(entry.processes,
@@ -270,7 +280,7 @@ TEST_F(DiscoveryTest, FilesThatAreNotRegularAreSkippedWithoutWaiting) {
   tree.write("pkg/package.json", R"({"version":"3.1.0"})");
   std::string tool = tree.write("pkg/bin/tool", "", 0755);
   ASSERT_EQ(mkfifo(tree.path("pkg/bin/package.json").c_str(), 0644), 0);
-  EXPECT_EQ(Discovery::versionOfExecutable(tool), "3.1.0");
+  EXPECT_EQ(Discovery::versionOfExecutable(*test::files(), tool), "3.1.0");
 
   tree.write("Applications/Real.app/Contents/Info.plist",
              infoPlist("<key>CFBundleIdentifier</key><string>com.example.tool</string>"));
@@ -287,11 +297,11 @@ TEST_F(DiscoveryTest, FilesThatAreNotRegularAreSkippedWithoutWaiting) {
   ASSERT_EQ(inventory.size(), 1u);
   EXPECT_EQ(inventory[0].installations,
             (std::vector<Discovery::Installation>{
-                {tree.path("Applications/Real.app"), std::nullopt, std::nullopt, "app"}}));
+                {tree.path("Applications/Real.app"), std::nullopt, std::nullopt, Kind::app}}));
 }
 
 TEST_F(DiscoveryTest, ProcessTableOfThisMachineHoldsThisProcess) {
-  auto table = Discovery::processTable();
+  auto table = Discovery::processTable(platform::SystemProcessTable());
   std::string self = resolvedPath("/proc/self/exe");
   auto found = std::find_if(table.begin(), table.end(), [](const auto& process) {
     return process.pid == static_cast<std::int32_t>(getpid());
@@ -308,7 +318,8 @@ TEST_F(DiscoveryTest, ProcessTableOfThisMachineHoldsThisProcess) {
   me.id = "me";
   me.detect = Detection{std::nullopt, std::nullopt,
                         std::vector<std::string>{std::filesystem::path(self).filename()}};
-  auto inventory = Discovery(std::vector<Discovery::LocalUser>{}, std::vector<std::string>{})
+  auto inventory = Discovery(test::files(), std::make_shared<platform::SystemProcessTable>(),
+                             std::vector<Discovery::LocalUser>{}, std::vector<std::string>{})
                        .run({2, "1", {me}});
   ASSERT_EQ(inventory.size(), 1u);
   EXPECT_TRUE(inventory[0].running);
@@ -320,8 +331,8 @@ TEST(DiscoveryRecordsTest, JSONFormsRoundTripAndRefuseWrongShapes) {
                                         "supported",
                                         true,
                                         true,
-                                        {{"/opt/codex", std::nullopt, "1.0", "executable"},
-                                         {"/Applications/C.app", "alice", {}, "app"}},
+                                        {{"/opt/codex", std::nullopt, "1.0", Kind::executable},
+                                         {"/Applications/C.app", "alice", {}, Kind::app}},
                                         {{42, "?", "/opt/codex"}},
                                         {"/Users/alice/.codex"}};
   Value value = toValue(inventory);

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/json.h"
@@ -26,6 +27,7 @@ using test::readFile;
 using test::TempTree;
 using Action = FileApplier::Action;
 using Health = StatusReport::Health;
+using State = StatusReport::HarnessState;
 
 Output output(std::string id, std::string path, Output::Format format) {
   Output o;
@@ -86,7 +88,9 @@ class ReconcilerTest : public ::testing::Test {
   }
 
   std::string publicKeyBase64() const { return base64::encode(signingKey.publicKey().raw()); }
-  CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKeyBase64()}); }
+  CatalogStore store() const {
+    return CatalogStore(support + "/catalog", {publicKeyBase64()}, test::files());
+  }
 
   void installCatalog(const Catalog& c) const {
     std::string bytes = c.encode();
@@ -103,21 +107,23 @@ class ReconcilerTest : public ::testing::Test {
   }
 
   Environment environment() {
-    Environment e{ManagedPreferences(prefs, false),
+    Environment e{ManagedPreferences(prefs, false, test::files()),
                   store(),
                   support,
                   std::make_shared<InMemoryKeyProvider>(std::vector{envelopeKey}),
                   {out + "/", prefs + "/"},
                   false,
                   discovery,
-                  nullptr};
+                  nullptr,
+                  test::services()};
+    e.services.reconcileLog = logger;
     if (withFlush) e.flushPreferencesCache = [this] { ++flushes; };
     return e;
   }
 
   StatusReport run(TavraSettings settings = {}, bool includeInventory = false) {
     logger->clear();
-    return Reconciler(environment(), std::move(settings), logger).run(includeInventory);
+    return Reconciler(environment(), std::move(settings)).run(includeInventory);
   }
 
   const StatusReport::HarnessStatus& status(const StatusReport& report, std::string_view id) {
@@ -163,12 +169,12 @@ TEST_F(ReconcilerTest, FirstPassWritesManagedFilesAndTheNextChangesNothing) {
   EXPECT_EQ(report.inventory, std::nullopt);
   ASSERT_EQ(report.harnesses.size(), 4u);
   StatusReport::HarnessStatus alpha{
-      "alpha", "managed", {"base", "team"}, {alphaSettings, alphaExtra}, {}, {}};
+      "alpha", State::managed, {"base", "team"}, {alphaSettings, alphaExtra}, {}, {}};
   EXPECT_EQ(report.harnesses[0], alpha);
-  EXPECT_EQ(report.harnesses[1].state, "managed");
+  EXPECT_EQ(report.harnesses[1].state, State::managed);
   EXPECT_EQ(report.harnesses[2],
-            (StatusReport::HarnessStatus{"gamma", "unmanaged", {}, {}, {}, {}}));
-  EXPECT_EQ(report.harnesses[3].state, "unmanaged");
+            (StatusReport::HarnessStatus{"gamma", State::unmanaged, {}, {}, {}, {}}));
+  EXPECT_EQ(report.harnesses[3].state, State::unmanaged);
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::created},
                                                          {alphaExtra, Action::created},
@@ -184,7 +190,7 @@ TEST_F(ReconcilerTest, FirstPassWritesManagedFilesAndTheNextChangesNothing) {
   EXPECT_EQ(Value::parsePlist(readFile(betaConfig)), Value(Value::Object{{"on", true}}));
 
   // status.json holds the returned report.
-  EXPECT_EQ(StatusReport::load(support + "/status.json"), report);
+  EXPECT_EQ(StatusReport::load(*test::files(), support + "/status.json"), report);
   ASSERT_EQ(stat((support + "/status.json").c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0644u);
 
@@ -221,7 +227,7 @@ TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
   EXPECT_EQ(report.errors, std::vector<std::string>{"fragment base: unknown harness 'nope'"});
   EXPECT_EQ(report.health, Health::degraded);
   const auto& alpha = status(report, "alpha");
-  EXPECT_EQ(alpha.state, "managed");
+  EXPECT_EQ(alpha.state, State::managed);
   EXPECT_EQ(alpha.outputs, std::vector<std::string>{alphaSettings});
   EXPECT_EQ(alpha.warnings,
             (std::vector<std::string>{
@@ -236,7 +242,7 @@ TEST_F(ReconcilerTest, WarningsAndErrorsOfThePlan) {
   // Nothing between "(expected: " and ")" for a harness without outputs.
   EXPECT_EQ(status(report, "bare"),
             (StatusReport::HarnessStatus{"bare",
-                                         "managed",
+                                         State::managed,
                                          {"base"},
                                          {},
                                          {"fragment base: unknown output 'x' ignored (expected: )"},
@@ -252,7 +258,7 @@ TEST_F(ReconcilerTest, DisabledPlannedAndUnnamedHarnesses) {
                 Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"k", 1}}}}},
                               {"gamma", Value::Object{{"main", Value::Object{{"k", 1}}}}},
                               {"beta", Value::Object{}}});
-  ASSERT_EQ(run().harnesses[0].state, "managed");
+  ASSERT_EQ(run().harnesses[0].state, State::managed);
   ASSERT_TRUE(exists(alphaSettings));
 
   TavraSettings settings;
@@ -260,23 +266,23 @@ TEST_F(ReconcilerTest, DisabledPlannedAndUnnamedHarnesses) {
   StatusReport report = run(settings);
   EXPECT_EQ(report.harnesses[0],
             (StatusReport::HarnessStatus{"alpha",
-                                         "disabled",
+                                         State::disabled,
                                          {"base"},
                                          {},
                                          {"disabled via DisabledHarnesses; outputs removed"},
                                          {}}));
   // An empty map still names the harness: managed, with no file.
   EXPECT_EQ(report.harnesses[1],
-            (StatusReport::HarnessStatus{"beta", "managed", {"base"}, {}, {}, {}}));
+            (StatusReport::HarnessStatus{"beta", State::managed, {"base"}, {}, {}, {}}));
   EXPECT_EQ(
       report.harnesses[2],
       (StatusReport::HarnessStatus{"gamma",
-                                   "error",
+                                   State::error,
                                    {"base"},
                                    {},
                                    {},
                                    {"harness is listed as planned in catalog 1.0; not applied"}}));
-  EXPECT_EQ(report.harnesses[3].state, "unmanaged");
+  EXPECT_EQ(report.harnesses[3].state, State::unmanaged);
   EXPECT_EQ(report.health, Health::degraded);
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::removed}}));
@@ -285,7 +291,7 @@ TEST_F(ReconcilerTest, DisabledPlannedAndUnnamedHarnesses) {
 
   // The disabled rule comes before the planned one.
   settings.disabledHarnesses = {"gamma"};
-  EXPECT_EQ(run(settings).harnesses[2].state, "disabled");
+  EXPECT_EQ(run(settings).harnesses[2].state, State::disabled);
 }
 
 TEST_F(ReconcilerTest, AHarnessThatCannotBeDecryptedIsFrozenOnItsLastAppliedFiles) {
@@ -310,7 +316,7 @@ TEST_F(ReconcilerTest, AHarnessThatCannotBeDecryptedIsFrozenOnItsLastAppliedFile
 
   StatusReport report = run();
   const auto& alpha = status(report, "alpha");
-  EXPECT_EQ(alpha.state, "degraded");
+  EXPECT_EQ(alpha.state, State::degraded);
   ASSERT_EQ(alpha.errors.size(), 1u);
   EXPECT_EQ(alpha.errors[0].rfind("crypto: ", 0), 0u) << alpha.errors[0];
   EXPECT_EQ(alpha.outputs, std::vector<std::string>{alphaSettings});
@@ -343,8 +349,8 @@ TEST_F(ReconcilerTest, AnUnreadableFragmentFreezesEveryHarnessAndReleasesNothing
   EXPECT_EQ(report.errors, std::vector<std::string>{
                                "1 fragment(s) unreadable; keeping last applied configuration"});
   EXPECT_EQ(status(report, "alpha"),
-            (StatusReport::HarnessStatus{"alpha", "degraded", {"base"}, {}, {}, {}}));
-  EXPECT_EQ(status(report, "beta").state, "unmanaged");
+            (StatusReport::HarnessStatus{"alpha", State::degraded, {"base"}, {}, {}, {}}));
+  EXPECT_EQ(status(report, "beta").state, State::unmanaged);
   EXPECT_EQ(report.health, Health::degraded);
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::driftCorrected}}));
@@ -424,7 +430,7 @@ TEST_F(ReconcilerTest, DryRunReportsWithoutWritingAnythingButTheStatus) {
   EXPECT_FALSE(exists(deltaOne));
   EXPECT_FALSE(exists(support + "/state.json"));
   EXPECT_EQ(flushes, 0);
-  EXPECT_TRUE(StatusReport::load(support + "/status.json").dryRun);
+  EXPECT_TRUE(StatusReport::load(*test::files(), support + "/status.json").dryRun);
   EXPECT_EQ(logger->texts().front(), "wouldWrite " + alphaSettings + " [alpha]");
 
   // After a real pass, a dry run that would release a managed-preferences file reports
@@ -466,11 +472,11 @@ TEST_F(ReconcilerTest, FailedOutputsMarkTheFirstHarnessListingThem) {
   EXPECT_EQ(report.errors[1].rfind(early + ": path not allowed: ", 0), 0u) << report.errors[1];
   EXPECT_EQ(report.errors[2].rfind(refused + ": path not allowed: ", 0), 0u) << report.errors[2];
   const auto& beta = status(report, "beta");
-  EXPECT_EQ(beta.state, "error");
+  EXPECT_EQ(beta.state, State::error);
   ASSERT_EQ(beta.errors.size(), 1u);
   EXPECT_EQ(report.errors[2], refused + ": " + beta.errors[0]);
-  EXPECT_EQ(status(report, "alpha").state, "error");
-  EXPECT_EQ(status(report, "delta").state, "managed");
+  EXPECT_EQ(status(report, "alpha").state, State::error);
+  EXPECT_EQ(status(report, "delta").state, State::managed);
   EXPECT_TRUE(status(report, "delta").errors.empty());
   // The other files are applied.
   EXPECT_TRUE(exists(betaConfig));
@@ -512,14 +518,15 @@ TEST_F(ReconcilerTest, OneFlushForChangedManagedPreferencesAndNoneOtherwise) {
 TEST_F(ReconcilerTest, InventoryOnlyWhenAskedAndADiscoveryExists) {
   installCatalog(catalog());
   EXPECT_EQ(run({}, true).inventory, std::nullopt);
-  discovery = Discovery(std::vector<Discovery::LocalUser>{}, std::vector<std::string>{},
-                        [] { return std::vector<Discovery::RunningProcess>{}; });
+  discovery = Discovery(test::files(), test::processTable(), std::vector<Discovery::LocalUser>{},
+                        std::vector<std::string>{});
   EXPECT_EQ(run({}, false).inventory, std::nullopt);
   StatusReport report = run({}, true);
   ASSERT_TRUE(report.inventory);
   ASSERT_EQ(report.inventory->size(), 1u);
   EXPECT_EQ(report.inventory->at(0).id, "alpha");
-  EXPECT_EQ(StatusReport::load(support + "/status.json").inventory, report.inventory);
+  EXPECT_EQ(StatusReport::load(*test::files(), support + "/status.json").inventory,
+            report.inventory);
 }
 
 TEST_F(ReconcilerTest, AFailingApplyAndAnUnwritableStatusAreReportedNotThrown) {
@@ -528,18 +535,33 @@ TEST_F(ReconcilerTest, AFailingApplyAndAnUnwritableStatusAreReportedNotThrown) {
   // The applier's own directory is taken by a file: the state cannot be saved, nor the status.
   Environment e = environment();
   e.supportDirectory = tree.write("blocked", "file");
-  StatusReport report = Reconciler(e, {}, logger).run(false);
+  StatusReport report = Reconciler(e, {}).run(false);
   ASSERT_EQ(report.errors.size(), 1u);
   EXPECT_EQ(report.errors[0].rfind("apply failed: ", 0), 0u) << report.errors[0];
   EXPECT_TRUE(report.changes.empty());
   EXPECT_EQ(report.health, Health::degraded);
-  EXPECT_EQ(status(report, "alpha").state, "managed");
+  EXPECT_EQ(status(report, "alpha").state, State::managed);
   auto lines = logger->lines();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[0].level, Logger::Level::error);
   EXPECT_EQ(lines[0].text.rfind("cannot write status: ", 0), 0u) << lines[0].text;
   EXPECT_EQ(lines[1], (MemoryLogger::Line{Logger::Level::error, report.errors[0]}));
   EXPECT_EQ(lines[2].text, "run finished: " + report.summary());
+}
+
+// The pass's one clock dates the report and the state alike.
+TEST_F(ReconcilerTest, TheEnvironmentsClockDatesTheReportAndTheState) {
+  installCatalog(catalog());
+  writeFragment("base", 0, alphaValue(Value::Object{{"v", 1}}));
+  const Date then = std::chrono::sys_days{std::chrono::year{2030} / 1 / 2} + std::chrono::hours{3};
+  Environment e = environment();
+  e.services.clock = test::clock([then] { return then; });
+  const StatusReport report = Reconciler(e, {}).run(false);
+  EXPECT_EQ(report.timestamp, then);
+  const FileApplier applier(support, PathPolicy({}, {}), false, test::files(), e.services.clock);
+  const FileApplier::StateEntry entry = applier.loadState().entries.at(alphaSettings);
+  EXPECT_EQ(entry.managedSince, then);
+  EXPECT_EQ(entry.lastWritten, then);
 }
 
 TEST_F(ReconcilerTest, MissingSupportDirectoryIsCreatedForTheStatus) {
@@ -557,9 +579,9 @@ TEST_F(ReconcilerTest, UnreadableManagedPreferencesKeepTheCatalogVersion) {
   ASSERT_EQ(run().health, Health::ok);
   // A preferences "directory" that exists but cannot be listed.
   Environment e = environment();
-  e.preferences = ManagedPreferences(tree.write("not-a-directory", ""), false);
+  e.preferences = ManagedPreferences(tree.write("not-a-directory", ""), false, test::files());
   tree.write("out/alpha/settings.json", "{}");
-  StatusReport report = Reconciler(e, {}, logger).run(false);
+  StatusReport report = Reconciler(e, {}).run(false);
   EXPECT_EQ(report.catalogVersion, "1.0");
   EXPECT_TRUE(report.harnesses.empty());
   EXPECT_TRUE(report.fragments.empty());
@@ -569,40 +591,6 @@ TEST_F(ReconcilerTest, UnreadableManagedPreferencesKeepTheCatalogVersion) {
   // Incomplete: the last applied copy is re-asserted, nothing is released.
   EXPECT_EQ(actions(report),
             (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::driftCorrected}}));
-}
-
-TEST(EnvironmentTest, SystemEnvironmentTrustsTheBuiltInKeyThenValidExtraKeys) {
-  std::string valid = base64::encode(crypto::Ed25519PrivateKey::generate().publicKey().raw());
-  TavraSettings settings;
-  Environment plain = Environment::system(settings);
-  ASSERT_EQ(plain.catalogStore.trustedKeys().size(), 1u);
-  std::string builtIn = plain.catalogStore.trustedKeys()[0].raw();
-  EXPECT_EQ(base64::encode(builtIn), Constants::embeddedCatalogKeys().at(0));
-
-  settings.catalogTrustedKeys = {"not base64!", base64::encode(std::string(31, 'a')), " " + valid,
-                                 valid + "\n", valid};
-  Environment e = Environment::system(settings);
-  ASSERT_EQ(e.catalogStore.trustedKeys().size(), 2u);
-  EXPECT_EQ(e.catalogStore.trustedKeys()[0].raw(), builtIn);
-  EXPECT_EQ(base64::encode(e.catalogStore.trustedKeys()[1].raw()), valid);
-
-  EXPECT_EQ(e.preferences, ManagedPreferences("/Library/Managed Preferences", true));
-  EXPECT_EQ(e.catalogStore.directory(), "/Library/Application Support/Tavra/catalog");
-  EXPECT_EQ(e.supportDirectory, "/Library/Application Support/Tavra");
-  EXPECT_EQ(e.builtInPathPrefixes, PathPolicy::builtInPrefixes());
-  EXPECT_TRUE(e.setRootOwnership);
-  EXPECT_TRUE(e.discovery.has_value());
-  EXPECT_TRUE(static_cast<bool>(e.flushPreferencesCache));
-  auto keys = std::dynamic_pointer_cast<const SystemKeyProvider>(e.keys);
-  ASSERT_TRUE(keys);
-  EXPECT_EQ(keys->keyDirectory(), "/Library/Application Support/Tavra/keys");
-  EXPECT_TRUE(keys->requireRootOwnedFiles());
-}
-
-TEST(EnvironmentTest, ProductionFlushReturnsWhenThereIsNothingToKill) {
-  // No cfprefsd runs here: killall fails, and the failure is ignored.
-  flushPreferencesCacheWithKillall();
-  SUCCEED();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/error.h"
 #include "tavra/json.h"
@@ -11,6 +12,7 @@ namespace tavra {
 namespace {
 
 using Health = StatusReport::Health;
+using State = StatusReport::HarnessState;
 using HarnessStatus = StatusReport::HarnessStatus;
 
 StatusReport sample() {
@@ -21,19 +23,19 @@ StatusReport sample() {
   report.catalogVersion = "1.4.0";
   report.fragments = {"base (priority 10)", "team (priority -5)"};
   report.fragmentErrors = {{"com.zelkorandin.tavra.policy.bad", "policy fragment: broken"}};
-  report.harnesses = {{"codex", "managed", {"base"}, {"/etc/codex/config.toml"}, {"w"}, {}},
-                      {"opencode", "error", {}, {}, {}, {"e1", "e2"}}};
+  report.harnesses = {{"codex", State::managed, {"base"}, {"/etc/codex/config.toml"}, {"w"}, {}},
+                      {"opencode", State::error, {}, {}, {}, {"e1", "e2"}}};
   report.changes = {{"/private/etc/codex/config.toml", "codex", FileApplier::Action::wouldWrite}};
   report.errors = {"/x: io: cannot write"};
-  report.inventory =
-      std::vector<Discovery::HarnessInventory>{{"codex",
-                                                "Codex",
-                                                "supported",
-                                                true,
-                                                false,
-                                                {{"/opt/codex", {}, "1.0", "executable"}},
-                                                {},
-                                                {}}};
+  report.inventory = std::vector<Discovery::HarnessInventory>{
+      {"codex",
+       "Codex",
+       "supported",
+       true,
+       false,
+       {{"/opt/codex", {}, "1.0", Discovery::Installation::Kind::executable}},
+       {},
+       {}}};
   return report;
 }
 
@@ -44,10 +46,10 @@ TEST(StatusReportTest, SummaryNamesHealthCatalogAndManagedHarnesses) {
 
   report.health = Health::ok;
   report.catalogVersion = "1.4.0";
-  report.harnesses = {{"a", "managed", {}, {}, {}, {}},
-                      {"b", "disabled", {}, {}, {}, {}},
-                      {"c", "managed", {}, {}, {}, {}},
-                      {"d", "Managed", {}, {}, {}, {}}};
+  report.harnesses = {{"a", State::managed, {}, {}, {}, {}},
+                      {"b", State::disabled, {}, {}, {}, {}},
+                      {"c", State::managed, {}, {}, {}, {}},
+                      {"d", State::degraded, {}, {}, {}, {}}};
   EXPECT_EQ(report.summary(), "ok; catalog 1.4.0; managed: a,c");
 }
 
@@ -58,6 +60,36 @@ TEST(StatusReportTest, HealthRawValues) {
   EXPECT_EQ(healthFromRawValue("degraded"), Health::degraded);
   EXPECT_EQ(healthFromRawValue("warning"), std::nullopt);
   EXPECT_EQ(healthFromRawValue("OK"), std::nullopt);
+}
+
+// Harness states and installation kinds are enumerations whose raw texts are their JSON form;
+// a text that is not one of them (the spelling counts) does not decode.
+TEST(StatusReportTest, HarnessStateAndInstallationKindRawValues) {
+  const std::pair<State, const char*> states[] = {{State::unmanaged, "unmanaged"},
+                                                  {State::disabled, "disabled"},
+                                                  {State::error, "error"},
+                                                  {State::degraded, "degraded"},
+                                                  {State::managed, "managed"}};
+  for (const auto& [state, text] : states) {
+    EXPECT_EQ(rawValue(state), text);
+    EXPECT_EQ(harnessStateFromRawValue(text), state);
+  }
+  EXPECT_EQ(harnessStateFromRawValue("Managed"), std::nullopt);
+  using Kind = Discovery::Installation::Kind;
+  EXPECT_EQ(rawValue(Kind::app), "app");
+  EXPECT_EQ(rawValue(Kind::executable), "executable");
+  EXPECT_EQ(installationKindFromRawValue("executable"), Kind::executable);
+  EXPECT_EQ(installationKindFromRawValue("App"), std::nullopt);
+
+  std::string bytes = sample().encode();
+  const auto replace = [](std::string text, const std::string& from, const std::string& to) {
+    const auto at = text.find(from);
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  };
+  EXPECT_THROW(StatusReport::decode(replace(bytes, "\"managed\"", "\"Managed\"")),
+               FileApplier::DecodingError);
+  EXPECT_THROW(StatusReport::decode(replace(bytes, "\"executable\"", "\"binary\"")),
+               FileApplier::DecodingError);
 }
 
 TEST(StatusReportTest, EncodedFormHasSortedKeysEscapedSlashesAndOptionalKeysLeftOut) {
@@ -146,14 +178,14 @@ TEST(StatusReportTest, TextThatIsNotUTF8IsShownWithReplacementCharacters) {
 TEST(StatusReportTest, LoadReadsTheFileOrSaysThereIsNoStatus) {
   test::TempTree tree;
   std::string path = tree.write("status.json", sample().encode());
-  EXPECT_EQ(StatusReport::load(path), sample());
+  EXPECT_EQ(StatusReport::load(*test::files(), path), sample());
 
   // Missing, a directory, and a FIFO (which must not block the reader).
   std::string fifo = tree.path("fifo.json");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
   for (const std::string& missing : {tree.path("absent.json"), tree.root(), fifo}) {
     try {
-      StatusReport::load(missing);
+      StatusReport::load(*test::files(), missing);
       ADD_FAILURE() << "loaded " << missing;
     } catch (const TavraError& error) {
       EXPECT_EQ(error.kind(), TavraError::Case::io);
@@ -163,7 +195,8 @@ TEST(StatusReportTest, LoadReadsTheFileOrSaysThereIsNoStatus) {
   tree.write("warning.json",
              json::write(
                  Value::parseJSON(sample().encode()).setting(Value("warning"), KeyPath("health"))));
-  EXPECT_THROW(StatusReport::load(tree.path("warning.json")), FileApplier::DecodingError);
+  EXPECT_THROW(StatusReport::load(*test::files(), tree.path("warning.json")),
+               FileApplier::DecodingError);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include "support/catalog_fixtures.h"
 #include "support/https_server.h"
+#include "support/services.h"
 #include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/catalog_store.h"
@@ -48,7 +49,8 @@ class CatalogUpdateTest : public ::testing::TestWithParam<Source> {
       if (!test::HTTPSServer::available()) GTEST_SKIP() << "python3 and openssl are needed";
       server = std::make_unique<test::HTTPSServer>(tree, served);
       auto client = std::make_shared<http::CurlClient>(http::CurlClient::Options{server->caFile()});
-      store = CatalogStore(cache, {signer.publicBase64()}, {client, std::chrono::seconds(20)});
+      store = CatalogStore(cache, {signer.publicBase64()}, test::files(),
+                           {client, std::chrono::seconds(20)});
     }
   }
 
@@ -74,7 +76,7 @@ class CatalogUpdateTest : public ::testing::TestWithParam<Source> {
   test::CatalogSigningKey signer;
   std::string served = tree.mkdir("served");
   std::string cache = tree.path("cache");
-  CatalogStore store{cache, {signer.publicBase64()}};
+  CatalogStore store{cache, {signer.publicBase64()}, test::files()};
   std::unique_ptr<test::HTTPSServer> server;
 };
 
@@ -155,7 +157,7 @@ class CatalogDownloadTest : public ::testing::Test {
 };
 
 TEST_F(CatalogDownloadTest, OnlyHTTPSAndFileURLsAreAccepted) {
-  const CatalogStore store(tree.path("cache"), {signer.publicBase64()});
+  const CatalogStore store(tree.path("cache"), {signer.publicBase64()}, test::files());
   for (const std::string url :
        {"http://example.invalid/catalog.json", "ftp://example.invalid/catalog.json",
         "HTTPS://example.invalid/catalog.json"}) {
@@ -179,7 +181,7 @@ TEST_F(CatalogDownloadTest, HTTPSStatusSizeAndTimeout) {
   const std::string served = tree.mkdir("served");
   const test::HTTPSServer server(tree, served);
   auto client = std::make_shared<http::CurlClient>(http::CurlClient::Options{server.caFile()});
-  const CatalogStore store(tree.path("cache"), {signer.publicBase64()},
+  const CatalogStore store(tree.path("cache"), {signer.publicBase64()}, test::files(),
                            {client, std::chrono::seconds(20)});
   const auto update = [&](const std::string& path) {
     return store.update(*URL::parse(server.url(path)), std::nullopt);
@@ -204,7 +206,7 @@ TEST_F(CatalogDownloadTest, HTTPSStatusSizeAndTimeout) {
   EXPECT_EQ(catalogMessage([&] { update("/status/500/x.json"); }),
             "download of " + server.url("/status/500/x.json") + " failed (500)");
 
-  const CatalogStore impatient(tree.path("cache"), {signer.publicBase64()},
+  const CatalogStore impatient(tree.path("cache"), {signer.publicBase64()}, test::files(),
                                {client, std::chrono::milliseconds(1000)});
   EXPECT_THROW(impatient.update(*URL::parse(server.url("/slow/10/catalog.json")), std::nullopt),
                http::TransportError);
@@ -242,7 +244,7 @@ TEST_F(CatalogDownloadTest, TheSignatureFetchIsCancelledAndAwaitedWhenTheCatalog
   auto client = std::make_shared<ScriptedClient>();
   client->answers["https://h.example/c/catalog.json"] = {404, "", false};
   client->hanging.insert("https://h.example/c/catalog.json.sig");
-  const CatalogStore store(tree.path("cache"), {signer.publicBase64()}, {client});
+  const CatalogStore store(tree.path("cache"), {signer.publicBase64()}, test::files(), {client});
   EXPECT_EQ(catalogMessage([&] {
               store.update(*URL::parse("https://h.example/c/catalog.json"), std::nullopt);
             }),
@@ -259,7 +261,7 @@ TEST_F(CatalogDownloadTest, ASignatureFailureIsReportedAfterTheCatalogArrived) {
   auto client = std::make_shared<ScriptedClient>();
   client->answers["https://h.example/ok/catalog.json"] = {200, catalogJSON("1"), false};
   client->answers["https://h.example/ok/catalog.json.sig"] = {500, "", false};
-  const CatalogStore store(tree.path("cache"), {signer.publicBase64()}, {client});
+  const CatalogStore store(tree.path("cache"), {signer.publicBase64()}, test::files(), {client});
   EXPECT_EQ(catalogMessage([&] {
               store.update(*URL::parse("https://h.example/ok/catalog.json"), std::nullopt);
             }),

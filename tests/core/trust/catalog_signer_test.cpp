@@ -5,6 +5,7 @@
 #include "support/catalog_fixtures.h"
 #include "support/child_process.h"
 #include "support/crypto_fixtures.h"
+#include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/catalog_store.h"
@@ -16,7 +17,7 @@ namespace {
 TEST(CatalogSignerTest, SignaturesVerifyThroughTheStore) {
   const test::CatalogSigningKey signer;
   const std::string catalog = test::catalogJSON("1.4.0");
-  const CatalogStore store("/nonexistent", {signer.publicBase64()});
+  const CatalogStore store("/nonexistent", {signer.publicBase64()}, test::files());
   for (const std::string& keyText : {signer.privateBase64(), "\n" + signer.privateBase64() + "\n",
                                      " " + signer.privateBase64()}) {
     const std::string signature = CatalogSigner::sign(catalog, keyText);
@@ -64,7 +65,7 @@ TEST_F(CatalogSignatureInteropTest, AnOpenSSLSignatureVerifies) {
   const std::string signature =
       test::openssl({"pkeyutl", "-sign", "-rawin", "-inkey", keyPath, "-in", catalogPath});
   ASSERT_EQ(signature.size(), 64u);
-  const CatalogStore store("/nonexistent", {base64::encode(publicRaw)});
+  const CatalogStore store("/nonexistent", {base64::encode(publicRaw)}, test::files());
   EXPECT_EQ(store.verify(catalog, base64::encode(signature) + "\n").catalogVersion, "2026.1.5");
   // Our own signature with the same key is the same bytes (Ed25519 is deterministic).
   EXPECT_EQ(CatalogSigner::sign(catalog, base64::encode(privateRaw)), base64::encode(signature));

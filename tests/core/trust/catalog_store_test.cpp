@@ -8,6 +8,8 @@
 
 #include "support/catalog_fixtures.h"
 #include "support/crypto_fixtures.h"
+#include "support/faulty_file_system.h"
+#include "support/services.h"
 #include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
@@ -28,18 +30,20 @@ class CatalogStoreTest : public ::testing::Test {
   test::TempTree tree;
   test::CatalogSigningKey signer;
   std::string directory = tree.path("support/catalog");
-  CatalogStore store{directory, {signer.publicBase64()}};
+  CatalogStore store{directory, {signer.publicBase64()}, test::files()};
 };
 
 TEST_F(CatalogStoreTest, UnusableTrustedKeysAreSkipped) {
   const test::CatalogSigningKey other;
   const CatalogStore mixed(
-      directory, {"", "not base64!", base64::encode(std::string(31, 'k')), signer.publicBase64(),
-                  signer.publicBase64() + "\n", " " + other.publicBase64(), other.publicBase64()});
+      directory,
+      {"", "not base64!", base64::encode(std::string(31, 'k')), signer.publicBase64(),
+       signer.publicBase64() + "\n", " " + other.publicBase64(), other.publicBase64()},
+      test::files());
   ASSERT_EQ(mixed.trustedKeys().size(), 2u);
   EXPECT_EQ(mixed.trustedKeys()[0].raw(), signer.key.publicKey().raw());
   EXPECT_EQ(mixed.trustedKeys()[1].raw(), other.key.publicKey().raw());
-  EXPECT_TRUE(CatalogStore(directory, {}).trustedKeys().empty());
+  EXPECT_TRUE(CatalogStore(directory, {}, test::files()).trustedKeys().empty());
 }
 
 // Every encoding of a point of small order: the eight points of order 1, 2, 4 and 8, each with
@@ -72,7 +76,7 @@ TEST_F(CatalogStoreTest, KeysOfSmallOrderAreNotTrusted) {
     SCOPED_TRACE(hex);
     const std::string raw = test::fromHex(hex);
     keys.push_back(base64::encode(raw));
-    const CatalogStore weak(directory, {keys.back()});
+    const CatalogStore weak(directory, {keys.back()}, test::files());
     EXPECT_TRUE(weak.trustedKeys().empty());
     // Catalogs the forgery fits, as the cryptography library alone would judge them.
     const auto bare = crypto::Ed25519PublicKey::fromRaw(raw);
@@ -89,12 +93,13 @@ TEST_F(CatalogStoreTest, KeysOfSmallOrderAreNotTrusted) {
   // The neutral point as an administrator would paste it.
   ASSERT_EQ(keys[2], "AQAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA=");
   const std::string catalog = catalogJSON("3");
-  EXPECT_EQ(
-      signatureMessage([&] { CatalogStore(directory, {keys[2]}).verify(catalog, forgedText); }),
-      "catalog signature does not match any trusted key");
+  EXPECT_EQ(signatureMessage([&] {
+              CatalogStore(directory, {keys[2]}, test::files()).verify(catalog, forgedText);
+            }),
+            "catalog signature does not match any trusted key");
   // Beside them, an ordinary key is kept and still verifies.
   keys.push_back(signer.publicBase64());
-  const CatalogStore mixed(directory, keys);
+  const CatalogStore mixed(directory, keys, test::files());
   ASSERT_EQ(mixed.trustedKeys().size(), 1u);
   EXPECT_EQ(mixed.trustedKeys()[0].raw(), signer.key.publicKey().raw());
   EXPECT_EQ(mixed.verify(catalog, signer.signatureFile(catalog)).catalogVersion, "3");
@@ -103,7 +108,7 @@ TEST_F(CatalogStoreTest, KeysOfSmallOrderAreNotTrusted) {
 }
 
 TEST_F(CatalogStoreTest, TheBuiltInReleaseKeyIsAUsableKey) {
-  const CatalogStore builtIn(directory, Constants::embeddedCatalogKeys());
+  const CatalogStore builtIn(directory, Constants::embeddedCatalogKeys(), test::files());
   EXPECT_EQ(builtIn.trustedKeys().size(), Constants::embeddedCatalogKeys().size());
   EXPECT_FALSE(builtIn.trustedKeys().empty());
 }
@@ -138,13 +143,14 @@ TEST_F(CatalogStoreTest, VerifyFailures) {
     EXPECT_EQ(signatureMessage([&] { store.verify(c.catalog, c.signature); }), c.message)
         << c.signature;
   }
-  EXPECT_EQ(signatureMessage([&] { CatalogStore(directory, {}).verify(catalog, text); }),
-            "catalog signature does not match any trusted key");
+  EXPECT_EQ(
+      signatureMessage([&] { CatalogStore(directory, {}, test::files()).verify(catalog, text); }),
+      "catalog signature does not match any trusted key");
 }
 
 TEST_F(CatalogStoreTest, TheFirstAcceptingKeyWinsAndDecodingErrorsPassThrough) {
   const test::CatalogSigningKey second;
-  const CatalogStore two(directory, {signer.publicBase64(), second.publicBase64()});
+  const CatalogStore two(directory, {signer.publicBase64(), second.publicBase64()}, test::files());
   const std::string catalog = catalogJSON("7");
   EXPECT_EQ(two.verify(catalog, second.signatureFile(catalog)).catalogVersion, "7");
   const std::string notACatalog = R"({"schemaVersion":3,"catalogVersion":"1","harnesses":[]})";
@@ -206,9 +212,49 @@ TEST_F(CatalogStoreTest, InstallDoesNotCompareVersionsAndFailsOnABlockedDirector
   EXPECT_EQ(store.cached()->catalogVersion, "1.0");
 
   tree.write("blocked", "a file where a directory belongs");
-  const CatalogStore blocked(tree.path("blocked/catalog"), {signer.publicBase64()});
+  const CatalogStore blocked(tree.path("blocked/catalog"), {signer.publicBase64()}, test::files());
   EXPECT_THROW(blocked.install(catalogJSON("1"), signer.signatureFile(catalogJSON("1"))),
                std::system_error);
+}
+
+// Installing over a cached catalog on a failing disk: whichever call fails, or wherever the
+// process crashes and loses what was not synced, each of the two files holds its old or its new
+// bytes, and no temporary file is left (after a crash one may be: it is never read).
+TEST_F(CatalogStoreTest, EveryFailurePointOfAnInstallLeavesOldOrNewFiles) {
+  using Call = test::FaultyFileSystem::Call;
+  using Fault = test::FaultyFileSystem::Fault;
+  const std::string oldCatalog = catalogJSON("1.0"), newCatalog = catalogJSON("2.0");
+  const std::string oldSignature = signer.signatureFile(oldCatalog);
+  const std::string newSignature = signer.signatureFile(newCatalog);
+  const auto files = std::make_shared<test::FaultyFileSystem>(test::files());
+  const CatalogStore onFaults(directory, {signer.publicBase64()}, files);
+  const auto install = [&] {
+    store.install(oldCatalog, oldSignature);
+    try {
+      onFaults.install(newCatalog, newSignature);
+    } catch (const std::exception&) {
+    }
+  };
+  files->disarm();
+  install();
+  const std::size_t points = files->calls(Call::any);
+  ASSERT_GT(points, 0u);
+  for (const Fault fault : {Fault::ioError, Fault::noSpace, Fault::crash}) {
+    for (std::size_t n = 1; n <= points; ++n) {
+      SCOPED_TRACE("fault " + std::to_string(int(fault)) + " at call " + std::to_string(n));
+      files->arm(Call::any, n, fault);
+      install();
+      ASSERT_TRUE(files->fired());
+      if (fault == Fault::crash) files->dropUnsyncedData();
+      const std::string catalog = test::readFile(directory + "/catalog.json");
+      const std::string signature = test::readFile(directory + "/catalog.json.sig");
+      EXPECT_TRUE(catalog == oldCatalog || catalog == newCatalog) << catalog;
+      EXPECT_TRUE(signature == oldSignature || signature == newSignature) << signature;
+      if (fault != Fault::crash) {
+        EXPECT_EQ(test::temporaryFiles(directory), std::vector<std::string>{});
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "support/crypto_fixtures.h"
 #include "support/fake_keychain.h"
+#include "support/services.h"
 #include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/error.h"
@@ -72,7 +73,7 @@ TEST_F(SystemKeyProviderTest, KeyFilesAreReadByTheirSuffixOnly) {
       test::makeKey(tree, "ck.pem", {"-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"});
   tree.write("keys/cert.pem", test::readFile(test::makeCertificate(tree, "c.pem", certKey)), 0600);
   tree.write("keys/garbage.pem", "\xff\xfe not text", 0600);
-  const SystemKeyProvider provider(directory, false);
+  const SystemKeyProvider provider(directory, false, test::files(), nullptr);
   EXPECT_EQ(provider.availableKeyIDs(), (std::vector<std::string>{idOf(key), idOf(key)}));
   const auto ephemeral = crypto::P256PrivateKey::generate();
   EXPECT_EQ(secretWith(provider, key, ephemeral), ephemeral.sharedSecret(key.publicKey()));
@@ -81,7 +82,7 @@ TEST_F(SystemKeyProviderTest, KeyFilesAreReadByTheirSuffixOnly) {
 }
 
 TEST_F(SystemKeyProviderTest, AMissingDirectoryHasNoKeys) {
-  const SystemKeyProvider provider(tree.path("nowhere"), true);
+  const SystemKeyProvider provider(tree.path("nowhere"), true, test::files(), nullptr);
   EXPECT_TRUE(provider.availableKeyIDs().empty());
   EXPECT_EQ(cryptoMessage([&] { provider.sharedSecret("0123456789abcdef", ""); }),
             "no private key for key id 0123456789abcdef");
@@ -104,9 +105,9 @@ TEST_F(SystemKeyProviderTest, RootOwnershipRulesForKeyFiles) {
     std::sort(ids.begin(), ids.end());
     return ids;
   };
-  const SystemKeyProvider strict(directory, true);
+  const SystemKeyProvider strict(directory, true, test::files(), nullptr);
   EXPECT_EQ(strict.availableKeyIDs(), (std::vector<std::string>{idOf(key)}));
-  const SystemKeyProvider lenient(directory, false);
+  const SystemKeyProvider lenient(directory, false, test::files(), nullptr);
   EXPECT_EQ(sorted(lenient.availableKeyIDs()),
             sorted({idOf(key), idOf(open), idOf(foreign), idOf(linked)}));
 }
@@ -120,7 +121,7 @@ TEST_F(SystemKeyProviderTest, KeychainIdentitiesComeFirstAndWinOverFiles) {
       {std::nullopt, noCert, false, std::nullopt},  // no certificate: skipped
       {certificateFor(key), key, false, std::nullopt},
   });
-  const SystemKeyProvider provider(directory, false, keychain);
+  const SystemKeyProvider provider(directory, false, test::files(), keychain);
   const auto ids = provider.availableKeyIDs();
   ASSERT_EQ(ids.size(), 3u);
   EXPECT_EQ(ids[0], idOf(key));  // the keychain's, then the files' in listing order
@@ -149,7 +150,7 @@ TEST_F(SystemKeyProviderTest, KeychainExchangeFailuresAreReportedWithoutFallingB
   for (const auto& c : cases) {
     auto keychain = std::make_shared<test::FakeKeychain>(
         std::vector<test::FakeIdentity>{{certificate, key, c.fails, c.failure}});
-    const SystemKeyProvider provider(directory, false, keychain);
+    const SystemKeyProvider provider(directory, false, test::files(), keychain);
     EXPECT_EQ(cryptoMessage([&] { provider.sharedSecret(idOf(key), c.ephemeral); }), c.message);
   }
 }
@@ -158,14 +159,15 @@ TEST_F(SystemKeyProviderTest, AnIdentityWhosePrivateKeyCannotBeCopiedFallsBackTo
   writeKey("same.pem", key);
   auto keychain = std::make_shared<test::FakeKeychain>(
       std::vector<test::FakeIdentity>{{certificateFor(key), std::nullopt, false, std::nullopt}});
-  const SystemKeyProvider provider(directory, false, keychain);
+  const SystemKeyProvider provider(directory, false, test::files(), keychain);
   const auto ephemeral = crypto::P256PrivateKey::generate();
   EXPECT_EQ(secretWith(provider, key, ephemeral), ephemeral.sharedSecret(key.publicKey()));
 }
 
 TEST(NoKeychainTest, HasNoIdentities) {
   EXPECT_TRUE(keychain::NoKeychain().ecIdentities().empty());
-  const SystemKeyProvider provider("/nonexistent-tavra-keys", true);
+  const SystemKeyProvider provider("/nonexistent-tavra-keys", true, test::files(),
+                                   std::make_shared<keychain::NoKeychain>());
   EXPECT_TRUE(provider.availableKeyIDs().empty());
 }
 

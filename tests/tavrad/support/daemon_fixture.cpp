@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "support/services.h"
+
 namespace tavra::test {
 
 namespace {
@@ -27,14 +29,16 @@ Daemon::Services DaemonTest::services() {
     return settings;
   };
   s.environment = [this](const TavraSettings&) {
-    return Environment{ManagedPreferences(tree.path("prefs"), false),
-                       CatalogStore(tree.path("catalog"), {}),
+    const Services core = test::services();
+    return Environment{ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
+                       CatalogStore(tree.path("catalog"), {}, core.fileSystem),
                        tree.path("support"),
                        nullptr,
                        {},
                        false,
                        std::nullopt,
-                       nullptr};
+                       nullptr,
+                       core};
   };
   s.reconcile = [this](const Environment&, const TavraSettings&) {
     passes.push_back(loop.now());
@@ -109,7 +113,7 @@ StatusReport DaemonTest::reportWith(std::vector<std::vector<std::string>> output
   for (std::size_t i = 0; i < outputs.size(); ++i) {
     StatusReport::HarnessStatus harness;
     harness.id = "h" + std::to_string(i);
-    harness.state = "managed";
+    harness.state = StatusReport::HarnessState::managed;
     harness.outputs = std::move(outputs[i]);
     result.harnesses.push_back(std::move(harness));
   }

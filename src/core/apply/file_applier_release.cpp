@@ -1,0 +1,145 @@
+// The file applier's release of files no longer wanted, the clean-up of the directories it
+// created, and the rebuild of desired items from the applied copies.
+#include <algorithm>
+
+#include "apply/target_file.h"
+#include "tavra/error.h"
+#include "tavra/file_applier.h"
+#include "tavra/platform/unicode.h"
+
+namespace tavra {
+
+namespace {
+
+using Stop = fs::Walk::Stop;
+
+// Whether a read found nothing usable to restore: no file, or something other than a file.
+bool isGone(const fs::ReadResult& read) {
+  using Failure = fs::ReadResult::Failure;
+  if (read.failure == Failure::notRegular) return true;
+  return read.failure == Failure::absent && (read.error == std::errc::no_such_file_or_directory ||
+                                             read.error == std::errc::not_a_directory);
+}
+
+}  // namespace
+
+void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,
+                                  ApplyResult& result) const {
+  std::vector<std::string> keys;
+  for (const auto& [key, entry] : state.entries) keys.push_back(key);
+  for (const std::string& k : keys) {
+    if (seen.contains(k)) continue;
+    // The entries of desired items that failed in this pass are never released by it.
+    const bool failedNow =
+        std::any_of(result.errors.begin(), result.errors.end(),
+                    [&](const auto& error) { return PathPolicy::canonical(error.first) == k; });
+    if (failedNow) continue;
+    const StateEntry e = state.entries.at(k);
+    if (dryRun) {
+      result.changes.push_back({k, e.harnessID, Action::wouldRemove});
+      continue;
+    }
+    try {
+      const Action action = release(k, e);
+      state.entries.erase(k);
+      result.changes.push_back({k, e.harnessID, action});
+    } catch (const std::exception& error) {
+      result.errors[k] = describe(error);
+    }
+  }
+  if (!dryRun) removeEmptyCreatedDirectories(state);
+}
+
+FileApplier::Action FileApplier::release(const std::string& path, const StateEntry& entry) const {
+  std::error_code error;
+  files_->remove(entry.appliedCopyPath, error);  // a missing copy is fine
+
+  const fs::PathParts parts = fs::splitPath(path);
+  if (entry.backupPath) {
+    const fs::ReadResult backup = files_->readFile(*entry.backupPath, {.maxBytes = maxFileSize});
+    // A backup that is there but cannot be read now (an I/O error) fails the release: deleting
+    // the target instead would lose the user's original for good. The entry stays, and the next
+    // pass tries again.
+    if (!backup && !isGone(backup)) throw TavraError::io("cannot read " + *entry.backupPath);
+    if (backup) {
+      const fs::Walk directory = files_->openDirectory(parts.directory, fs::Links::never);
+      if (!directory) throw applier::unreachableDirectory(directory, parts.directory);
+      writeTarget(directory.directory, path, backup.bytes,
+                  applier::withoutSetID(backup.status.permissions()));
+      if (!files_->remove(*entry.backupPath, error)) {
+        throw fs::systemError(error, "cannot remove " + *entry.backupPath);
+      }
+      return Action::restoredBackup;
+    }
+  }
+
+  // Only a regular file at the target is deleted, found without following any link; a link or
+  // directory put in its place stays, and so does anything a link on the way points at.
+  const fs::Walk directory = files_->openDirectory(parts.directory, fs::Links::never);
+  if (!directory) return Action::removed;
+  const auto status = files_->statusAt(directory.directory, parts.name, error);
+  if (status && status->isRegular() &&
+      !files_->removeAt(directory.directory, parts.name, false, error)) {
+    throw fs::systemError(error, "cannot remove " + path);
+  }
+  return Action::removed;
+}
+
+void FileApplier::removeEmptyCreatedDirectories(State& state) const {
+  if (!state.createdDirectories || state.createdDirectories->empty()) return;
+  std::vector<std::string> remaining = *state.createdDirectories;
+  const auto forget = [&](const std::string& directory) { std::erase(remaining, directory); };
+
+  // Longest first, so the subdirectories the applier made go before their parents.
+  std::vector<std::pair<std::size_t, std::string>> visits;
+  for (const auto& directory : remaining) {
+    visits.emplace_back(unicode::graphemeClusters(directory).size(), directory);
+  }
+  std::stable_sort(visits.begin(), visits.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+
+  for (const auto& [length, directory] : visits) {
+    const fs::PathParts parts = fs::splitPath(directory);
+    const fs::Walk parent = files_->openDirectory(parts.directory, fs::Links::never);
+    if (parent.stop == Stop::symlink) continue;  // not followed; kept for a later pass
+    if (!parent) {
+      forget(directory);
+      continue;
+    }
+    std::error_code error;
+    const fs::FileDescriptor opened = files_->openDirectoryAt(parent.directory, parts.name, error);
+    const auto entries = opened ? files_->list(opened, error) : std::nullopt;
+    if (!entries) {
+      forget(directory);
+    } else if (entries->empty() && files_->removeAt(parent.directory, parts.name, true, error)) {
+      forget(directory);
+    }
+  }
+  state.createdDirectories =
+      remaining.empty() ? std::nullopt : std::optional<std::vector<std::string>>(remaining);
+}
+
+std::vector<FileApplier::Desired> FileApplier::lastApplied(
+    const std::optional<std::set<std::string>>& harnessIDs) const {
+  const State state = loadState();
+  std::vector<Desired> items;
+  for (const auto& [path, entry] : state.entries) {
+    if (harnessIDs && !harnessIDs->contains(entry.harnessID)) continue;
+    fs::ReadResult copy = files_->readFile(entry.appliedCopyPath, {.maxBytes = maxFileSize});
+    if (!copy) continue;
+    // The state keeps no mode and applied copies are always 0600, so the mode comes from the
+    // target itself when it is a regular file that only root (or, without root ownership, its
+    // owner) could have given that mode: that is the mode of our last write unless an
+    // administrator changed it. Re-asserting a frozen harness's file then finds it unchanged
+    // pass after pass. A target that is gone or was replaced gets 0644, the catalog default.
+    std::uint16_t mode = 0644;
+    const auto status = applier::targetStatus(*files_, path);
+    if (status && status->isRegular() && (status->owner == 0 || !setRootOwnership_)) {
+      mode = status->permissions();
+    }
+    items.push_back({path, std::move(copy.bytes), mode, entry.harnessID, entry.outputID});
+  }
+  return items;
+}
+
+}  // namespace tavra

@@ -1,0 +1,110 @@
+// A pass over targets below /tmp on this machine, where /etc, /tmp and /var are real directories
+// and not links into /private: the files are written, found again and released below /tmp, the
+// report and the state keep the canonical "/private/tmp/..." names, and nothing appears below
+// /private.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "support/catalog_fixtures.h"
+#include "support/services.h"
+#include "support/temp_tree.h"
+#include "tavra/plist.h"
+#include "tavra/reconciler.h"
+
+namespace tavra {
+namespace {
+
+using Action = FileApplier::Action;
+
+// A scratch folder directly below /tmp, removed at the end.
+class TmpFolder {
+ public:
+  TmpFolder() {
+    char pattern[] = "/tmp/tavra-host.XXXXXX";
+    if (::mkdtemp(pattern) != nullptr) root_ = pattern;
+  }
+  ~TmpFolder() {
+    std::error_code ignored;
+    if (!root_.empty()) std::filesystem::remove_all(root_, ignored);
+  }
+  TmpFolder(const TmpFolder&) = delete;
+  TmpFolder& operator=(const TmpFolder&) = delete;
+  const std::string& root() const { return root_; }
+
+ private:
+  std::string root_;
+};
+
+TEST(ReconcilerHostTest, APassBelowTmpWritesOnlyThereAndKeepsCanonicalNames) {
+  const bool privateExisted = test::exists("/private");
+  TmpFolder folder;
+  if (folder.root().empty()) GTEST_SKIP() << "/tmp is not writable here";
+  const std::string root = folder.root();
+  const std::string canonicalRoot = "/private" + root;
+  const std::string output = root + "/out/sub/alpha.json";  // as a catalog names it
+  const std::string canonicalOutput = canonicalRoot + "/out/sub/alpha.json";
+
+  Output settings;
+  settings.id = "settings";
+  settings.path = output;
+  settings.format = Output::Format::json;
+  Harness alpha;
+  alpha.id = "alpha";
+  alpha.displayName = "Alpha";
+  alpha.vendor = "Example";
+  alpha.outputs = {settings};
+  const test::CatalogSigningKey signer;
+  const std::string catalog = Catalog{2, "1.0", {alpha}}.encode();
+  const CatalogStore store(root + "/support/catalog", {signer.publicBase64()}, test::files());
+  store.install(catalog, signer.signatureFile(catalog));
+  std::filesystem::create_directories(root + "/prefs");
+  std::filesystem::create_directories(root + "/out");
+  const std::string fragment = root + "/prefs/com.zelkorandin.tavra.policy.p.plist";
+  std::ofstream(fragment) << plist::writeXML(Value::Object{
+      {"Harnesses",
+       Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}}}}});
+
+  const Environment environment{ManagedPreferences(root + "/prefs", false, test::files()),
+                                store,
+                                root + "/support",
+                                nullptr,
+                                {root + "/out/"},
+                                false,
+                                std::nullopt,
+                                nullptr,
+                                test::services()};
+  const auto pass = [&] { return Reconciler(environment, {}).run(false); };
+
+  StatusReport report = pass();
+  EXPECT_EQ(report.health, StatusReport::Health::ok) << report.encode();
+  EXPECT_EQ(report.changes,
+            (std::vector<FileApplier::Change>{{canonicalOutput, "alpha", Action::created}}));
+  EXPECT_EQ(Value::parseJSON(test::readFile(output)), Value(Value::Object{{"v", 1}}));
+  const FileApplier applier(root + "/support", PathPolicy({}, {}), false, test::files(),
+                            std::make_shared<SystemClock>());
+  const FileApplier::State state = applier.loadState();
+  EXPECT_EQ(state.entries.count(canonicalOutput), 1u);
+  EXPECT_EQ(state.createdDirectories, std::vector<std::string>{canonicalRoot + "/out/sub"});
+
+  // Found again where it was written: nothing to do.
+  EXPECT_TRUE(pass().changes.empty());
+
+  // Released where it was written, with the directory the pass created.
+  std::filesystem::remove(fragment);
+  report = pass();
+  EXPECT_EQ(report.changes,
+            (std::vector<FileApplier::Change>{{canonicalOutput, "alpha", Action::removed}}));
+  EXPECT_FALSE(test::exists(output));
+  EXPECT_FALSE(test::exists(root + "/out/sub"));
+  EXPECT_TRUE(test::exists(root + "/out"));
+
+  EXPECT_FALSE(test::exists(canonicalRoot));
+  EXPECT_EQ(test::exists("/private"), privateExisted);
+}
+
+}  // namespace
+}  // namespace tavra

@@ -1,0 +1,66 @@
+#include "support/services.h"
+
+#include <string>
+
+namespace tavra::test {
+
+namespace {
+
+// Each process gets its index as its uid, and the index names its user.
+class FixedProcessTable final : public platform::ProcessTable {
+ public:
+  explicit FixedProcessTable(std::vector<Discovery::RunningProcess> processes)
+      : processes_(std::move(processes)) {}
+
+  std::vector<platform::ProcessInfo> processes() const override {
+    std::vector<platform::ProcessInfo> table;
+    for (std::size_t i = 0; i < processes_.size(); ++i) {
+      table.push_back({processes_[i].pid, processes_[i].path, static_cast<std::uint32_t>(i)});
+    }
+    return table;
+  }
+
+  std::optional<std::string> accountName(std::uint32_t uid) const override {
+    if (uid >= processes_.size() || processes_[uid].user == "?") return std::nullopt;
+    return processes_[uid].user;
+  }
+
+ private:
+  std::vector<Discovery::RunningProcess> processes_;
+};
+
+class FunctionClock final : public Clock {
+ public:
+  explicit FunctionClock(std::function<Date()> now) : now_(std::move(now)) {}
+  std::chrono::system_clock::time_point now() const override { return now_(); }
+
+ private:
+  std::function<Date()> now_;
+};
+
+}  // namespace
+
+std::shared_ptr<const Clock> clock(std::function<Date()> now) {
+  return std::make_shared<FunctionClock>(std::move(now));
+}
+
+std::shared_ptr<const FileSystem> files() {
+  return std::make_shared<PosixFileSystem>();
+}
+
+std::shared_ptr<const platform::ProcessTable> processTable(
+    std::vector<Discovery::RunningProcess> processes) {
+  return std::make_shared<FixedProcessTable>(std::move(processes));
+}
+
+Services services() {
+  return Services{files(),
+                  std::make_shared<SystemClock>(),
+                  std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile"),
+                  std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "daemon"),
+                  nullptr,
+                  processTable(),
+                  nullptr};
+}
+
+}  // namespace tavra::test
