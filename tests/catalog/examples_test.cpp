@@ -77,7 +77,8 @@ TEST(ExamplesTest, FragmentsNameOnlyCatalogHarnessesAndOutputsAndTheBaselineCove
       const auto harness = catalog.harness(harnessID);
       ASSERT_TRUE(harness) << fragment.id << ": unknown harness " << harnessID;
       EXPECT_NE(harness->status, Harness::Status::planned) << harnessID;
-      for (const auto& [outputID, value] : outputs) {
+      for (const auto& entry : outputs) {
+        const std::string& outputID = entry.first;
         const bool known = std::any_of(harness->outputs.begin(), harness->outputs.end(),
                                        [&](const Output& o) { return o.id == outputID; });
         EXPECT_TRUE(known) << fragment.id << ": unknown output " << harnessID << "." << outputID;
