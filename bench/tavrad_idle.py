@@ -26,6 +26,9 @@ INSIDE = "--inside-private-root"
 SYSTEM_FOLDERS = ["bin", "sbin", "lib", "lib32", "lib64", "libx32", "usr", "etc", "proc"]
 DEVICES = ["null", "zero", "full", "random", "urandom", "tty"]
 PREFS = "/Library/Managed Preferences"
+# Not named tavrad: `tavractl apply`, run by anyone on this machine, signals every process whose
+# executable is called that, and the idle minute must stay idle.
+INSIDE_BINARY = "/tavrad-test/tavrad-under-test"
 CODEX_DIR = "/Library/Application Support/Codex/"
 
 # Five harnesses, one output each, all below /Library (the codex file is moved there through
@@ -64,8 +67,8 @@ def mount_private_root(root, binary):
             run("mount", "--bind", "/dev/" + device, os.path.join(root, "dev", device))
     os.mkdir(os.path.join(root, "Library"))
     os.mkdir(os.path.join(root, "tavrad-test"))
-    open(os.path.join(root, "tavrad-test", "tavrad"), "w").close()
-    run("mount", "--bind", binary, os.path.join(root, "tavrad-test", "tavrad"))
+    open(root + INSIDE_BINARY, "w").close()
+    run("mount", "--bind", binary, root + INSIDE_BINARY)
 
 
 def write(root, inside, data, mode=0o644):
@@ -216,7 +219,7 @@ def measure(binary):
             "PolicyID": hid, "Priority": 10, "Harnesses": {hid: {"settings": settings}}}))
     log = Log(root + "/dev/log")
 
-    daemon = subprocess.Popen(["/tavrad-test/tavrad"],
+    daemon = subprocess.Popen([INSIDE_BINARY],
                               preexec_fn=lambda: (os.chroot(root), os.chdir("/")))
     pid = daemon.pid
     try:

@@ -7,6 +7,7 @@
 
 #include "support/catalog_fixtures.h"
 #include "tavra/catalog.h"
+#include "tavra/platform/process_table.h"
 #include "tavra/plist.h"
 #include "tavra/status_report.h"
 #include "tavra/value.h"
@@ -171,6 +172,22 @@ TEST_F(TavradProcessTest, AnUnreachableCatalogAndABadSettingsFileNeverStopIt) {
   ASSERT_TRUE(waitForRun());
   daemon.signal(SIGTERM);
   ASSERT_TRUE(waitForDaemon("terminating"));
+  expectExitStatusZero();
+}
+
+TEST_F(TavradProcessTest, IsOutOfReachOfAnApplyRunElsewhereOnThisMachine) {
+  // `tavractl apply` signals every process whose executable is named tavrad. Other runs on
+  // this machine may use it at any time; their hangups must not reach the daemon under test.
+  daemon.start();
+  ASSERT_TRUE(waitForRun());
+  bool listed = false;
+  for (const platform::ProcessInfo& process : platform::listProcesses()) {
+    if (process.pid != daemon.pid()) continue;
+    listed = true;
+    EXPECT_NE(process.path.substr(process.path.rfind('/') + 1), "tavrad") << process.path;
+  }
+  EXPECT_TRUE(listed);
+  daemon.signal(SIGTERM);
   expectExitStatusZero();
 }
 

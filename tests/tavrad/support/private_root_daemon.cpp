@@ -36,6 +36,9 @@ constexpr const char* systemFolders[] = {"bin",    "sbin", "lib", "lib32", "lib6
                                          "libx32", "usr",  "etc", "proc"};
 constexpr const char* devices[] = {"null", "zero", "full", "random", "urandom", "tty"};
 constexpr uid_t nobody = 65534;
+// Where the daemon's binary is bound in the root. Not named tavrad: `tavractl apply`, run by
+// anyone on this machine, signals every process whose executable is called that.
+constexpr const char* insideBinary = "/tavrad-test/tavrad-under-test";
 
 int unavailable(int report, const std::string& what) {
   writeReport(report, "unavailable: " + what + ": " + std::strerror(errno) + "\n");
@@ -82,7 +85,7 @@ int enterRootAndRun(const Plan& plan, int report, int go) {
       return unavailable(report, "binding " + source);
     }
   }
-  const std::string binary = root + "/tavrad-test/tavrad";
+  const std::string binary = root + insideBinary;
   if (mkdir((root + "/Library").c_str(), 0755) != 0 ||
       mkdir((root + "/tavrad-test").c_str(), 0755) != 0 || !makeFile(binary) ||
       mount(plan.binary.c_str(), binary.c_str(), nullptr, MS_BIND, nullptr) != 0) {
@@ -101,7 +104,7 @@ int enterRootAndRun(const Plan& plan, int report, int go) {
   }
   char name[] = "tavrad";
   char* argv[] = {name, nullptr};
-  execv("/tavrad-test/tavrad", argv);
+  execv(insideBinary, argv);
   return 127;
 }
 

@@ -3,7 +3,8 @@
 //
 // The daemon's root is a tmpfs of its own: the host's system folders (bin, sbin, lib*, usr, etc,
 // proc) are bound into it read-through, /dev holds only the usual character devices, /Library is
-// empty and the binary is bound in as /tavrad-test/tavrad. The test reaches that root through
+// empty and the binary is bound in as /tavrad-test/tavrad-under-test (a name no `tavractl apply`
+// elsewhere on the machine signals). The test reaches that root through
 // /proc/<pid>/root (path()) and reads the daemon's log lines from a socket at /dev/log in it,
 // where syslog(3) sends them. Nothing mounted there is seen outside the child; the namespace goes
 // with the process.
