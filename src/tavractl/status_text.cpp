@@ -8,7 +8,7 @@ namespace {
 
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
   std::string text;
-  for (const auto& item : items) text += (text.empty() ? "" : separator) + item;
+  for (std::size_t i = 0; i < items.size(); ++i) text += (i == 0 ? "" : separator) + items[i];
   return text;
 }
 

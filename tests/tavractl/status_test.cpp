@@ -181,5 +181,24 @@ TEST_F(StatusTest, ListingShowsAnUnmanagedHarnessWithErrorsAndReportErrors) {
                                              "\u2717 /x: failed\n");
 }
 
+// A fragment may name itself with an empty PolicyID; its empty id still takes its place in
+// every list.
+TEST_F(StatusTest, AnEmptyIdKeepsItsPlaceInTheLists) {
+  StatusReport r = report(StatusReport::Health::degraded);
+  r.fragments = {"", "team"};
+  r.harnesses = {harness("", "managed"), harness("a", "managed"), harness("", "error")};
+  r.harnesses[1].fragments = {"", "team"};
+  write(r);
+  EXPECT_EQ(fake.run({"status"}).output, "Tavra 0.2.1 \u2014 last run date " +
+                                             iso8601(r.timestamp) +
+                                             "\n"
+                                             "Health: degraded\nCatalog: 1.2\nFragments: , team\n\n"
+                                             ": managed []\n"
+                                             "a: managed [, team]\n"
+                                             ": error []\n");
+  EXPECT_EQ(fake.run({"status", "--line"}).output,
+            "degraded | catalog 1.2 | managed ,a | last run 0m ago | problems :error\n");
+}
+
 }  // namespace
 }  // namespace tavra::test
