@@ -12,11 +12,15 @@
 namespace tavra::platform {
 namespace {
 
-// "de_DE.UTF-8@euro" is ICU's "de_DE"; the C and POSIX locales are ICU's "en_US_POSIX".
+// "de_DE.UTF-8@euro" is ICU's "de_DE"; the C and POSIX locales are ICU's "en_US_POSIX", and so
+// is a name that ICU cannot take for a locale at all (its formatters crash on such a locale), as
+// the C library falls back to the C locale for a name it does not know.
 icu::Locale icuLocale(std::string_view posixName) {
+  static constexpr const char* cLocale = "en_US_POSIX";
   std::string name(posixName.substr(0, posixName.find_first_of(".@")));
-  if (name.empty() || name == "C" || name == "POSIX") name = "en_US_POSIX";
-  return icu::Locale::createCanonical(name.c_str());
+  if (name.empty() || name == "C" || name == "POSIX") name = cLocale;
+  icu::Locale locale = icu::Locale::createCanonical(name.c_str());
+  return locale.isBogus() ? icu::Locale(cLocale) : locale;
 }
 
 }  // namespace

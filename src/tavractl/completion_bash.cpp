@@ -20,14 +20,13 @@ std::string words(const CompletionCommand& command) {
   return text;
 }
 
-std::string compgenFor(Completion completion) {
+// `adder` appends each line of its input to COMPREPLY.
+std::string compgenFor(Completion completion, const std::string& adder) {
   switch (completion) {
     case Completion::file:
-      return "compopt -o filenames 2>/dev/null; mapfile -t -O \"${#COMPREPLY[@]}\" COMPREPLY "
-             "< <(compgen -f -- \"$cur\")";
+      return "compopt -o filenames 2>/dev/null; " + adder + " < <(compgen -f -- \"$cur\")";
     case Completion::directory:
-      return "compopt -o filenames 2>/dev/null; mapfile -t -O \"${#COMPREPLY[@]}\" COMPREPLY "
-             "< <(compgen -d -- \"$cur\")";
+      return "compopt -o filenames 2>/dev/null; " + adder + " < <(compgen -d -- \"$cur\")";
     case Completion::none:
       break;
   }
@@ -39,6 +38,7 @@ std::string compgenFor(Completion completion) {
 std::string bashCompletionScript(const std::vector<CompletionCommand>& commands) {
   const std::string& tool = commands.front().path;
   const std::string function = "_" + commands.front().identifier;
+  const std::string adder = function + "_add";
   std::string walk;
   std::string values;
   std::string offers;
@@ -49,7 +49,7 @@ std::string bashCompletionScript(const std::vector<CompletionCommand>& commands)
       if (!option.takesValue) continue;
       for (const auto& name : option.names) valueOptions.push_back(name);
       values += "            \"" + command.path + " " + option.names.back() + "\") " +
-                compgenFor(option.completion) + " ;;\n";
+                compgenFor(option.completion, adder) + " ;;\n";
     }
     if (!valueOptions.empty())
       cases += "                    " + joinedNames(valueOptions) + ") skip=1 ;;\n";
@@ -66,16 +66,16 @@ std::string bashCompletionScript(const std::vector<CompletionCommand>& commands)
     std::string offer = "            \"" + command.path + "\")\n";
     offer +=
         "                if [[ $cur == -* ]]; then\n"
-        "                    mapfile -t COMPREPLY < <(compgen -W \"" +
-        words(command) + "\" -- \"$cur\")\n                else\n";
+        "                    " +
+        adder + " < <(compgen -W \"" + words(command) + "\" -- \"$cur\")\n                else\n";
     std::vector<std::string> fixed = names;
     fixed.insert(fixed.end(), command.positionalWords.begin(), command.positionalWords.end());
     std::string fixedText;
     for (const auto& word : fixed) fixedText += (fixedText.empty() ? "" : " ") + word;
-    offer += "                    mapfile -t COMPREPLY < <(compgen -W \"" + fixedText +
-             "\" -- \"$cur\")\n";
+    offer +=
+        "                    " + adder + " < <(compgen -W \"" + fixedText + "\" -- \"$cur\")\n";
     if (command.hasPositionals) {
-      offer += "                    " + compgenFor(command.positionalCompletion) + "\n";
+      offer += "                    " + compgenFor(command.positionalCompletion, adder) + "\n";
     }
     offer += "                fi ;;\n";
     offers += offer;
@@ -84,7 +84,15 @@ std::string bashCompletionScript(const std::vector<CompletionCommand>& commands)
   return "# bash completion for " + tool +
          "\n"
          "# Load it with: source <(" +
-         tool + " --generate-completion-script bash)\n" + function +
+         tool +
+         " --generate-completion-script bash)\n"
+         "# It works in bash 3.2 (the /bin/bash of macOS) and later.\n" +
+         adder +
+         "() {\n"
+         "    local line\n"
+         "    while IFS= read -r line; do COMPREPLY+=(\"$line\"); done\n"
+         "}\n" +
+         function +
          "() {\n"
          "    local cur=\"${COMP_WORDS[COMP_CWORD]}\" prev=\"\" command=\"" +
          tool +

@@ -1,6 +1,7 @@
 #include "status_text.h"
 
 #include <chrono>
+#include <cstdint>
 
 namespace tavra::ctl {
 namespace {
@@ -9,12 +10,31 @@ using State = StatusReport::HarnessState;
 
 std::string joined(const std::vector<std::string>& items, const std::string& separator) {
   std::string text;
-  for (const auto& item : items) text += (text.empty() ? "" : separator) + item;
+  for (std::size_t i = 0; i < items.size(); ++i) text += (i == 0 ? "" : separator) + items[i];
   return text;
 }
 
 bool isProblem(const StatusReport::HarnessStatus& harness) {
   return harness.state == State::degraded || harness.state == State::error;
+}
+
+// The whole minutes from `from` to `to`, truncated toward zero (negative when `to` is earlier).
+// Counted in whole seconds plus a fraction: the clock's own unit cannot hold the distance
+// between dates centuries apart, which a status file may carry.
+std::int64_t wholeMinutesBetween(Date from, Date to) {
+  using namespace std::chrono;
+  const sys_seconds fromSeconds = floor<seconds>(from);
+  const sys_seconds toSeconds = floor<seconds>(to);
+  std::int64_t whole = (toSeconds - fromSeconds).count();
+  // Each part is under one second, so neither this difference nor the sum below overflows.
+  Date::duration fraction = (to - toSeconds) - (from - fromSeconds);
+  if (fraction < Date::duration::zero()) {
+    whole -= 1;
+    fraction += seconds(1);
+  }
+  // whole + fraction, with 0 <= fraction < 1 s: toward zero, a negative count gains the fraction.
+  if (whole < 0 && fraction > Date::duration::zero()) whole += 1;
+  return whole / 60;
 }
 
 }  // namespace
@@ -27,14 +47,12 @@ std::string statusLine(const StatusReport& report, Date now) {
     if (isProblem(harness))
       problems.push_back(harness.id + ":" + std::string(rawValue(harness.state)));
   }
-  // Whole minutes, truncated toward zero; a report from the future gives 0 or less.
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(now - report.timestamp).count();
+  const std::int64_t minutes = wholeMinutesBetween(report.timestamp, now);
   std::vector<std::string> parts = {
       std::string(rawValue(report.health)),
       "catalog " + report.catalogVersion.value_or("none"),
       "managed " + (managed.empty() ? std::string("none") : joined(managed, ",")),
-      "last run " + std::to_string(seconds / 60) + "m ago",
+      "last run " + std::to_string(minutes) + "m ago",
   };
   if (!problems.empty()) parts.push_back("problems " + joined(problems, ","));
   return joined(parts, " | ");

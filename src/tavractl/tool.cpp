@@ -44,11 +44,23 @@ void declareRootExtras(CommandTree& tree, RootExtras& extras) {
 }
 
 // The words nobody took, in the chain of parsed commands from the root down.
+//
+// A command that still wanted positionals records the end-of-options mark "--" among them, before
+// any word that followed it; the words after it went to its positionals and only those that none
+// took are left over. So below the root the first "--" is the mark itself, not a word. On the
+// root it stays: no command was chosen before it.
 std::vector<std::string> leftOver(const CLI::App& root) {
   std::vector<std::string> words;
   const CLI::App* command = &root;
   for (;;) {
-    for (const std::string& word : command->remaining(false)) words.push_back(word);
+    bool markSeen = command == &root;
+    for (const std::string& word : command->remaining(false)) {
+      if (!markSeen && word == "--") {
+        markSeen = true;
+        continue;
+      }
+      words.push_back(word);
+    }
     auto chosen = command->get_subcommands();
     if (chosen.empty()) return words;
     command = chosen.front();

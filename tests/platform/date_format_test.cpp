@@ -57,6 +57,16 @@ TEST(DateFormatTest, TheTimeLocaleComesFromTheEnvironmentInTheCLibrarysOrder) {
   }
 }
 
+// Whatever the environment holds is no reason to crash: a name that is no locale formats as the
+// C locale does, as the C library itself falls back to it.
+TEST(DateFormatTest, ANameThatIsNoLocaleFormatsAsTheCLocale) {
+  const std::optional<std::string> cLocale = mediumDateTime(date, "C", "UTC");
+  for (const std::string& name :
+       {std::string(12, 'a'), std::string(5000, 'a'), std::string(200, 'x') + ".UTF-8"}) {
+    EXPECT_EQ(mediumDateTime(date, name, "UTC"), cLocale) << name.size();
+  }
+}
+
 TEST(DateFormatTest, AnUnknownZoneStillGivesText) {
   EXPECT_FALSE(mediumDateTime(date, "en_US", "Not/AZone").value_or("").empty());
 }

@@ -42,10 +42,13 @@ class CompletionTest : public ::testing::Test {
     tree.mkdir("work/outdir");
   }
 
-  std::vector<std::string> bash(const std::string& line) {
+  // `setup` runs after the script is loaded, before the completion.
+  std::vector<std::string> bash(const std::string& line, const std::string& setup = "") {
     const std::string program =
         "source /usr/share/bash-completion/bash_completion 2>/dev/null\n"
-        "source \"$1\"\n"
+        "source \"$1\"\n" +
+        setup +
+        "\n"
         "read -ra COMP_WORDS <<< \"$2\"\n"
         "[[ $2 == *' ' ]] && COMP_WORDS+=('')\n"
         "COMP_LINE=\"$2\"; COMP_POINT=${#COMP_LINE}; COMP_CWORD=$(( ${#COMP_WORDS[@]} - 1 ))\n"
@@ -143,6 +146,21 @@ TEST_F(CompletionTest, Bash) {
   // An option's value is not taken for a command name.
   EXPECT_EQ(bash("tavractl simulate --out catalog --"),
             sorted({"--catalog", "--out", "--key", "--help"}));
+}
+
+// macOS's /bin/bash is bash 3.2: without the builtins that came later (mapfile, readarray,
+// compopt) the script still completes.
+TEST_F(CompletionTest, BashWithoutTheBuiltinsOfLaterVersions) {
+  if (!hasProgram("bash")) GTEST_SKIP() << "bash is not installed";
+  bashScript = script("bash");
+  const std::string older = "enable -n mapfile readarray compopt";
+  EXPECT_EQ(bash("tavractl ", older), rootWords());
+  EXPECT_EQ(bash("tavractl status --", older),
+            sorted({"--json", "--check", "--line", "--file", "--help"}));
+  EXPECT_EQ(bash("tavractl simulate fragments/", older),
+            std::vector<std::string>{"fragments/team.json"});
+  EXPECT_EQ(bash("tavractl discover --catalog cat", older),
+            std::vector<std::string>{"catalog.json"});
 }
 
 TEST_F(CompletionTest, Fish) {

@@ -52,6 +52,33 @@ TEST_F(StatusTest, LineCountsWholeMinutesTowardZero) {
   }
 }
 
+// Status files may carry any date their format can hold; centuries away the minutes are still
+// counted exactly, in whole seconds, and not in the clock's finer unit, which overflows there.
+TEST_F(StatusTest, LineCountsMinutesToDatesCenturiesAway) {
+  using namespace std::chrono;
+  struct Case {
+    std::string timestamp;
+    Date now;
+  };
+  const Date farFuture = Date(floor<seconds>(Date::max()).time_since_epoch());
+  for (const auto& c : std::vector<Case>{{"1678-01-01T00:00:00Z", fake.now},
+                                         {"2262-04-01T00:00:00Z", fake.now},
+                                         {"1678-01-01T00:00:00Z", farFuture}}) {
+    std::string bytes = report().encode();
+    const std::string written = iso8601(report().timestamp);
+    bytes.replace(bytes.find(written), written.size(), c.timestamp);
+    tree.write("status.json", bytes);
+    fake.now = c.now;
+    const auto when = parseISO8601Seconds(c.timestamp);
+    ASSERT_TRUE(when);
+    const std::int64_t minutes =
+        (floor<seconds>(c.now).time_since_epoch().count() - when->time_since_epoch().count()) / 60;
+    EXPECT_EQ(fake.run({"status", "--line"}).output,
+              "ok | catalog 1.2 | managed none | last run " + std::to_string(minutes) + "m ago\n")
+        << c.timestamp;
+  }
+}
+
 TEST_F(StatusTest, LineNamesManagedHarnessesAndProblemsInReportOrder) {
   StatusReport r = report(StatusReport::Health::degraded);
   r.catalogVersion.reset();
@@ -152,6 +179,25 @@ TEST_F(StatusTest, ListingShowsAnUnmanagedHarnessWithErrorsAndReportErrors) {
                                              "Health: degraded\nCatalog: 1.2\nFragments: none\n\n"
                                              "a: unmanaged []\n    \u2717 broken\n"
                                              "\u2717 /x: failed\n");
+}
+
+// A fragment may name itself with an empty PolicyID; its empty id still takes its place in
+// every list.
+TEST_F(StatusTest, AnEmptyIdKeepsItsPlaceInTheLists) {
+  StatusReport r = report(StatusReport::Health::degraded);
+  r.fragments = {"", "team"};
+  r.harnesses = {harness("", "managed"), harness("a", "managed"), harness("", "error")};
+  r.harnesses[1].fragments = {"", "team"};
+  write(r);
+  EXPECT_EQ(fake.run({"status"}).output, "Tavra 0.2.1 \u2014 last run date " +
+                                             iso8601(r.timestamp) +
+                                             "\n"
+                                             "Health: degraded\nCatalog: 1.2\nFragments: , team\n\n"
+                                             ": managed []\n"
+                                             "a: managed [, team]\n"
+                                             ": error []\n");
+  EXPECT_EQ(fake.run({"status", "--line"}).output,
+            "degraded | catalog 1.2 | managed ,a | last run 0m ago | problems :error\n");
 }
 
 }  // namespace

@@ -294,5 +294,33 @@ TEST(InvocationTest, APositionalThatIsACommandNameStaysAPositional) {
   EXPECT_EQ(SecretEnvelope::decrypt(result.output, InMemoryKeyProvider({key})), "status");
 }
 
+TEST(InvocationTest, AfterTheEndOfOptionsEveryWordIsAPositional) {
+  FakeContext fake;
+  const crypto::P256PrivateKey key = crypto::P256PrivateKey::generate();
+  const std::string publicKey = base64::encode(key.publicKey().x963());
+  for (const std::string secret : {"plain", "-starts-with-a-dash", "--looks-like-an-option"}) {
+    ToolResult result = fake.run({"encrypt", "--public-key", publicKey, "--", secret});
+    EXPECT_EQ(result.status, 0) << secret;
+    EXPECT_EQ(result.errors, "") << secret;
+    ASSERT_TRUE(result.output.ends_with("\n")) << result.output;
+    result.output.pop_back();
+    EXPECT_EQ(SecretEnvelope::decrypt(result.output, InMemoryKeyProvider({key})), secret);
+  }
+  // Words that no positional takes are still refused.
+  ToolResult extra = fake.run({"encrypt", "--public-key", publicKey, "--", "one", "two"});
+  EXPECT_EQ(extra.status, 64);
+  EXPECT_EQ(extra.errors.substr(0, extra.errors.find('\n')), "Error: Unexpected argument 'two'");
+  ToolResult none = fake.run({"status", "--", "x"});
+  EXPECT_EQ(none.status, 64);
+  EXPECT_EQ(none.errors.substr(0, none.errors.find('\n')), "Error: Unexpected argument 'x'");
+}
+
+TEST(InvocationTest, AFragmentPathThatStartsWithADashFollowsTheEndOfOptions) {
+  FakeContext fake;
+  ToolResult result = fake.run({"validate", "--", "-missing.json"});
+  EXPECT_EQ(result.status, 64);
+  EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: -missing.json not found");
+}
+
 }  // namespace
 }  // namespace tavra::test
