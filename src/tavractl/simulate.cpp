@@ -76,7 +76,11 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   const crypto::Ed25519PrivateKey signingKey = crypto::Ed25519PrivateKey::generate();
   const std::string catalogBytes = catalog.encode();
   const std::string signature = CatalogSigner::sign(catalogBytes, base64::encode(signingKey.raw()));
-  requireInside(folder, support);
+  // The store and the pass write into these folders of the support folder without refusing links.
+  for (const std::string& written :
+       {support, support + "/catalog", support + "/applied", support + "/backups"}) {
+    requireInside(folder, written);
+  }
   const CatalogStore store =
       simulationCatalogStore(support + "/catalog", base64::encode(signingKey.publicKey().raw()));
   store.install(catalogBytes, signature);

@@ -246,6 +246,25 @@ TEST_F(SimulateTest, AFolderThatLeadsOutThroughALinkIsRefused) {
   EXPECT_TRUE(stdfs::is_empty(elsewhere.root())) << "nothing was made through the link";
 }
 
+// The catalog cache, the applied copies and the backups live in folders of the support folder;
+// a link there must not carry the pass's writes out of the output folder either.
+TEST_F(SimulateTest, ALinkInsideTheSupportFolderIsRefused) {
+  for (const std::string name : {"catalog", "applied", "backups"}) {
+    SCOPED_TRACE(name);
+    TempTree elsewhere;
+    const std::string out = "sim-" + name;
+    tree.mkdir("work/" + out + supportBelow);
+    // A file that is there before the first pass is backed up.
+    tree.write("work/" + out + "/etc/codex/requirements.toml", "model = \"local\"\n");
+    stdfs::create_directory_symlink(elsewhere.root(),
+                                    tree.path("work/" + out + supportBelow) + "/" + name);
+    ProcessResult result = simulate({tree.path("fragments")}, out);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("through a symbolic link"), std::string::npos) << result.errors;
+    EXPECT_TRUE(stdfs::is_empty(elsewhere.root())) << "nothing was written through the link";
+  }
+}
+
 TEST_F(SimulateTest, WorksAsAnOrdinaryUser) {
   if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
   // The user owns only its output folder; the inputs are readable by anyone.
