@@ -92,7 +92,8 @@ void requireInside(const std::string& folder, const std::string& path) {
   while (!(real = realPath(existing)) && existing.size() > folder.size()) {
     existing = existing.substr(0, existing.rfind('/'));
   }
-  const std::string expected = below(*realFolder, existing.substr(folder.size()));
+  const std::string rest = folder == "/" ? existing : existing.substr(folder.size());
+  const std::string expected = below(*realFolder, rest);
   if (real && *real != withoutTrailingSlashes(expected)) {
     throw std::runtime_error(existing + " leads out of " + folder + " through a symbolic link");
   }
