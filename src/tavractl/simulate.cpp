@@ -11,6 +11,7 @@
 #include "tavra/base64.h"
 #include "tavra/catalog_signer.h"
 #include "tavra/constants.h"
+#include "tavra/path_policy.h"
 #include "tavra/plist.h"
 
 namespace tavra::ctl {
@@ -68,8 +69,12 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   }
 
   Catalog catalog = Catalog::decode(readCatalog(options.catalog));
+  // A path a Mac keeps for the system itself stays as it is, so that the pass refuses it as there
+  // instead of writing over the simulation's own state and fragments.
   for (auto& harness : catalog.harnesses) {
-    for (auto& output : harness.outputs) output.path = below(folder, output.path);
+    for (auto& output : harness.outputs) {
+      if (!PathPolicy::isReserved(output.path)) output.path = below(folder, output.path);
+    }
   }
 
   // A throw-away key signs the moved catalog; it lives only in this process.

@@ -153,6 +153,43 @@ TEST_F(SimulateTest, ACatalogThatDoesNotDecodeEndsAfterThePlistsWereWritten) {
   EXPECT_FALSE(exists(tree.path("work/sim" + supportBelow)));
 }
 
+// A catalog whose outputs fall in the places a Mac keeps for Tavra itself: the pass refuses them
+// there, and so does the simulation, instead of writing over its own state and fragments.
+TEST_F(SimulateTest, OutputsInTheSystemsOwnPlacesAreRefusedAsOnAMac) {
+  std::string catalog = readFile(tree.path("catalog.json"));
+  const auto replace = [&](const std::string& from, const std::string& to) {
+    catalog.replace(catalog.find(from), from.size(), to);
+  };
+  const std::string state = "/Library/Application Support/Tavra/state.json";
+  const std::string domain = "/Library/Managed Preferences/com.zelkorandin.tavra.policy.cc.plist";
+  replace("/etc/codex/requirements.toml", state);
+  replace("/Library/Application Support/ClaudeCode/managed-settings.json", domain);
+  tree.write("catalog.json", catalog);
+
+  for (int pass = 1; pass <= 2; ++pass) {
+    SCOPED_TRACE(pass);
+    ProcessResult result = simulate({tree.path("fragments")}, "sim");
+    ASSERT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(result.output,
+              "degraded; catalog 2026.12.1; managed: none\n"
+              "\u2717 " +
+                  state + ": path not allowed: " + state +
+                  ": reserved for Tavra\n"
+                  "\u2717 " +
+                  domain + ": path not allowed: " + domain +
+                  ": reserved for Tavra\n"
+                  "Status: " +
+                  tree.path("work/sim") + supportBelow + "/status.json\n");
+    const StatusReport r = report(tree.path("work/sim"));
+    EXPECT_EQ(harness(r, "codex")->state, "error");
+    EXPECT_EQ(harness(r, "codex")->outputs, std::vector<std::string>{state});
+    EXPECT_EQ(harness(r, "codex")->errors,
+              std::vector<std::string>{"path not allowed: " + state + ": reserved for Tavra"});
+    EXPECT_TRUE(r.fragmentErrors.empty());
+    EXPECT_FALSE(exists(tree.path("work/sim" + domain)));
+  }
+}
+
 TEST_F(SimulateTest, UnusableInputs) {
   tree.write("a-file", "x");
   struct Case {
