@@ -101,9 +101,16 @@ void requireInside(const std::string& folder, const std::string& path) {
 
 void writePlainly(const std::string& path, std::string_view bytes) {
   std::error_code error;
+  // Without blocking: a pipe at the path must not make the write wait for a reader.
   fs::FileDescriptor file =
-      fs::openAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0666, error);
-  if (file) fs::writeAll(file.get(), bytes, error);
+      fs::openAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY,
+                 0666, error);
+  std::optional<fs::FileStatus> status;
+  if (file) status = fs::stat(file.get(), error);
+  if ((status && !status->isRegular()) || error == std::errc::no_such_device_or_address) {
+    throw std::runtime_error("cannot write " + path + ": not a regular file");
+  }
+  if (file && !error) fs::writeAll(file.get(), bytes, error);
   if (!error && ::close(file.release()) != 0) error = fs::lastError();
   if (error) throw fs::systemError(error, "cannot write " + path);
 }

@@ -28,7 +28,8 @@ void requireInside(const std::string& folder, const std::string& path);
 
 // Writes `bytes` to `path`, creating or replacing the file (default permissions, not atomic, a
 // symbolic link at the path is not followed). Throws std::system_error
-// "cannot write <path>: <system text>".
+// "cannot write <path>: <system text>", or std::runtime_error "cannot write <path>: not a regular
+// file" for a pipe, device or the like at the path.
 void writePlainly(const std::string& path, std::string_view bytes);
 
 // The managed-preferences payload of a fragment: PolicyID, Priority, Description when present,

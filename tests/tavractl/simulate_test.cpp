@@ -302,6 +302,18 @@ TEST_F(SimulateTest, ALinkInsideTheSupportFolderIsRefused) {
   }
 }
 
+// A pipe where a fragment's plist goes would make a plain write wait for a reader for ever.
+TEST_F(SimulateTest, APipeWhereAPlistGoesIsRefusedWithoutWaiting) {
+  const std::string plist = tree.mkdir("work/sim/Library/Managed Preferences") +
+                            "/com.zelkorandin.tavra.policy.baseline.plist";
+  ASSERT_EQ(::mkfifo(plist.c_str(), 0644), 0);
+  ProcessResult result = runProcess({tavractlPath, "simulate", tree.path("fragments"), "--catalog",
+                                     tree.path("catalog.json"), "--out", tree.path("work/sim")},
+                                    {}, std::chrono::seconds(20));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors, "Error: cannot write " + plist + ": not a regular file\n");
+}
+
 TEST_F(SimulateTest, WorksAsAnOrdinaryUser) {
   if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
   // The user owns only its output folder; the inputs are readable by anyone.
