@@ -57,6 +57,12 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   for (const auto& error : loaded.errors) context.out << "\u2717 " << error << "\n";
 
   const std::string folder = outputFolder(options.out);
+  // Below the root the pass would be a real one, over the machine's own preferences, catalog
+  // cache and state, with a catalog signed by a key nobody else trusts.
+  if (isFileSystemRoot(folder)) {
+    throw ValidationError("--out " + options.out +
+                          " is the root folder; simulate needs a folder of its own");
+  }
   const std::string preferences = below(folder, Constants::managedPreferencesDirectory);
   const std::string support = below(folder, Constants::supportDirectory);
 

@@ -57,6 +57,10 @@ std::string outputFolder(const std::string& out) {
   return withoutTrailingSlashes(absolute.lexically_normal().string());
 }
 
+bool isFileSystemRoot(const std::string& folder) {
+  return folder == "/" || realPath(folder) == "/";
+}
+
 std::string below(const std::string& folder, std::string_view path) {
   if (folder == "/") return std::string(path);
   return folder + std::string(path);

@@ -15,6 +15,9 @@ namespace tavra::ctl {
 // removed, no trailing "/" ("sim/" in /work is "/work/sim"). Symbolic links are not resolved.
 std::string outputFolder(const std::string& out);
 
+// Whether `folder` is the root of the file system, by its text or through links.
+bool isFileSystemRoot(const std::string& folder);
+
 // `path` (absolute) moved below `folder`: plain concatenation, except below "/" itself.
 std::string below(const std::string& folder, std::string_view path);
 

@@ -47,6 +47,15 @@ TEST(SimulateFolderTest, RequireInsideRefusesOnlyLinks) {
   }
 }
 
+TEST(SimulateFolderTest, TheRootIsKnownByItsTextAndThroughLinks) {
+  TempTree tree;
+  std::filesystem::create_directory_symlink("/", tree.path("root"));
+  EXPECT_TRUE(isFileSystemRoot("/"));
+  EXPECT_TRUE(isFileSystemRoot(tree.path("root")));
+  EXPECT_FALSE(isFileSystemRoot(tree.root()));
+  EXPECT_FALSE(isFileSystemRoot(tree.path("not yet")));
+}
+
 TEST(SimulateFolderTest, ReportOfAFolderUnderTmpReadsAsOnAMac) {
   StatusReport report;
   report.harnesses = {{"codex",

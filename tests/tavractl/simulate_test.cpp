@@ -314,6 +314,28 @@ TEST_F(SimulateTest, APipeWhereAPlistGoesIsRefusedWithoutWaiting) {
   EXPECT_EQ(result.errors, "Error: cannot write " + plist + ": not a regular file\n");
 }
 
+// The root as output folder would be a real pass over the machine's own preferences, catalog
+// cache and state, with a catalog the daemon cannot verify: refused before anything is written.
+// Run as an ordinary user, so that nothing could be written there even if it were not refused.
+TEST_F(SimulateTest, TheRootIsNoOutputFolder) {
+  if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
+  stdfs::create_directory_symlink("/", tree.path("work/root"));
+  for (const std::string& out :
+       {std::string("/"), std::string("/.."), tree.path("work/root"), tree.path("work/root/")}) {
+    SCOPED_TRACE(out);
+    ProcessResult result = runProcess(
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", tavractlPath, "simulate",
+         tree.path("fragments"), "--catalog", tree.path("catalog.json"), "--out", out});
+    EXPECT_EQ(result.status, 64);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(result.errors.starts_with("Error: --out " + out +
+                                          " is the root folder; simulate needs a folder of its "
+                                          "own\n"))
+        << result.errors;
+  }
+}
+
 TEST_F(SimulateTest, WorksAsAnOrdinaryUser) {
   if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
   // The user owns only its output folder; the inputs are readable by anyone.
