@@ -29,6 +29,10 @@ class PathPolicy {
   // text is returned unchanged (no link resolution, no "." or ".." handling, no slash clean-up).
   static std::string canonical(std::string_view path);
 
+  // Whether `path` lies in a place kept for the system itself (its support directory, its own
+  // preference domains), which no allow-list entry can open.
+  static bool isReserved(std::string_view path);
+
   // The canonical form of `path` when the allow-list admits it; otherwise throws
   // TavraError::pathNotAllowed whose message carries the path as given:
   //   "<path>: must be an absolute, normalised path" (relative, or a "." or ".." piece),

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <stdexcept>
+
 #include "tavra/platform/digest.h"
 
 namespace tavra::fs {
@@ -245,11 +248,19 @@ void FileSystem::writeAtomicallyAt(const fs::FileDescriptor& directory, const st
   if (options.syncDirectory) sync(directory, error);
 }
 
-void FileSystem::writePlainly(const std::string& path, std::string_view data,
-                              fs::Links links) const {
+void FileSystem::writePlainly(const std::string& path, std::string_view data, fs::Links links,
+                              bool regularFileOnly) const {
+  const auto notRegular = [&] {
+    return std::runtime_error("cannot write " + path + ": not a regular file");
+  };
   std::error_code error;
   const fs::FileDescriptor file = openForWriting(path, links, error);
-  if (!file || !writeAll(*this, file, data, error)) {
+  if (!file && regularFileOnly && error == std::errc::no_such_device_or_address) throw notRegular();
+  if (file && regularFileOnly) {
+    const std::optional<fs::FileStatus> opened = status(file, error);
+    if (opened && !opened->isRegular()) throw notRegular();
+  }
+  if (!file || error || !writeAll(*this, file, data, error)) {
     throw fs::systemError(error, "cannot write " + path);
   }
 }

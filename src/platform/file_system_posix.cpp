@@ -167,7 +167,13 @@ FileDescriptor PosixFileSystem::openForWriting(const std::string& path, fs::Link
                                                std::error_code& error) const {
   const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOCTTY |
                     (links == fs::Links::follow ? 0 : O_NOFOLLOW);
-  return fs::openAt(AT_FDCWD, hostPath(path), flags, 0666, error);
+  FileDescriptor file = fs::openAt(AT_FDCWD, hostPath(path), flags, 0666, error);
+  // Only the open must not wait; the writes wait for a slow reader.
+  if (file && ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = fs::lastError();
+    return {};
+  }
+  return file;
 }
 
 std::optional<fs::FileStatus> PosixFileSystem::status(const std::string& path, fs::Links links,

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <unicode/unistr.h>
@@ -29,6 +30,14 @@ std::string repairedUTF8(std::string_view bytes) {
   return out;
 }
 
+// Whether `path` names the very file that `link` leads to.
+bool sameFile(const std::string& link, const std::string& path) {
+  struct stat target {};
+  struct stat named {};
+  return ::stat(link.c_str(), &target) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         target.st_dev == named.st_dev && target.st_ino == named.st_ino;
+}
+
 std::optional<std::string> executablePath(std::int32_t pid) {
   std::string link = "/proc/" + std::to_string(pid) + "/exe";
   char buffer[maxPathBytes];
@@ -36,6 +45,13 @@ std::optional<std::string> executablePath(std::int32_t pid) {
   if (length < 1) return std::nullopt;
   std::string_view bytes(buffer, static_cast<std::size_t>(length));
   bytes = bytes.substr(0, bytes.find('\0'));
+  // The kernel marks an executable removed while it runs (a program replaced by an upgrade) by
+  // appending this to its path; the process still runs what it was started as.
+  constexpr std::string_view removedMark = " (deleted)";
+  if (bytes.size() > removedMark.size() && bytes.ends_with(removedMark) &&
+      !sameFile(link, std::string(bytes))) {
+    bytes.remove_suffix(removedMark.size());
+  }
   if (bytes.empty()) return std::nullopt;
   return repairedUTF8(bytes);
 }

@@ -3,7 +3,7 @@
 namespace tavra::ctl {
 
 void writeOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes) {
-  files.writePlainly(path, bytes, fs::Links::follow);
+  files.writePlainly(path, bytes, fs::Links::follow, /*regularFileOnly=*/false);
 }
 
 void replaceOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes) {

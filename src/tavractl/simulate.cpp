@@ -11,6 +11,7 @@
 #include "tavra/base64.h"
 #include "tavra/catalog_signer.h"
 #include "tavra/constants.h"
+#include "tavra/path_policy.h"
 #include "tavra/plist.h"
 
 namespace tavra::ctl {
@@ -57,6 +58,12 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   for (const auto& error : loaded.errors) context.out << "\u2717 " << error << "\n";
 
   const std::string folder = outputFolder(files, options.out);
+  // Below the root the pass would be a real one, over the machine's own preferences, catalog
+  // cache and state, with a catalog signed by a key nobody else trusts.
+  if (isFileSystemRoot(files, folder)) {
+    throw ValidationError("--out " + options.out +
+                          " is the root folder; simulate needs a folder of its own");
+  }
   const std::string preferences = below(folder, Constants::managedPreferencesDirectory);
   const std::string support = below(folder, Constants::supportDirectory);
 
@@ -69,15 +76,23 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   }
 
   Catalog catalog = Catalog::decode(readCatalog(files, options.catalog));
+  // A path a Mac keeps for the system itself stays as it is, so that the pass refuses it as there
+  // instead of writing over the simulation's own state and fragments.
   for (auto& harness : catalog.harnesses) {
-    for (auto& output : harness.outputs) output.path = below(folder, output.path);
+    for (auto& output : harness.outputs) {
+      if (!PathPolicy::isReserved(output.path)) output.path = below(folder, output.path);
+    }
   }
 
   // A throw-away key signs the moved catalog; it lives only in this process.
   const crypto::Ed25519PrivateKey signingKey = crypto::Ed25519PrivateKey::generate();
   const std::string catalogBytes = catalog.encode();
   const std::string signature = CatalogSigner::sign(catalogBytes, base64::encode(signingKey.raw()));
-  requireInside(files, folder, support);
+  // The store and the pass write into these folders of the support folder without refusing links.
+  for (const std::string& written :
+       {support, support + "/catalog", support + "/applied", support + "/backups"}) {
+    requireInside(files, folder, written);
+  }
   const CatalogStore store = simulationCatalogStore(context.services, support + "/catalog",
                                                     base64::encode(signingKey.publicKey().raw()));
   store.install(catalogBytes, signature);

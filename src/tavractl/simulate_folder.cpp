@@ -62,6 +62,10 @@ std::string outputFolder(const FileSystem& files, const std::string& out) {
   return folder.empty() ? "/" : folder;
 }
 
+bool isFileSystemRoot(const FileSystem& files, const std::string& folder) {
+  return folder == "/" || files.realPath(folder) == "/";
+}
+
 std::string below(const std::string& folder, std::string_view path) {
   if (folder == "/") return std::string(path);
   return folder + std::string(path);
@@ -85,14 +89,15 @@ void requireInside(const FileSystem& files, const std::string& folder, const std
   while (!(real = files.realPath(existing)) && existing.size() > folder.size()) {
     existing = existing.substr(0, existing.rfind('/'));
   }
-  const std::string expected = below(*realFolder, existing.substr(folder.size()));
+  const std::string rest = folder == "/" ? existing : existing.substr(folder.size());
+  const std::string expected = below(*realFolder, rest);
   if (real && *real != withoutTrailingSlashes(expected)) {
     throw std::runtime_error(existing + " leads out of " + folder + " through a symbolic link");
   }
 }
 
 void writePlainly(const FileSystem& files, const std::string& path, std::string_view bytes) {
-  files.writePlainly(path, bytes, fs::Links::notFinal);
+  files.writePlainly(path, bytes, fs::Links::notFinal, /*regularFileOnly=*/true);
 }
 
 Value fragmentPayload(const PolicyFragment& fragment) {

@@ -16,6 +16,9 @@ namespace tavra::ctl {
 // removed, no trailing "/" ("sim/" in /work is "/work/sim"). Symbolic links are not resolved.
 std::string outputFolder(const FileSystem& files, const std::string& out);
 
+// Whether `folder` is the root of the file system, by its text or through links.
+bool isFileSystemRoot(const FileSystem& files, const std::string& folder);
+
 // `path` (absolute) moved below `folder`: plain concatenation, except below "/" itself.
 std::string below(const std::string& folder, std::string_view path);
 
@@ -29,7 +32,8 @@ void requireInside(const FileSystem& files, const std::string& folder, const std
 
 // Writes `bytes` to `path`, creating or replacing the file (default permissions, not atomic, a
 // symbolic link at the path is not followed). Throws std::system_error
-// "cannot write <path>: <system text>".
+// "cannot write <path>: <system text>", or std::runtime_error "cannot write <path>: not a regular
+// file" for a pipe, device or the like at the path.
 void writePlainly(const FileSystem& files, const std::string& path, std::string_view bytes);
 
 // The managed-preferences payload of a fragment: PolicyID, Priority, Description when present,

@@ -1,11 +1,14 @@
 #include "tavra/platform/process_table.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+
+#include "support/temp_tree.h"
 
 namespace tavra::platform {
 namespace {
@@ -57,6 +60,56 @@ TEST(ProcessTableTest, TheOwnerIsTheEffectiveUser) {
   for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
   ASSERT_EQ(started, 1) << "setresuid failed in the child";
   EXPECT_EQ(uid, 65534u);
+}
+
+// The path of a process whose executable file was removed while it runs (a program replaced by
+// an upgrade) is still the path it was started from; a file whose name really ends in
+// " (deleted)" keeps it.
+TEST(ProcessTableTest, AnExecutableRemovedWhileItRunsKeepsItsPath) {
+  test::TempTree tree;
+  const std::string removed = tree.path("tavrad");
+  const std::string named = tree.path("odd (deleted)");
+  for (const std::string& copy : {removed, named}) {
+    std::filesystem::copy_file("/bin/sleep", copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
+  }
+  const auto start = [](const std::string& program) {
+    const pid_t child = fork();
+    if (child == 0) {
+      execl(program.c_str(), program.c_str(), "600", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return child;
+  };
+  const std::string real = std::filesystem::canonical(tree.root()).string();
+  // The path once the child runs its program (until then it is a copy of this test).
+  const auto pathOf = [&real](pid_t pid) {
+    for (int round = 0; round < 100000; ++round) {
+      bool listed = false;
+      for (const auto& process : listProcesses()) {
+        if (process.pid != pid) continue;
+        if (process.path.starts_with(real + "/")) return process.path;
+        listed = true;
+      }
+      if (!listed) break;  // ended
+    }
+    return std::string();
+  };
+  const pid_t first = start(removed);
+  const pid_t second = start(named);
+  ASSERT_GT(first, 0);
+  ASSERT_GT(second, 0);
+  const std::string before = pathOf(first);
+  std::filesystem::remove(removed);
+  const std::string after = pathOf(first);
+  const std::string kept = pathOf(second);
+  for (pid_t child : {first, second}) {
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+  }
+  EXPECT_EQ(before, real + "/tavrad");
+  EXPECT_EQ(after, real + "/tavrad");
+  EXPECT_EQ(kept, real + "/odd (deleted)");
 }
 
 TEST(ProcessTableTest, AccountNames) {

@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
+
+#include "support/temp_tree.h"
 
 #include "support/services.h"
 
@@ -24,6 +28,37 @@ TEST(SimulateFolderTest, OutputFolderIsAbsoluteAndNormalised) {
   EXPECT_EQ(outputFolder(*test::files(), "/.."), "/");
   EXPECT_EQ(below("/tmp/sim", "/etc/x"), "/tmp/sim/etc/x");
   EXPECT_EQ(below("/", "/etc/x"), "/etc/x");
+}
+
+// A folder reached without links passes; one reached through a link does not, also when the
+// output folder is the root itself.
+TEST(SimulateFolderTest, RequireInsideRefusesOnlyLinks) {
+  TempTree tree;
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(tree.root().c_str(), nullptr),
+                                                   &std::free);
+  ASSERT_TRUE(real);
+  const std::string root = real.get();
+  tree.mkdir("out/Library/Managed Preferences");
+  std::filesystem::create_directory_symlink(root + "/out/Library", root + "/out/link");
+  for (const std::string& folder : {root + "/out", std::string("/")}) {
+    SCOPED_TRACE(folder);
+    EXPECT_NO_THROW(
+        requireInside(*test::files(), folder, root + "/out/Library/Managed Preferences"));
+    EXPECT_NO_THROW(requireInside(*test::files(), folder, root + "/out/Library/not yet/there"));
+    EXPECT_THROW(requireInside(*test::files(), folder, root + "/out/link/Managed Preferences"),
+                 std::runtime_error);
+    EXPECT_THROW(requireInside(*test::files(), folder, root + "/out/link/not yet"),
+                 std::runtime_error);
+  }
+}
+
+TEST(SimulateFolderTest, TheRootIsKnownByItsTextAndThroughLinks) {
+  TempTree tree;
+  std::filesystem::create_directory_symlink("/", tree.path("root"));
+  EXPECT_TRUE(isFileSystemRoot(*test::files(), "/"));
+  EXPECT_TRUE(isFileSystemRoot(*test::files(), tree.path("root")));
+  EXPECT_FALSE(isFileSystemRoot(*test::files(), tree.root()));
+  EXPECT_FALSE(isFileSystemRoot(*test::files(), tree.path("not yet")));
 }
 
 TEST(SimulateFolderTest, ReportOfAFolderUnderTmpReadsAsOnAMac) {

@@ -154,6 +154,43 @@ TEST_F(SimulateTest, ACatalogThatDoesNotDecodeEndsAfterThePlistsWereWritten) {
   EXPECT_FALSE(exists(tree.path("work/sim" + supportBelow)));
 }
 
+// A catalog whose outputs fall in the places a Mac keeps for Tavra itself: the pass refuses them
+// there, and so does the simulation, instead of writing over its own state and fragments.
+TEST_F(SimulateTest, OutputsInTheSystemsOwnPlacesAreRefusedAsOnAMac) {
+  std::string catalog = readFile(tree.path("catalog.json"));
+  const auto replace = [&](const std::string& from, const std::string& to) {
+    catalog.replace(catalog.find(from), from.size(), to);
+  };
+  const std::string state = "/Library/Application Support/Tavra/state.json";
+  const std::string domain = "/Library/Managed Preferences/com.zelkorandin.tavra.policy.cc.plist";
+  replace("/etc/codex/requirements.toml", state);
+  replace("/Library/Application Support/ClaudeCode/managed-settings.json", domain);
+  tree.write("catalog.json", catalog);
+
+  for (int pass = 1; pass <= 2; ++pass) {
+    SCOPED_TRACE(pass);
+    ProcessResult result = simulate({tree.path("fragments")}, "sim");
+    ASSERT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(result.output,
+              "degraded; catalog 2026.12.1; managed: none\n"
+              "\u2717 " +
+                  state + ": path not allowed: " + state +
+                  ": reserved for Tavra\n"
+                  "\u2717 " +
+                  domain + ": path not allowed: " + domain +
+                  ": reserved for Tavra\n"
+                  "Status: " +
+                  tree.path("work/sim") + supportBelow + "/status.json\n");
+    const StatusReport r = report(tree.path("work/sim"));
+    EXPECT_EQ(harness(r, "codex")->state, StatusReport::HarnessState::error);
+    EXPECT_EQ(harness(r, "codex")->outputs, std::vector<std::string>{state});
+    EXPECT_EQ(harness(r, "codex")->errors,
+              std::vector<std::string>{"path not allowed: " + state + ": reserved for Tavra"});
+    EXPECT_TRUE(r.fragmentErrors.empty());
+    EXPECT_FALSE(exists(tree.path("work/sim" + domain)));
+  }
+}
+
 TEST_F(SimulateTest, UnusableInputs) {
   tree.write("a-file", "x");
   struct Case {
@@ -245,6 +282,59 @@ TEST_F(SimulateTest, AFolderThatLeadsOutThroughALinkIsRefused) {
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.errors.find("through a symbolic link"), std::string::npos) << result.errors;
   EXPECT_TRUE(stdfs::is_empty(elsewhere.root())) << "nothing was made through the link";
+}
+
+// The catalog cache, the applied copies and the backups live in folders of the support folder;
+// a link there must not carry the pass's writes out of the output folder either.
+TEST_F(SimulateTest, ALinkInsideTheSupportFolderIsRefused) {
+  for (const std::string name : {"catalog", "applied", "backups"}) {
+    SCOPED_TRACE(name);
+    TempTree elsewhere;
+    const std::string out = "sim-" + name;
+    tree.mkdir("work/" + out + supportBelow);
+    // A file that is there before the first pass is backed up.
+    tree.write("work/" + out + "/etc/codex/requirements.toml", "model = \"local\"\n");
+    stdfs::create_directory_symlink(elsewhere.root(),
+                                    tree.path("work/" + out + supportBelow) + "/" + name);
+    ProcessResult result = simulate({tree.path("fragments")}, out);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.errors.find("through a symbolic link"), std::string::npos) << result.errors;
+    EXPECT_TRUE(stdfs::is_empty(elsewhere.root())) << "nothing was written through the link";
+  }
+}
+
+// A pipe where a fragment's plist goes would make a plain write wait for a reader for ever.
+TEST_F(SimulateTest, APipeWhereAPlistGoesIsRefusedWithoutWaiting) {
+  const std::string plist = tree.mkdir("work/sim/Library/Managed Preferences") +
+                            "/com.zelkorandin.tavra.policy.baseline.plist";
+  ASSERT_EQ(::mkfifo(plist.c_str(), 0644), 0);
+  ProcessResult result = runProcess({tavractlPath, "simulate", tree.path("fragments"), "--catalog",
+                                     tree.path("catalog.json"), "--out", tree.path("work/sim")},
+                                    {}, std::chrono::seconds(20));
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.errors, "Error: cannot write " + plist + ": not a regular file\n");
+}
+
+// The root as output folder would be a real pass over the machine's own preferences, catalog
+// cache and state, with a catalog the daemon cannot verify: refused before anything is written.
+// Run as an ordinary user, so that nothing could be written there even if it were not refused.
+TEST_F(SimulateTest, TheRootIsNoOutputFolder) {
+  if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
+  stdfs::create_directory_symlink("/", tree.path("work/root"));
+  for (const std::string& out :
+       {std::string("/"), std::string("/.."), tree.path("work/root"), tree.path("work/root/")}) {
+    SCOPED_TRACE(out);
+    ProcessResult result = runProcess(
+        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", tavractlPath, "simulate",
+         tree.path("fragments"), "--catalog", tree.path("catalog.json"), "--out", out});
+    EXPECT_EQ(result.status, 64);
+    EXPECT_EQ(result.output, "");
+    EXPECT_TRUE(result.errors.starts_with("Error: --out " + out +
+                                          " is the root folder; simulate needs a folder of its "
+                                          "own\n"))
+        << result.errors;
+  }
 }
 
 TEST_F(SimulateTest, WorksAsAnOrdinaryUser) {

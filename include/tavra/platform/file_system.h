@@ -203,8 +203,9 @@ class FileSystem {
                                           const std::string& name,
                                           std::optional<std::uint16_t> mode,
                                           std::error_code& error) const = 0;
-  // Opens a file for writing, creating it (0666 under the process's mask) or emptying it, without
-  // waiting (a FIFO without a reader fails). `links` is follow or notFinal.
+  // Opens a file for writing, creating it (0666 under the process's mask) or emptying it. The open
+  // does not wait (a FIFO without a reader fails with ENXIO); writes then wait as usual, so a
+  // slow reader of a pipe gets everything. `links` is follow or notFinal.
   virtual fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                             std::error_code& error) const = 0;
 
@@ -271,8 +272,11 @@ class FileSystem {
 
   // A plain write, for files the tool makes for people (profiles, simulations): `path` is
   // created or emptied and written in place, not atomically; a failure leaves what was written.
-  // Throws std::system_error "cannot write <path>: <text>".
-  void writePlainly(const std::string& path, std::string_view data, fs::Links links) const;
+  // With `regularFileOnly`, a pipe, device or the like at `path` is refused before anything is
+  // written. Throws std::system_error "cannot write <path>: <text>", or std::runtime_error
+  // "cannot write <path>: not a regular file".
+  void writePlainly(const std::string& path, std::string_view data, fs::Links links,
+                    bool regularFileOnly) const;
 
   // The one directory maker: `path` and every missing directory above it.
   fs::Walk makeDirectories(const std::string& path, const fs::MakeOptions& options) const {

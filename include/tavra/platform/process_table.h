@@ -3,7 +3,8 @@
 // listProcesses() reports every process whose executable path can be read, in the order the
 // system gives them; a process whose path cannot be read is left out, and one whose owner
 // cannot be read has no uid. The owner is the effective uid, the user the process acts as. At
-// most maxProcesses are looked at and a path is at most maxPathBytes long. Paths are UTF-8,
+// most maxProcesses are looked at and a path is at most maxPathBytes long. An executable removed
+// while its process runs is reported under the path it was started from. Paths are UTF-8,
 // invalid sequences replaced by U+FFFD.
 // accountName() looks a uid up in the user database. Nothing here throws; both are safe to call
 // from any thread. This machine's implementation reads /proc.

@@ -43,6 +43,11 @@ std::string PathPolicy::canonical(std::string_view path) {
   return std::string(path);
 }
 
+bool PathPolicy::isReserved(std::string_view path) {
+  const std::string c = canonical(path);
+  return startsWith(c, reservedSupportFolder) || startsWith(c, reservedDomains);
+}
+
 std::string PathPolicy::check(std::string_view path) const {
   std::string c = canonical(path);
 
@@ -54,7 +59,7 @@ std::string PathPolicy::check(std::string_view path) const {
     throw TavraError::pathNotAllowed(std::string(path) + ": must be an absolute, normalised path");
   }
 
-  if (startsWith(c, reservedSupportFolder) || startsWith(c, reservedDomains)) {
+  if (isReserved(c)) {
     throw TavraError::pathNotAllowed(std::string(path) + ": reserved for Tavra");
   }
 

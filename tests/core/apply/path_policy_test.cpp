@@ -132,6 +132,15 @@ TEST(PathPolicyTest, ReservedEvenWhenASupportFolderIsAllowed) {
   EXPECT_EQ(policy.check("/anything"), "/anything");
 }
 
+TEST(PathPolicyTest, IsReservedNamesTheSystemsOwnPlaces) {
+  EXPECT_TRUE(PathPolicy::isReserved("/Library/Application Support/Tavra/state.json"));
+  EXPECT_TRUE(PathPolicy::isReserved("/Library/Managed Preferences/com.zelkorandin.tavra.plist"));
+  EXPECT_TRUE(PathPolicy::isReserved("/Library/Managed Preferences/com.zelkorandin.tavrax"));
+  EXPECT_FALSE(PathPolicy::isReserved("/Library/Application Support/Tavra"));
+  EXPECT_FALSE(PathPolicy::isReserved("/Library/Application Support/ClaudeCode/x.json"));
+  EXPECT_FALSE(PathPolicy::isReserved("/work/sim/Library/Application Support/Tavra/state.json"));
+}
+
 TEST(PathPolicyTest, EmptyPolicyAllowsNothing) {
   const PathPolicy policy({}, {});
   EXPECT_THROW(policy.check("/a"), TavraError);
