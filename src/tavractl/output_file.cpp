@@ -9,11 +9,26 @@
 
 namespace tavra::ctl {
 
+namespace {
+
+// Makes writes to `fd` wait again: the descriptor was opened non-blocking only so that a FIFO
+// without a reader is refused, and a pipe whose reader is slow must not fail half-way.
+bool waitForWrites(int fd, std::error_code& error) noexcept {
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+    error = fs::lastError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 void writeOutputFile(const std::string& path, std::string_view bytes) {
   std::error_code error;
   const fs::FileDescriptor file =
       fs::openAt(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666, error);
-  if (!file || !fs::writeAll(file.get(), bytes, error)) {
+  if (!file || !waitForWrites(file.get(), error) || !fs::writeAll(file.get(), bytes, error)) {
     throw fs::systemError(error, "cannot write " + path);
   }
 }
