@@ -14,7 +14,7 @@ namespace tavra::ctl {
 
 // Creates or truncates `path` and writes `bytes` into it (a plain write: not atomic, links
 // followed, the default permissions of a new file). A FIFO without a reader is refused rather
-// than waited for.
+// than waited for; one with a reader is written whole, however slowly it reads.
 void writeOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes);
 
 // Replaces `path` with `bytes` in one step, with the file layer's atomic write (default

@@ -220,6 +220,36 @@ TEST_F(EnvelopeRoundTripTest, KeyInfoEncryptAndDecryptAgree) {
   EXPECT_EQ(opened.output, "user=s3cret pass=second one end\n");
 }
 
+TEST_F(EnvelopeRoundTripTest, EachCommandTakesOnlyItsOwnLineOfStandardInput) {
+  // Three programs share one standard input, a pipe or a file: encrypt takes the first line,
+  // decrypt the second, and cat is left the rest, as with the shell's own read.
+  const std::string envelope =
+      envelopeOf(runTavractl({"encrypt", "--cert", org.certificate, "sealed before"}).output);
+  const std::string input = "first secret\r\n" + envelope + "\nthe rest\nand more\n";
+  const std::string inputFile = tree.write("input.txt", input);
+  const std::string script = R"SH(
+"$1" encrypt --cert "$2" || exit 1
+"$1" decrypt --key "$3" || exit 1
+cat
+)SH";
+  for (const bool fromFile : {false, true}) {
+    SCOPED_TRACE(fromFile ? "file" : "pipe");
+    const ProcessResult result =
+        fromFile
+            ? runProcess({"sh", "-c", "exec < \"$4\"" + script, "sh", tavractlPath, org.certificate,
+                          org.keyFile, inputFile})
+            : runProcess({"sh", "-c", script, "sh", tavractlPath, org.certificate, org.keyFile},
+                         input);
+    ASSERT_EQ(result.status, 0) << result.errors;
+    const std::size_t firstEnd = result.output.find('\n');
+    ASSERT_NE(firstEnd, std::string::npos) << result.output;
+    const std::string sealed = result.output.substr(0, firstEnd);
+    EXPECT_EQ(result.output.substr(firstEnd + 1), "sealed before\nthe rest\nand more\n");
+    const ProcessResult opened = runTavractl({"decrypt", "--key", org.keyFile, sealed});
+    EXPECT_EQ(opened.output, "first secret\n") << opened.errors;
+  }
+}
+
 TEST_F(EnvelopeRoundTripTest, ABadKeyOrEnvelopeIsOneErrorLineAndNothingOnStandardOutput) {
   const std::string envelope =
       envelopeOf(runTavractl({"encrypt", "--cert", org.certificate, "s3cret"}).output);

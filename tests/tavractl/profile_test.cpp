@@ -1,8 +1,11 @@
 // `profile`: a fragment or the settings wrapped into a configuration profile, read back by
 // python3's plistlib; the fragment name rules, the input checks and the --output file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <thread>
 
 #include "fake_context.h"
 #include "support/python.h"
@@ -207,6 +210,40 @@ TEST_F(ProfileTest, AnOutputFileThatCannotBeWrittenPrintsNothing) {
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.errors, "Error: cannot write " + output + ": " + reason + "\n");
   }
+}
+
+TEST_F(ProfileTest, AnOutputPipeGetsTheWholeProfileHoweverSlowlyItIsRead) {
+  // Larger than a pipe holds, so the writer must wait for its reader.
+  const std::string large =
+      tree.write("large.json", R"({"Harnesses":{"alpha":{"settings":{"model":")" +
+                                   std::string(1 << 20, 'm') + R"("}}}})");
+  const std::string expected = profile({large, "--name", "large"}).output;
+  ASSERT_GT(expected.size(), 1u << 20);
+  const std::string fifo = tree.path("large.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  // The reader is there before the tool opens the FIFO; a second writer held here keeps the
+  // reads below from ending before the tool has written, and is let go once the tool is done.
+  const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ASSERT_EQ(fcntl(reader, F_SETFL, fcntl(reader, F_GETFL) & ~O_NONBLOCK), 0);
+  const int holder = open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ToolResult result;
+  std::thread tool([&] {
+    result = profile({large, "--name", "large", "--output", fifo});
+    close(holder);
+  });
+  std::string received;
+  char buffer[4096];
+  for (ssize_t count; (count = read(reader, buffer, sizeof buffer)) > 0;) {
+    received.append(buffer, static_cast<std::size_t>(count));
+  }
+  tool.join();
+  close(reader);
+  EXPECT_EQ(result.status, 0) << result.errors;
+  EXPECT_EQ(result.output, "wrote " + fifo + " (domain com.zelkorandin.tavra.policy.large)\n");
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
 }
 
 }  // namespace
