@@ -124,6 +124,11 @@ class Value {
 // Human-readable name of a case ("string", "int", "double", "bool", "array", "object").
 std::string_view kindName(Value::Kind kind) noexcept;
 
+// A copy for people and tools to read: every text and key that is not well-formed UTF-8 (a user's
+// folder or executable name, an error quoting one) shows U+FFFD in place of the bad bytes, so one
+// odd name can never make a whole report unwritable.
+Value withReadableText(const Value& value);
+
 }  // namespace tavra
 
 template <>

@@ -3,35 +3,11 @@
 #include <ostream>
 
 #include "tavra/error.h"
-#include "tavra/platform/unicode.h"
 
 namespace tavra {
 namespace {
 
 using records::Decoder;
-
-// The report is for people and tools to read: text that is not well-formed UTF-8 (a user's folder
-// or executable name, an error quoting one) is shown with U+FFFD in place of the bad bytes, so one
-// odd name can never make the whole report unwritable.
-Value readable(const Value& value) {
-  if (const auto* text = value.asString()) {
-    return unicode::isValidUTF8(*text) ? value : Value(unicode::repairedUTF8(*text));
-  }
-  if (const auto* elements = value.asArray()) {
-    Value::Array out;
-    out.reserve(elements->size());
-    for (const Value& element : *elements) out.push_back(readable(element));
-    return out;
-  }
-  if (const auto* entries = value.asObject()) {
-    Value::Object out;
-    for (const auto& [key, member] : *entries) {
-      out.emplace(unicode::isValidUTF8(key) ? key : unicode::repairedUTF8(key), readable(member));
-    }
-    return out;
-  }
-  return value;
-}
 
 Value texts(const std::vector<std::string>& items) {
   return Value::Array(items.begin(), items.end());
@@ -152,7 +128,7 @@ Value StatusReport::toValue() const {
 }
 
 std::string StatusReport::encode() const {
-  return records::encoder(readable(toValue()));
+  return records::encoder(withReadableText(toValue()));
 }
 
 StatusReport StatusReport::fromValue(const Value& value) {

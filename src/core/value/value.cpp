@@ -232,4 +232,25 @@ Value Value::setting(std::optional<Value> newValue, const KeyPath& path) const {
   return result;
 }
 
+Value withReadableText(const Value& value) {
+  const auto readable = [](const std::string& text) {
+    return unicode::isValidUTF8(text) ? text : unicode::repairedUTF8(text);
+  };
+  if (const auto* text = value.asString()) {
+    return unicode::isValidUTF8(*text) ? value : Value(unicode::repairedUTF8(*text));
+  }
+  if (const auto* elements = value.asArray()) {
+    Value::Array out;
+    out.reserve(elements->size());
+    for (const Value& element : *elements) out.push_back(withReadableText(element));
+    return out;
+  }
+  if (const auto* entries = value.asObject()) {
+    Value::Object out;
+    for (const auto& [key, member] : *entries) out.emplace(readable(key), withReadableText(member));
+    return out;
+  }
+  return value;
+}
+
 }  // namespace tavra

@@ -235,5 +235,18 @@ TEST(ValueTest, ReadErrorTextIsAlwaysValidUTF8) {
   EXPECT_STREQ(Value::ReadError("caf\xC3\xA9").what(), "caf\xC3\xA9");
 }
 
+TEST(ValueTest, ReadableTextRepairsTextsAndKeysAtEveryDepth) {
+  const Value odd = Value::Object{
+      {"ok", Value::Array{"caf\xC3\xA9", "bad \xFF", 7}},
+      {"key \xFE", Value::Object{{"inner", "\xC0"}}},
+  };
+  const Value expected = Value::Object{
+      {"ok", Value::Array{"caf\xC3\xA9", "bad \xEF\xBF\xBD", 7}},
+      {"key \xEF\xBF\xBD", Value::Object{{"inner", "\xEF\xBF\xBD"}}},
+  };
+  EXPECT_EQ(withReadableText(odd), expected);
+  EXPECT_EQ(withReadableText(expected), expected);
+}
+
 }  // namespace
 }  // namespace tavra
