@@ -1,5 +1,7 @@
 #include "input_file.h"
 
+#include "errors.h"
+
 namespace tavra::ctl {
 
 std::string readInputFile(const FileSystem& files, const std::string& path) {
@@ -17,6 +19,16 @@ std::string readInputFile(const FileSystem& files, const std::string& path) {
   }
   throw InputFileError(Reason::unreadable,
                        fs::systemError(read.error, "cannot read " + path).what());
+}
+
+std::string readInputFileOrRefuse(const FileSystem& files, const std::string& path,
+                                  const std::string& unreadableMessage) {
+  try {
+    return readInputFile(files, path);
+  } catch (const InputFileError& error) {
+    if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
+    throw ValidationError(unreadableMessage);
+  }
 }
 
 bool isOversizedInput(const FileSystem& files, const std::string& path) {

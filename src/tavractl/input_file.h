@@ -32,6 +32,12 @@ class InputFileError : public std::runtime_error {
 // unreadable, not a regular file) or "cannot read <path>: larger than 16 MiB".
 std::string readInputFile(const FileSystem& files, const std::string& path);
 
+// The whole file for a command that names its own message for an unusable input: a file that
+// cannot be read at all throws ValidationError `unreadableMessage`, one that is too large
+// ValidationError "cannot read <path>: larger than 16 MiB".
+std::string readInputFileOrRefuse(const FileSystem& files, const std::string& path,
+                                  const std::string& unreadableMessage);
+
 // Whether the regular file at `path` is larger than maxInputBytes (links followed); false when
 // it cannot be looked at.
 bool isOversizedInput(const FileSystem& files, const std::string& path);

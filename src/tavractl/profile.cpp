@@ -16,13 +16,7 @@ namespace {
 // The payload in the input file: JSON for a name ending in ".json", a property list otherwise.
 // A configuration profile is not unpacked; its whole content is the payload.
 Value readPayload(const FileSystem& files, const std::string& path) {
-  std::string bytes;
-  try {
-    bytes = readInputFile(files, path);
-  } catch (const InputFileError& error) {
-    if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
-    throw ValidationError("cannot read " + path);
-  }
+  const std::string bytes = readInputFileOrRefuse(files, path, "cannot read " + path);
   return path.ends_with(".json") ? Value::parseJSON(bytes) : Value::parsePlist(bytes);
 }
 

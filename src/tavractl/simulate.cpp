@@ -23,16 +23,6 @@ const std::string simulateDiscussion =
     "the report goes to <out>/Library/Application Support/Tavra/status.json. Read it with\n"
     "`tavractl status --file …`. Nothing outside <out> is touched.";
 
-// The catalog file's bytes; "cannot read <path>" when it cannot be read at all.
-std::string readCatalog(const FileSystem& files, const std::string& path) {
-  try {
-    return readInputFile(files, path);
-  } catch (const InputFileError& error) {
-    if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
-    throw ValidationError("cannot read " + path);
-  }
-}
-
 }  // namespace
 
 void setupSimulate(CommandTree& tree, CLI::App& parent) {
@@ -75,7 +65,8 @@ void runSimulate(const SimulateOptions& options, Context& context) {
                  plist::writeXML(fragmentPayload(fragment)));
   }
 
-  Catalog catalog = Catalog::decode(readCatalog(files, options.catalog));
+  Catalog catalog = Catalog::decode(
+      readInputFileOrRefuse(files, options.catalog, "cannot read " + options.catalog));
   // A path a Mac keeps for the system itself stays as it is, so that the pass refuses it as there
   // instead of writing over the simulation's own state and fragments.
   for (auto& harness : catalog.harnesses) {
