@@ -212,6 +212,35 @@ TEST_F(FileLayerTest, TheMakerCreatesWhatIsMissingWithItsModesAndListsIt) {
   EXPECT_EQ(blocked.at, tree.path("file"));
 }
 
+// A path holding a NUL names no file: the system call would see only the text before it, so a
+// check made on the whole path would be made on another file than the one touched.
+TEST_F(FileLayerTest, APathWithANulNamesNoFile) {
+  tree.write("x", "old");
+  tree.mkdir("d");
+  const std::string nul(1, '\0');
+  const std::string file = tree.path("x") + nul + "y";
+
+  EXPECT_THROW(files.writeAtomically(file, "new", {.mode = 0644}), fs::WriteError);
+  EXPECT_THROW(files.writeAtomically(tree.path("d") + nul + "/z", "new", {}), fs::WriteError);
+  EXPECT_EQ(test::readFile(tree.path("x")), "old");
+  EXPECT_FALSE(test::exists(tree.path("d/z")));
+  EXPECT_EQ(test::temporaryFiles(tree.root()), std::vector<std::string>{});
+
+  EXPECT_FALSE(files.readFile(file, {.maxBytes = 10}));
+  EXPECT_FALSE(files.readFile(file, {.maxBytes = 10, .links = Links::never}));
+  std::error_code error;
+  EXPECT_FALSE(files.status(file, Links::follow, error));
+  EXPECT_EQ(error, std::errc::invalid_argument);
+  EXPECT_FALSE(files.list(tree.path("d") + nul + "/e", error));
+  EXPECT_FALSE(files.remove(file, error));
+  EXPECT_TRUE(test::exists(tree.path("x")));
+  EXPECT_FALSE(files.makeDirectories(tree.path("d/n") + nul + "/m", {.mode = 0755}));
+  EXPECT_FALSE(test::exists(tree.path("d/n")));
+  EXPECT_FALSE(files.openForWriting(file, Links::follow, error));
+  EXPECT_EQ(test::readFile(tree.path("x")), "old");
+  EXPECT_EQ(files.realPath(file), std::nullopt);
+}
+
 // Canonical paths below /private/tmp live below /tmp on this machine; the places on them are
 // still named in the canonical spelling.
 TEST(PosixFileSystemTest, PrivateTmpPathsLiveBelowTmp) {
