@@ -152,6 +152,28 @@ TEST_F(FileLayerTest, AShortWriteOnAFullDiskFailsAndLeavesNothing) {
   EXPECT_EQ(faulty->calls(test::FaultyFileSystem::Call::write), 2u);
 }
 
+// A short write is a fault of writes only: armed on any call, it fires at the n-th call only when
+// that call is a write, so a test that asks whether it fired never counts a call that went on
+// untouched.
+TEST_F(FileLayerTest, AShortWriteFiresOnlyOnAWrite) {
+  using Call = test::FaultyFileSystem::Call;
+  test::FaultyFileSystem faulty(std::make_shared<PosixFileSystem>());
+  faulty.arm(Call::any, 1, test::FaultyFileSystem::Fault::shortWrite);
+  std::error_code error;
+  EXPECT_TRUE(faulty.status(tree.root(), Links::follow, error));
+  EXPECT_FALSE(faulty.fired());
+
+  // Call 2 creates the temporary file; the write is call 3.
+  faulty.arm(Call::any, 2, test::FaultyFileSystem::Fault::shortWrite);
+  faulty.writeAtomically(tree.path("a"), "whole", {});
+  EXPECT_FALSE(faulty.fired());
+  EXPECT_EQ(test::readFile(tree.path("a")), "whole");
+  faulty.arm(Call::any, 3, test::FaultyFileSystem::Fault::shortWrite);
+  EXPECT_THROW(faulty.writeAtomically(tree.path("a"), "halved", {}), fs::WriteError);
+  EXPECT_TRUE(faulty.fired());
+  EXPECT_EQ(test::readFile(tree.path("a")), "whole");
+}
+
 // The tests' crash model itself: a file keeps what it held at its last sync, wherever it went.
 TEST_F(FileLayerTest, ACrashKeepsOnlyWhatWasSynced) {
   test::FaultyFileSystem faulty(std::make_shared<PosixFileSystem>());
