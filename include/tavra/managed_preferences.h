@@ -61,7 +61,8 @@ class ManagedPreferences {
   std::string path(std::string_view domain) const;
 
   // The parsed root value of the domain's file (of any kind), or no value when no entry exists
-  // at its path (a symbolic link whose target is missing counts as none; an I/O error does not).
+  // at its path (a symbolic link that leads nowhere, dangling or in a loop, counts as none; an
+  // I/O error does not).
   std::optional<Value> read(std::string_view domain) const;
 
   // Whether an entry exists at the domain's path (following symbolic links; no ownership check).

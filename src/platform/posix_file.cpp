@@ -47,6 +47,14 @@ DirectoryStream streamOf(int fd, std::error_code& error) noexcept {
   return stream;
 }
 
+// A path or name holding a NUL: the call would see only the text before it, another file than
+// the one named, so it is refused (EINVAL) instead.
+bool refusesNul(const std::string& text, std::error_code& error) noexcept {
+  if (text.find('\0') == std::string::npos) return false;
+  error = codeOf(EINVAL);
+  return true;
+}
+
 bool isDotOrDotDot(const char* name) noexcept {
   return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
 }
@@ -59,6 +67,7 @@ std::error_code lastError() noexcept {
 
 FileDescriptor openAt(int dirfd, const std::string& name, int flags, mode_t mode,
                       std::error_code& error) noexcept {
+  if (refusesNul(name, error)) return FileDescriptor();
   int fd;
   do {
     fd = ::openat(dirfd, name.c_str(), flags | O_CLOEXEC, mode);
@@ -69,6 +78,7 @@ FileDescriptor openAt(int dirfd, const std::string& name, int flags, mode_t mode
 
 std::optional<FileStatus> statAt(int dirfd, const std::string& name, bool followLinks,
                                  std::error_code& error) noexcept {
+  if (refusesNul(name, error)) return std::nullopt;
   struct stat info {};
   if (::fstatat(dirfd, name.c_str(), &info, followLinks ? 0 : AT_SYMLINK_NOFOLLOW) != 0) {
     error = lastError();
@@ -90,6 +100,7 @@ std::optional<FileStatus> stat(int fd, std::error_code& error) noexcept {
 
 bool makeDirectoryAt(int dirfd, const std::string& name, mode_t mode,
                      std::error_code& error) noexcept {
+  if (refusesNul(name, error)) return false;
   const bool ok = ::mkdirat(dirfd, name.c_str(), mode) == 0;
   error = ok ? std::error_code() : lastError();
   return ok;
@@ -97,12 +108,14 @@ bool makeDirectoryAt(int dirfd, const std::string& name, mode_t mode,
 
 bool renameAt(int fromDir, const std::string& from, int toDir, const std::string& to,
               std::error_code& error) noexcept {
+  if (refusesNul(from, error) || refusesNul(to, error)) return false;
   const bool ok = ::renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0;
   error = ok ? std::error_code() : lastError();
   return ok;
 }
 
 bool unlinkAt(int dirfd, const std::string& name, bool directory, std::error_code& error) noexcept {
+  if (refusesNul(name, error)) return false;
   const bool ok = ::unlinkat(dirfd, name.c_str(), directory ? AT_REMOVEDIR : 0) == 0;
   error = ok ? std::error_code() : lastError();
   return ok;
@@ -209,6 +222,8 @@ std::optional<bool> isEmptyDirectory(int fd, std::error_code& error) noexcept {
 }
 
 std::optional<std::string> resolvedPath(const std::string& path) {
+  std::error_code ignored;
+  if (refusesNul(path, ignored)) return std::nullopt;
   const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr),
                                                          &std::free);
   if (!real) return std::nullopt;

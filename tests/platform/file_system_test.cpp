@@ -152,6 +152,28 @@ TEST_F(FileLayerTest, AShortWriteOnAFullDiskFailsAndLeavesNothing) {
   EXPECT_EQ(faulty->calls(test::FaultyFileSystem::Call::write), 2u);
 }
 
+// A short write is a fault of writes only: armed on any call, it fires at the n-th call only when
+// that call is a write, so a test that asks whether it fired never counts a call that went on
+// untouched.
+TEST_F(FileLayerTest, AShortWriteFiresOnlyOnAWrite) {
+  using Call = test::FaultyFileSystem::Call;
+  test::FaultyFileSystem faulty(std::make_shared<PosixFileSystem>());
+  faulty.arm(Call::any, 1, test::FaultyFileSystem::Fault::shortWrite);
+  std::error_code error;
+  EXPECT_TRUE(faulty.status(tree.root(), Links::follow, error));
+  EXPECT_FALSE(faulty.fired());
+
+  // Call 2 creates the temporary file; the write is call 3.
+  faulty.arm(Call::any, 2, test::FaultyFileSystem::Fault::shortWrite);
+  faulty.writeAtomically(tree.path("a"), "whole", {});
+  EXPECT_FALSE(faulty.fired());
+  EXPECT_EQ(test::readFile(tree.path("a")), "whole");
+  faulty.arm(Call::any, 3, test::FaultyFileSystem::Fault::shortWrite);
+  EXPECT_THROW(faulty.writeAtomically(tree.path("a"), "halved", {}), fs::WriteError);
+  EXPECT_TRUE(faulty.fired());
+  EXPECT_EQ(test::readFile(tree.path("a")), "whole");
+}
+
 // The tests' crash model itself: a file keeps what it held at its last sync, wherever it went.
 TEST_F(FileLayerTest, ACrashKeepsOnlyWhatWasSynced) {
   test::FaultyFileSystem faulty(std::make_shared<PosixFileSystem>());
@@ -210,6 +232,35 @@ TEST_F(FileLayerTest, TheMakerCreatesWhatIsMissingWithItsModesAndListsIt) {
   const fs::Walk blocked = files.makeDirectories(tree.path("file/d"), {.mode = 0755});
   EXPECT_EQ(blocked.stop, Stop::notDirectory);
   EXPECT_EQ(blocked.at, tree.path("file"));
+}
+
+// A path holding a NUL names no file: the system call would see only the text before it, so a
+// check made on the whole path would be made on another file than the one touched.
+TEST_F(FileLayerTest, APathWithANulNamesNoFile) {
+  tree.write("x", "old");
+  tree.mkdir("d");
+  const std::string nul(1, '\0');
+  const std::string file = tree.path("x") + nul + "y";
+
+  EXPECT_THROW(files.writeAtomically(file, "new", {.mode = 0644}), fs::WriteError);
+  EXPECT_THROW(files.writeAtomically(tree.path("d") + nul + "/z", "new", {}), fs::WriteError);
+  EXPECT_EQ(test::readFile(tree.path("x")), "old");
+  EXPECT_FALSE(test::exists(tree.path("d/z")));
+  EXPECT_EQ(test::temporaryFiles(tree.root()), std::vector<std::string>{});
+
+  EXPECT_FALSE(files.readFile(file, {.maxBytes = 10}));
+  EXPECT_FALSE(files.readFile(file, {.maxBytes = 10, .links = Links::never}));
+  std::error_code error;
+  EXPECT_FALSE(files.status(file, Links::follow, error));
+  EXPECT_EQ(error, std::errc::invalid_argument);
+  EXPECT_FALSE(files.list(tree.path("d") + nul + "/e", error));
+  EXPECT_FALSE(files.remove(file, error));
+  EXPECT_TRUE(test::exists(tree.path("x")));
+  EXPECT_FALSE(files.makeDirectories(tree.path("d/n") + nul + "/m", {.mode = 0755}));
+  EXPECT_FALSE(test::exists(tree.path("d/n")));
+  EXPECT_FALSE(files.openForWriting(file, Links::follow, error));
+  EXPECT_EQ(test::readFile(tree.path("x")), "old");
+  EXPECT_EQ(files.realPath(file), std::nullopt);
 }
 
 // Canonical paths below /private/tmp live below /tmp on this machine; the places on them are

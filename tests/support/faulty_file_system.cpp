@@ -159,6 +159,9 @@ FaultyFileSystem::Outcome FaultyFileSystem::count(Call kind, std::error_code& er
   if ((call != Call::any && call != kind) || counts_[static_cast<int>(call)] != n) {
     return Outcome::proceed;
   }
+  // A short write is a fault of writes only: any other call at that point goes on untouched and
+  // the fault does not count as fired.
+  if (fault_ == Fault::shortWrite && kind != Call::write) return Outcome::proceed;
   fired_ = true;
   switch (fault_) {
     case Fault::noSpace:
@@ -172,7 +175,6 @@ FaultyFileSystem::Outcome FaultyFileSystem::count(Call kind, std::error_code& er
       error = code(std::errc::io_error);
       return Outcome::fail;
     case Fault::shortWrite:
-      if (kind != Call::write) return Outcome::proceed;
       diskFull_ = true;  // from now on
       return Outcome::shortWrite;
   }

@@ -103,7 +103,9 @@ class FaultyFileSystem final : public FileSystemWrapper {
   enum class Fault {
     noSpace,     // the call fails with ENOSPC
     ioError,     // the call fails with EIO
-    shortWrite,  // a write writes half its bytes; the disk is full from then on (ENOSPC)
+    shortWrite,  // a write writes half its bytes; the disk is full from then on (ENOSPC).
+                 // Only a write gets it: another call at that point is left alone and the
+                 // fault has not fired.
     crash,       // the call and every later one fail with EIO; see dropUnsyncedData()
   };
 

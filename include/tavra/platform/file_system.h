@@ -9,8 +9,9 @@
 // Paths are the system's canonical paths (/etc, /tmp and /var below "/private"): an
 // implementation sends each path to where it lives on its machine (hostPath) and reports places
 // on a path in the caller's own spelling. A name given together with an open directory is one
-// component and is never followed when it is a symbolic link. Descriptors that a FileSystem
-// returns are passed back to that FileSystem only.
+// component and is never followed when it is a symbolic link. A path or name holding a NUL
+// names no file and is refused (EINVAL). Descriptors that a FileSystem returns are passed back to
+// that FileSystem only.
 //
 // Primitives report a system failure in a std::error_code (generic category, holding the errno
 // value) and never throw for it. Implementations keep no state of their own that a call changes

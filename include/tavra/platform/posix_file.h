@@ -1,9 +1,10 @@
 // The thin wrappers over the POSIX file calls that PosixFileSystem is built from.
 //
 // Each call reports a failure through a std::error_code (generic category, the errno value) and
-// never throws; interrupted calls are repeated; every descriptor is opened close-on-exec. Only
-// the platform layer and its tests use these: the rest of the system reaches files through a
-// FileSystem, so that tests can put a fault-injecting one in its place.
+// never throws; interrupted calls are repeated; every descriptor is opened close-on-exec; a path
+// or name that holds a NUL is refused with EINVAL (the system would see only the text before it,
+// and so another file). Only the platform layer and its tests use these: the rest of the system
+// reaches files through a FileSystem, so that tests can put a fault-injecting one in its place.
 #pragma once
 
 #include <sys/types.h>

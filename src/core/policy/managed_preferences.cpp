@@ -10,13 +10,15 @@
 namespace tavra {
 namespace {
 
-// Whether nothing is at `path` (following links). Only a missing entry counts as none: a
-// status that cannot be taken for another reason (an I/O error) is thrown, so that a passing
-// fault never looks like a policy that was taken away.
+// Whether nothing is at `path` (following links). Only a missing entry counts as none (also one
+// reached through a link that leads nowhere: dangling, or round in a loop): a status that cannot
+// be taken for another reason (an I/O error) is thrown, so that a passing fault never looks like
+// a policy that was taken away.
 bool isMissing(const FileSystem& files, const std::string& path) {
   std::error_code error;
   if (files.status(path, fs::Links::follow, error)) return false;
-  if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
+  if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory ||
+      error == std::errc::too_many_symbolic_link_levels) {
     return true;
   }
   throw fs::systemError(error, "cannot read " + path);

@@ -172,6 +172,22 @@ TEST_F(ManagedPreferencesTest, DanglingLinkCountsAsNoFile) {
   }
 }
 
+// A link that leads to itself leads nowhere, like a dangling one: no file, no error (a link loop
+// at the folder itself is no folder either).
+TEST_F(ManagedPreferencesTest, LinkLoopCountsAsNoFile) {
+  tree.mkdir("prefs");
+  const std::string loop = tree.path("prefs/" + domainOf("loop") + ".plist");
+  std::filesystem::create_symlink(loop, loop);
+  for (bool check : {true, false}) {
+    EXPECT_EQ(reader(check).fragments(), ManagedPreferences::FragmentScan()) << check;
+    EXPECT_EQ(reader(check).read(domainOf("loop")), std::nullopt) << check;
+    EXPECT_FALSE(reader(check).exists(domainOf("loop")));
+  }
+  std::filesystem::create_symlink(tree.path("cycle"), tree.path("cycle"));
+  EXPECT_EQ(ManagedPreferences(tree.path("cycle"), true, test::files()).fragments(),
+            ManagedPreferences::FragmentScan());
+}
+
 TEST_F(ManagedPreferencesTest, LinkIsRefusedWithTheCheckAndFollowedWithout) {
   const std::string target = tree.write("elsewhere/target.plist", fragmentPlist());
   tree.mkdir("prefs");
