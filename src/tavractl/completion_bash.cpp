@@ -33,6 +33,26 @@ std::string compgenFor(Completion completion, const std::string& adder) {
   return ":";
 }
 
+// The case that offers what may follow `command`: its options after a "-", else its subcommands
+// (`names`), fixed words and positional completion.
+std::string offerCase(const CompletionCommand& command, const std::vector<std::string>& names,
+                      const std::string& adder) {
+  std::string offer = "            \"" + command.path + "\")\n";
+  offer +=
+      "                if [[ $cur == -* ]]; then\n"
+      "                    " +
+      adder + " < <(compgen -W \"" + words(command) + "\" -- \"$cur\")\n                else\n";
+  std::vector<std::string> fixed = names;
+  fixed.insert(fixed.end(), command.positionalWords.begin(), command.positionalWords.end());
+  std::string fixedText;
+  for (const auto& word : fixed) fixedText += (fixedText.empty() ? "" : " ") + word;
+  offer += "                    " + adder + " < <(compgen -W \"" + fixedText + "\" -- \"$cur\")\n";
+  if (command.hasPositionals) {
+    offer += "                    " + compgenFor(command.positionalCompletion, adder) + "\n";
+  }
+  return offer + "                fi ;;\n";
+}
+
 }  // namespace
 
 std::string bashCompletionScript(const std::vector<CompletionCommand>& commands) {
@@ -63,22 +83,7 @@ std::string bashCompletionScript(const std::vector<CompletionCommand>& commands)
               "                esac ;;\n";
     }
 
-    std::string offer = "            \"" + command.path + "\")\n";
-    offer +=
-        "                if [[ $cur == -* ]]; then\n"
-        "                    " +
-        adder + " < <(compgen -W \"" + words(command) + "\" -- \"$cur\")\n                else\n";
-    std::vector<std::string> fixed = names;
-    fixed.insert(fixed.end(), command.positionalWords.begin(), command.positionalWords.end());
-    std::string fixedText;
-    for (const auto& word : fixed) fixedText += (fixedText.empty() ? "" : " ") + word;
-    offer +=
-        "                    " + adder + " < <(compgen -W \"" + fixedText + "\" -- \"$cur\")\n";
-    if (command.hasPositionals) {
-      offer += "                    " + compgenFor(command.positionalCompletion, adder) + "\n";
-    }
-    offer += "                fi ;;\n";
-    offers += offer;
+    offers += offerCase(command, names, adder);
   }
 
   return "# bash completion for " + tool +
