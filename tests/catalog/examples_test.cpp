@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/example_fragments.h"
@@ -17,6 +18,7 @@
 #include "tavra/platform/crypto.h"
 #include "tavra/policy_fragment.h"
 #include "tavra/profile_builder.h"
+#include "tavra/renderer.h"
 #include "tavra/secret_envelope.h"
 #include "tavra/settings.h"
 
@@ -38,18 +40,21 @@ std::set<std::string> propertyNames(const Value& schema) {
 // fragments reads the fragment files and nothing else.
 TEST(ExamplesTest, TheDirectoryYieldsExactlyTheFragmentFiles) {
   EXPECT_EQ(test::fragmentFileNames(examples),
-            (std::vector<std::string>{"baseline.json", "team.plist"}));
+            (std::vector<std::string>{"baseline.json", "secrets.mobileconfig", "team.plist"}));
 }
 
 TEST(ExamplesTest, FragmentsParseWithTheirIdsPrioritiesAndOnlyKnownPayloadKeys) {
   const std::vector<PolicyFragment> fragments = test::loadFragments(examples);
-  ASSERT_EQ(fragments.size(), 2u);
+  ASSERT_EQ(fragments.size(), 3u);
   EXPECT_EQ(fragments[0].id, "baseline");
   EXPECT_EQ(fragments[0].priority, 10);
   EXPECT_EQ(fragments[0].sourceDomain, "com.zelkorandin.tavra.policy.baseline");
-  EXPECT_EQ(fragments[1].id, "team");
-  EXPECT_EQ(fragments[1].priority, 50);
-  EXPECT_EQ(fragments[1].sourceDomain, "com.zelkorandin.tavra.policy.team");
+  EXPECT_EQ(fragments[1].id, "secrets");
+  EXPECT_EQ(fragments[1].priority, 20);
+  EXPECT_EQ(fragments[1].sourceDomain, "com.zelkorandin.tavra.policy.secrets");
+  EXPECT_EQ(fragments[2].id, "team");
+  EXPECT_EQ(fragments[2].priority, 50);
+  EXPECT_EQ(fragments[2].sourceDomain, "com.zelkorandin.tavra.policy.team");
   for (const PolicyFragment& fragment : fragments) EXPECT_TRUE(fragment.description) << fragment.id;
 
   // A misspelt payload key would be ignored without a word. The Jamf form offers Harnesses as
@@ -106,6 +111,71 @@ TEST(ExamplesTest, SettingsPlistUsesOnlySettingsKeysAndIsReadAsWritten) {
   expected.reapplyInterval = 600;
   expected.catalogRefreshInterval = 43200;
   EXPECT_EQ(TavraSettings::fromValue(value), expected);
+}
+
+// The profiles for the MDM server carry the fragments and the settings exactly as the files
+// beside them hold them, and say whose they are: the demo organisation's.
+TEST(ExamplesTest, ProfilesCarryTheFilesBesideThemUnchanged) {
+  const std::pair<std::string, std::string> fragmentProfiles[] = {
+      {"baseline.json", "profiles/baseline.mobileconfig"},
+      {"team.plist", "profiles/team.mobileconfig"}};
+  for (const auto& [plain, profile] : fragmentProfiles) {
+    const auto expected = ProfileBuilder::fragmentPayloads(*test::files(), examples + "/" + plain);
+    const auto carried = ProfileBuilder::fragmentPayloads(*test::files(), examples + "/" + profile);
+    ASSERT_EQ(expected.size(), 1u) << plain;
+    ASSERT_EQ(carried.size(), 1u) << profile;
+    EXPECT_EQ(carried[0], expected[0]) << profile;
+  }
+
+  const Value settings = Value::parsePlist(
+      test::readFile(examples + "/settings/" + std::string(Constants::settingsDomain) + ".plist"));
+  const Value profile =
+      Value::parsePlist(test::readFile(examples + "/profiles/settings.mobileconfig"));
+  const auto content = profile[KeyPath("PayloadContent")];
+  ASSERT_TRUE(content && content->asArray() && content->asArray()->size() == 1u);
+  const Value& payload = content->asArray()->front();
+  EXPECT_EQ(payload[KeyPath("PayloadType")], Value(std::string(Constants::settingsDomain)));
+  Value::Object carried;
+  for (const auto& [key, value] : *payload.asObject()) {
+    if (!key.starts_with("Payload")) carried.emplace(key, value);
+  }
+  EXPECT_EQ(Value(carried), settings);
+
+  for (const char* name : {"profiles/baseline.mobileconfig", "profiles/team.mobileconfig",
+                           "profiles/settings.mobileconfig", "secrets.mobileconfig"}) {
+    const Value outer = Value::parsePlist(test::readFile(examples + "/" + name));
+    EXPECT_EQ(outer[KeyPath("PayloadOrganization")],
+              Value("Tavra demo organisation (NOT FOR DEPLOYMENT)"))
+        << name;
+  }
+}
+
+// Every envelope of the examples is sealed to the demo certificate: the demo key opens each, and
+// nothing else is left sealed.
+TEST(ExamplesTest, SecretsAreSealedToTheDemoCertificate) {
+  const std::vector<PolicyFragment> fragments = test::loadFragments(examples);
+  const InMemoryKeyProvider keys({crypto::P256PrivateKey::fromPEM(test::readFile(demoKey))});
+  const std::string sealed = test::readFile(examples + "/secrets.mobileconfig");
+  EXPECT_NE(sealed.find("Bearer TAVRA-ENC:v1:9f9066f8a8dc74b6:"), std::string::npos);
+  EXPECT_EQ(sealed.find("demo-sentry-token"), std::string::npos) << "the token in plain text";
+  for (const PolicyFragment& fragment : fragments) {
+    for (const auto& [harnessID, outputs] : fragment.harnesses) {
+      for (const auto& [outputID, value] : outputs) {
+        const Value opened = SecretEnvelope::decryptAll(value, keys);
+        EXPECT_EQ(Renderer::jsonString(opened, false).find("TAVRA-ENC:"), std::string::npos)
+            << fragment.id << " " << harnessID << "." << outputID;
+      }
+    }
+  }
+  const PolicyFragment& secrets = fragments.at(1);
+  ASSERT_EQ(secrets.id, "secrets");
+  for (const char* harnessID : {"ClaudeCode", "GeminiCli"}) {
+    const Value& value = secrets.harnesses.at(harnessID).begin()->second;
+    EXPECT_EQ(
+        SecretEnvelope::decryptAll(value, keys)[KeyPath("mcpServers.sentry.headers.Authorization")],
+        Value("Bearer demo-sentry-token-NOT-A-REAL-SECRET"))
+        << harnessID;
+  }
 }
 
 // The demo certificate carries the public half of the demo key: a secret sealed to the

@@ -18,6 +18,7 @@
 #include "tavra/catalog_store.h"
 #include "tavra/constants.h"
 #include "tavra/path_policy.h"
+#include "tavractl/tool_process.h"
 
 namespace tavra {
 namespace {
@@ -65,6 +66,16 @@ TEST_F(ShippedCatalogTest, OpensslVerifiesTheSignatureWithTheReleaseKey) {
   const std::string sig = tree.write("catalog.sig", *raw);
   EXPECT_NO_THROW(test::openssl({"pkeyutl", "-verify", "-rawin", "-pubin", "-keyform", "DER",
                                  "-inkey", der, "-in", catalogPath, "-sigfile", sig}));
+}
+
+// What an administrator runs before shipping or installing it: the built tool, a default build,
+// checks the files against its built-in key alone.
+TEST_F(ShippedCatalogTest, TheBuiltToolVerifiesItWithTheBuiltInKey) {
+  const test::ProcessResult run = test::runTavractl({"catalog", "verify", catalogPath});
+  EXPECT_EQ(run.status, 0) << run.errors;
+  EXPECT_EQ(run.output,
+            "\u2713 catalog " + catalog.catalogVersion + " signature valid; 5 harnesses\n");
+  EXPECT_EQ(run.errors, "");
 }
 
 TEST_F(ShippedCatalogTest, EveryOutputPathPassesTheBuiltInAllowListOnce) {
