@@ -25,6 +25,7 @@ FileStatus statusOf(const struct stat& info) noexcept {
   status.device = info.st_dev;
   status.inode = info.st_ino;
   status.size = static_cast<std::int64_t>(info.st_size);
+  status.links = static_cast<std::uint64_t>(info.st_nlink);
   return status;
 }
 

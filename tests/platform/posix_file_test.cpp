@@ -83,6 +83,9 @@ TEST(FileSystemTest, OpensCloseOnExecAndRefusesALinkWithNoFollow) {
   ASSERT_TRUE(target);
   EXPECT_TRUE(target->isRegular());
   EXPECT_TRUE(target->sameFile(*stat(file.get(), error)));
+  EXPECT_EQ(target->links, 1u);
+  ASSERT_EQ(::link(tree.path("file").c_str(), tree.path("second name").c_str()), 0);
+  EXPECT_EQ(stat(file.get(), error)->links, 2u);
 }
 
 TEST(FileSystemTest, ReadAllStopsAtTheLimit) {

@@ -64,6 +64,7 @@ struct FileStatus {
   dev_t device = 0;
   ino_t inode = 0;
   std::int64_t size = 0;
+  std::uint64_t links = 0;  // hard links to the file
 
   bool isRegular() const noexcept;
   bool isDirectory() const noexcept;

@@ -32,7 +32,7 @@ void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& see
     // The entries of desired items that failed in this pass are never released by it.
     const bool failedNow =
         std::any_of(result.errors.begin(), result.errors.end(),
-                    [&](const auto& error) { return PathPolicy::canonical(error.first) == k; });
+                    [&](const auto& error) { return PathPolicy::fileKey(error.first) == k; });
     if (failedNow) continue;
     const StateEntry e = state.entries.at(k);
     if (dryRun) {
@@ -127,19 +127,35 @@ std::vector<FileApplier::Desired> FileApplier::lastApplied(
     if (harnessIDs && !harnessIDs->contains(entry.harnessID)) continue;
     fs::ReadResult copy = files_->readFile(entry.appliedCopyPath, {.maxBytes = maxFileSize});
     if (!copy) continue;
-    // The state keeps no mode and applied copies are always 0600, so the mode comes from the
-    // target itself when it is a regular file that only root (or, without root ownership, its
-    // owner) could have given that mode: that is the mode of our last write unless an
-    // administrator changed it. Re-asserting a frozen harness's file then finds it unchanged
-    // pass after pass. A target that is gone or was replaced gets 0644, the catalog default.
-    std::uint16_t mode = 0644;
-    const auto status = applier::targetStatus(*files_, path);
-    if (status && status->isRegular() && (status->owner == 0 || !setRootOwnership_)) {
-      mode = status->permissions();
-    }
+    const std::uint16_t mode = reassertedMode(path, entry, copy.bytes);
     items.push_back({path, std::move(copy.bytes), mode, entry.harnessID, entry.outputID});
   }
   return items;
+}
+
+std::uint16_t FileApplier::reassertedMode(const std::string& path, const StateEntry& entry,
+                                          std::string_view copy) const {
+  // The file's own mode counts only where nobody but root can have given it: a root-owned
+  // regular file with no second name, holding exactly the bytes of the applied copy. That is
+  // the file of our last write, whose mode an administrator may since have narrowed. A user who
+  // can write the folder could otherwise put a link to any root-owned file there and choose the
+  // mode of the rebuilt one (0000 locks the harness out, 04755 makes it set-uid).
+  std::optional<applier::FileInfo> target;
+  try {
+    target = applier::currentFile(*files_, path, maxFileSize);
+  } catch (const std::exception&) {
+    // Not a regular file, or unreadable: its mode says nothing.
+  }
+  const bool trusted =
+      target && target->rootOwned && target->links == 1 && target->sha256 == sha256(copy);
+  if (entry.mode) {
+    // Never wider than the last write, and never set-id.
+    const auto written = applier::withoutSetID(*entry.mode & 07777);
+    return trusted ? static_cast<std::uint16_t>(target->mode & written) : written;
+  }
+  // An entry from before the mode was recorded: the trusted file's mode, else the catalog's
+  // default.
+  return trusted ? applier::withoutSetID(target->mode) : std::uint16_t(0644);
 }
 
 }  // namespace tavra

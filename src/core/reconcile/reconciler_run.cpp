@@ -121,9 +121,9 @@ std::vector<FileApplier::Desired> Reconciler::desiredItems(const Plan& plan,
     return desired;
   }
   // Incomplete: what harnesses that are not frozen planned afresh wins over their last applied
-  // copies; every other last applied copy is kept.
+  // copies (which come under their file keys); every other last applied copy is kept.
   std::set<std::string> planned;
-  for (const auto& item : plan.desired) planned.insert(PathPolicy::canonical(item.path));
+  for (const auto& item : plan.desired) planned.insert(PathPolicy::fileKey(item.path));
   for (const auto& item : plan.desired) {
     if (!plan.frozenHarnesses.count(item.harnessID)) desired.push_back(item);
   }
