@@ -187,7 +187,8 @@ class FileApplier {
 
   std::string appliedCopyPath(const std::string& key) const;
   std::string backupPath(const std::string& key) const;
-  void ensureDirectory(const std::string& path, std::uint16_t mode) const;
+  // The directory at `path`, open, made when missing.
+  fs::Walk ensureDirectory(const std::string& path, std::uint16_t mode) const;
   // apply(): one desired item, the record of a file found already as desired, the backup of a
   // file taken over, the target's directory (created directories recorded in `state`), and the
   // release pass.
@@ -198,14 +199,16 @@ class FileApplier {
   fs::Walk targetDirectory(const std::string& p, State& state) const;
   void releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,
                        ApplyResult& result) const;
-  // The atomic write into the directory of a target, already open.
+  // The atomic write into the directory of a target (or of the applier's own file), already
+  // open.
   void writeTarget(const fs::FileDescriptor& directory, const std::string& path,
                    std::string_view data, std::uint16_t mode) const;
   Action release(const std::string& path, const StateEntry& entry) const;
   // lastApplied(): the mode to re-assert the file at `path` with, holding `copy`.
   std::uint16_t reassertedMode(const std::string& path, const StateEntry& entry,
                                std::string_view copy) const;
-  void removeEmptyCreatedDirectories(State& state) const;
+  // Leaves alone the folders above `inPlace`, the files the pass found in place or wrote.
+  void removeEmptyCreatedDirectories(State& state, const std::vector<std::string>& inPlace) const;
   Date now() const;
 
   std::string supportDirectory_;

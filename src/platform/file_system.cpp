@@ -142,7 +142,7 @@ fs::ReadResult readOpened(const FileSystem& files, const fs::FileStatus& seen,
   if (opened->size > options.maxBytes) {
     return failed(Failure::unreadable, std::make_error_code(std::errc::file_too_large));
   }
-  std::optional<std::string> bytes = files.read(file, options.maxBytes, error);
+  std::optional<std::string> bytes = files.read(file, options.maxBytes, opened->size, error);
   if (!bytes) return failed(Failure::unreadable, error);
   fs::ReadResult result;
   result.status = *opened;

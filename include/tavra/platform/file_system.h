@@ -225,9 +225,11 @@ class FileSystem {
   virtual std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
                                                        std::error_code& error) const = 0;
 
-  // Reads from the current offset to the end; more than `limit` bytes fail with EFBIG.
+  // Reads from the current offset to the end; more than `limit` bytes fail with EFBIG. `size` is
+  // the file's size as its status gave it (0 when unknown): once that many bytes are read the
+  // read ends without asking for more, so a whole file takes one call.
   virtual std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
-                                          std::error_code& error) const = 0;
+                                          std::int64_t size, std::error_code& error) const = 0;
   // One write: the number of bytes written, which may be fewer than given; 0 with the error.
   virtual std::size_t write(const fs::FileDescriptor& file, std::string_view data,
                             std::error_code& error) const = 0;
@@ -317,7 +319,7 @@ class PosixFileSystem final : public FileSystem {
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
                                                std::error_code& error) const override;
   std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
-                                  std::error_code& error) const override;
+                                  std::int64_t size, std::error_code& error) const override;
   std::size_t write(const fs::FileDescriptor& file, std::string_view data,
                     std::error_code& error) const override;
   bool changeMode(const fs::FileDescriptor& file, std::uint16_t mode,

@@ -34,6 +34,8 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
   ApplyResult result;
   const Date when = now();
   std::set<std::string> seen;
+  // The files this pass found in place or wrote: the folders that hold them are not empty.
+  std::vector<std::string> inPlace;
   for (const Desired& d : desired) {
     // A failure stops this item only; it is reported under the path as given.
     try {
@@ -41,11 +43,13 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
       const std::string key = PathPolicy::fileKey(p);
       seen.insert(key);
       result.changes.push_back({p, d.harnessID, applyItem(d, {p, key}, state, when, dryRun)});
+      inPlace.push_back(key);
     } catch (const std::exception& error) {
       result.errors[d.path] = describe(error);
     }
   }
   if (unmanage) releaseUnwanted(state, seen, dryRun, result);
+  if (unmanage && !dryRun) removeEmptyCreatedDirectories(state, inPlace);
   if (dryRun) return result;
   saveState(state);
   return result;

@@ -70,10 +70,10 @@ FileApplier::State FileApplier::loadState() const {
 }
 
 void FileApplier::saveState(const State& state) const {
-  ensureDirectory(supportDirectory_, 0755);
+  const fs::Walk support = ensureDirectory(supportDirectory_, 0755);
   // Rewritten in full on every pass, also when nothing changed, so the file always comes out of
   // the atomic write: exactly 0600, root-owned when required, never a link.
-  writeAtomically(encoder(state.encode()), supportDirectory_ + "/state.json", 0600);
+  writeTarget(support.directory, supportDirectory_ + "/state.json", encoder(state.encode()), 0600);
 }
 
 void FileApplier::writeAtomically(std::string_view data, const std::string& path,
@@ -95,11 +95,11 @@ void FileApplier::writeTarget(const fs::FileDescriptor& directory, const std::st
   }
 }
 
-void FileApplier::ensureDirectory(const std::string& path, std::uint16_t mode) const {
+fs::Walk FileApplier::ensureDirectory(const std::string& path, std::uint16_t mode) const {
   // Links are followed here: the support directory and its folders are the administrator's.
-  const fs::Walk made = files_->makeDirectories(
+  fs::Walk made = files_->makeDirectories(
       path, {.mode = mode, .links = fs::Links::follow, .rootOwnership = setRootOwnership_});
-  if (made) return;
+  if (made) return made;
   std::error_code error;
   const auto status = files_->status(path, fs::Links::follow, error);
   if (status && !status->isDirectory()) throw TavraError::io(path + " is not a directory");

@@ -47,7 +47,6 @@ void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& see
       result.errors[k] = describe(error);
     }
   }
-  if (!dryRun) removeEmptyCreatedDirectories(state);
 }
 
 FileApplier::Action FileApplier::release(const std::string& path, const StateEntry& entry) const {
@@ -85,14 +84,22 @@ FileApplier::Action FileApplier::release(const std::string& path, const StateEnt
   return Action::removed;
 }
 
-void FileApplier::removeEmptyCreatedDirectories(State& state) const {
+void FileApplier::removeEmptyCreatedDirectories(State& state,
+                                                const std::vector<std::string>& inPlace) const {
   if (!state.createdDirectories || state.createdDirectories->empty()) return;
-  std::vector<std::string> remaining = *state.createdDirectories;
+  std::vector<std::string>& remaining = *state.createdDirectories;
   const auto forget = [&](const std::string& directory) { std::erase(remaining, directory); };
+  // A folder above a file this pass found or wrote holds it: it is not looked at.
+  const auto holdsAFile = [&](const std::string& directory) {
+    const std::string below = PathPolicy::fileKey(directory) + "/";
+    return std::any_of(inPlace.begin(), inPlace.end(),
+                       [&](const std::string& file) { return file.starts_with(below); });
+  };
 
   // Longest first, so the subdirectories the applier made go before their parents.
   std::vector<std::pair<std::size_t, std::string>> visits;
   for (const auto& directory : remaining) {
+    if (holdsAFile(directory)) continue;
     visits.emplace_back(unicode::graphemeClusters(directory).size(), directory);
   }
   std::stable_sort(visits.begin(), visits.end(),
@@ -115,8 +122,7 @@ void FileApplier::removeEmptyCreatedDirectories(State& state) const {
       forget(directory);
     }
   }
-  state.createdDirectories =
-      remaining.empty() ? std::nullopt : std::optional<std::vector<std::string>>(remaining);
+  if (remaining.empty()) state.createdDirectories.reset();
 }
 
 std::vector<FileApplier::Desired> FileApplier::lastApplied(

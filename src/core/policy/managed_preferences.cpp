@@ -10,15 +10,17 @@
 namespace tavra {
 namespace {
 
+bool isAbsence(const std::error_code& error) {
+  return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
+}
+
 // Whether nothing is at `path` (following links). Only a missing entry counts as none: a
 // status that cannot be taken for another reason (an I/O error) is thrown, so that a passing
 // fault never looks like a policy that was taken away.
 bool isMissing(const FileSystem& files, const std::string& path) {
   std::error_code error;
   if (files.status(path, fs::Links::follow, error)) return false;
-  if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
-    return true;
-  }
+  if (isAbsence(error)) return true;
   throw fs::systemError(error, "cannot read " + path);
 }
 
@@ -51,7 +53,6 @@ bool ManagedPreferences::exists(std::string_view domain) const {
 
 std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
   const std::string file = path(domain);
-  if (isMissing(*files_, file)) return std::nullopt;
   // With the ownership rule the entry itself must be a root-owned regular file, looked at
   // without following a link and checked again on the descriptor that is read, so an entry
   // swapped for a link or another file in between is not read either. Only regular files are
@@ -61,6 +62,13 @@ std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
                               .links = requireRootOwned_ ? fs::Links::notFinal : fs::Links::follow,
                               .requireRootOwned = requireRootOwned_});
   using Failure = fs::ReadResult::Failure;
+  // A file that was read is there; only when it was not is its absence asked after (a link
+  // whose target is missing is no file either).
+  if (read.failure == Failure::absent) {
+    if (isAbsence(read.error)) return std::nullopt;
+    throw fs::systemError(read.error, "cannot read " + file);
+  }
+  if (!read && isMissing(*files_, file)) return std::nullopt;
   if (read.failure == Failure::notRootOwned ||
       (requireRootOwned_ && read.failure == Failure::notRegular)) {
     throw notRootOwned(file);
@@ -87,7 +95,8 @@ ManagedPreferences::FragmentScan ManagedPreferences::fragments() const {
     try {
       std::optional<Value> value = read(domain);
       if (!value) continue;
-      if (std::optional<PolicyFragment> fragment = PolicyFragment::parse(domain, *value)) {
+      if (std::optional<PolicyFragment> fragment =
+              PolicyFragment::parse(domain, std::move(*value))) {
         scan.fragments.push_back(std::move(*fragment));
       } else {
         scan.disabled.push_back(domain);

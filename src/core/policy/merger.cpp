@@ -120,21 +120,22 @@ class Run {
     for (const MergeRule& rule : rules) patterns_.emplace_back(rule.path);
   }
 
-  Value mergeValues(const Values& values, const KeyPath& path) {
-    if (const MergeRule* rule = ruleFor(path)) {
-      if (auto merged = apply(*rule->strategy, rule->order, values, path)) return *merged;
+  // Merges the values at path_, the path of the node being merged.
+  Value mergeValues(const Values& values) {
+    if (const MergeRule* rule = ruleFor(path_)) {
+      if (auto merged = apply(*rule->strategy, rule->order, values)) return *merged;
     }
     if (values.size() == 1) return *values.front();
     const auto allOf = [&](Value::Kind kind) {
       return std::all_of(values.begin(), values.end(),
                          [kind](const Value* v) { return v->kind() == kind; });
     };
-    if (allOf(Value::Kind::object)) return mergeObjects(values, path);
+    if (allOf(Value::Kind::object)) return mergeObjects(values);
     if (allOf(Value::Kind::array)) return unite(values);
     const int first = typeKind(*values.front());
     if (std::any_of(values.begin(), values.end(),
                     [first](const Value* v) { return typeKind(*v) != first; })) {
-      warn(path, "fragments disagree on the value type; using the highest-priority value");
+      warn(path_, "fragments disagree on the value type; using the highest-priority value");
     }
     return *values.front();
   }
@@ -153,7 +154,7 @@ class Run {
     return nullptr;
   }
 
-  Value mergeObjects(const Values& values, const KeyPath& path) {
+  Value mergeObjects(const Values& values) {
     // Keys of the first value in order, then each later value's new keys in order; this order
     // decides only the order of warnings. One walk gathers every key's holders in fragment
     // order, so the cost grows with the number of entries, not keys times fragments.
@@ -177,15 +178,18 @@ class Run {
     }
     Value::Object result;
     for (std::size_t i = 0; i < keys.size(); ++i) {
-      Value merged = mergeValues(holders[i], path.appending(std::string(keys[i])));
-      result.insert_or_assign(std::string(keys[i]), std::move(merged));
+      // One path, extended and cut back in place, instead of a copy per key.
+      path_.components.emplace_back(keys[i]);
+      Value merged = mergeValues(holders[i]);
+      path_.components.pop_back();
+      result.insert_or_assign(result.end(), std::string(keys[i]), std::move(merged));
     }
     return Value(std::move(result));
   }
 
   std::optional<Value> apply(MergeRule::Strategy strategy,
                              const std::optional<std::vector<std::string>>& order,
-                             const Values& values, const KeyPath& path) {
+                             const Values& values) {
     using S = MergeRule::Strategy;
     const Value& first = *values.front();
     switch (strategy) {
@@ -194,7 +198,7 @@ class Run {
                         [](const Value* v) { return v->isArray(); })) {
           return unite(values);
         }
-        warn(path, "union rule on a non-array value; using the highest-priority value");
+        warn(path_, "union rule on a non-array value; using the highest-priority value");
         return first;
       case S::replace:
         return first;
@@ -216,9 +220,9 @@ class Run {
       case S::max:
         return extreme(values, strategy == S::min);
       case S::intersect:
-        return intersect(values, path);
+        return intersect(values);
       case S::strictest:
-        return strictest(values, order, path);
+        return strictest(values, order);
     }
     return std::nullopt;
   }
@@ -243,9 +247,9 @@ class Run {
     return best ? *best : *values.front();
   }
 
-  Value intersect(const Values& values, const KeyPath& path) {
+  Value intersect(const Values& values) {
     if (!std::all_of(values.begin(), values.end(), [](const Value* v) { return v->isArray(); })) {
-      warn(path, "intersect rule on a non-array value; using the highest-priority value");
+      warn(path_, "intersect rule on a non-array value; using the highest-priority value");
       return *values.front();
     }
     std::vector<ValueSet> others;
@@ -286,14 +290,13 @@ class Run {
           });
     }
     if (values.size() >= 2 && result.empty()) {
-      warn(path, "fragments have no value in common; the list is empty (nothing allowed)");
+      warn(path_, "fragments have no value in common; the list is empty (nothing allowed)");
     }
     return Value(std::move(result));
   }
 
   std::optional<Value> strictest(const Values& values,
-                                 const std::optional<std::vector<std::string>>& order,
-                                 const KeyPath& path) {
+                                 const std::optional<std::vector<std::string>>& order) {
     if (!order) return std::nullopt;
     if (!std::all_of(values.begin(), values.end(), [](const Value* v) { return v->isString(); })) {
       return std::nullopt;
@@ -312,7 +315,7 @@ class Run {
       unknown += quoted(*value->asString());
     }
     if (!unknown.empty()) {
-      warn(path,
+      warn(path_,
            "value(s) " + unknown + "] not in the strictness order; known values win over them");
     }
     const Value* best = values.front();
@@ -451,6 +454,7 @@ class Run {
 
   const std::vector<MergeRule>& rules_;
   std::vector<KeyPath> patterns_;
+  KeyPath path_;
   std::vector<std::string>& warnings_;
 };
 
@@ -467,13 +471,17 @@ bool Merger::matches(const KeyPath& pattern, const KeyPath& path) noexcept {
 }
 
 Merger::Result Merger::merge(const std::vector<Value>& values) const {
-  Result result;
-  if (values.empty()) return result;
-  Run run(rules_, result.warnings);
   Values pointers;
   pointers.reserve(values.size());
   for (const Value& value : values) pointers.push_back(&value);
-  result.value = run.mergeValues(pointers, KeyPath());
+  return merge(pointers);
+}
+
+Merger::Result Merger::merge(const std::vector<const Value*>& values) const {
+  Result result;
+  if (values.empty()) return result;
+  Run run(rules_, result.warnings);
+  result.value = run.mergeValues(values);
   run.applyDenies(result.value);
   return result;
 }

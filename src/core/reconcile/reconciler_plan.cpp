@@ -1,6 +1,7 @@
 // The first half of a pass: from the cached catalog and the fragments to the files the managed
 // harnesses must have, one status per harness and the pass-level errors.
 #include <algorithm>
+#include <deque>
 
 #include "tavra/error.h"
 #include "tavra/merger.h"
@@ -127,12 +128,19 @@ std::optional<FileApplier::Desired> buildOutput(const Harness& harness, const Ou
                                                 const Contributors& contributors,
                                                 const DecryptionKeyProvider& keys,
                                                 StatusReport::HarnessStatus& status) {
-  std::vector<Value> values;
+  // Values are merged where the fragments hold them; only one that holds an envelope is copied,
+  // with the envelopes opened.
+  std::vector<const Value*> values;
+  std::deque<Value> opened;
   for (const PolicyFragment* fragment : contributors) {
     const auto* outputs = outputsFor(*fragment, harness.id);
     auto value = outputs->find(output.id);
     if (value == outputs->end()) continue;
-    values.push_back(SecretEnvelope::decryptAll(value->second, keys));
+    if (SecretEnvelope::containsEnvelope(value->second)) {
+      values.push_back(&opened.emplace_back(SecretEnvelope::decryptAll(value->second, keys)));
+    } else {
+      values.push_back(&value->second);
+    }
   }
   if (values.empty()) return std::nullopt;
   Merger::Result merged =

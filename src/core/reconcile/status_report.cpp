@@ -13,23 +13,34 @@ using records::Decoder;
 // The report is for people and tools to read: text that is not well-formed UTF-8 (a user's folder
 // or executable name, an error quoting one) is shown with U+FFFD in place of the bad bytes, so one
 // odd name can never make the whole report unwritable.
-Value readable(const Value& value) {
-  if (const auto* text = value.asString()) {
-    return unicode::isValidUTF8(*text) ? value : Value(unicode::repairedUTF8(*text));
+// The value is mended in place: nearly always every text is well-formed and nothing changes.
+void makeReadable(Value& value) {
+  if (auto* elements = value.asArray()) {
+    for (Value& element : *elements) makeReadable(element);
+    return;
   }
-  if (const auto* elements = value.asArray()) {
-    Value::Array out;
-    out.reserve(elements->size());
-    for (const Value& element : *elements) out.push_back(readable(element));
-    return out;
-  }
-  if (const auto* entries = value.asObject()) {
-    Value::Object out;
-    for (const auto& [key, member] : *entries) {
-      out.emplace(unicode::isValidUTF8(key) ? key : unicode::repairedUTF8(key), readable(member));
+  if (auto* entries = value.asObject()) {
+    bool keysReadable = true;
+    for (auto& [key, member] : *entries) {
+      makeReadable(member);
+      keysReadable = keysReadable && unicode::isValidUTF8(key);
     }
-    return out;
+    if (keysReadable) return;
+    Value::Object mended;
+    for (auto& [key, member] : *entries) {
+      mended.emplace(unicode::isValidUTF8(key) ? key : unicode::repairedUTF8(key),
+                     std::move(member));
+    }
+    *entries = std::move(mended);
+    return;
   }
+  if (const auto* text = value.asString(); text && !unicode::isValidUTF8(*text)) {
+    value = Value(unicode::repairedUTF8(*text));
+  }
+}
+
+Value readable(Value value) {
+  makeReadable(value);
   return value;
 }
 
