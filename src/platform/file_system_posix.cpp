@@ -211,9 +211,9 @@ std::optional<std::vector<std::string>> PosixFileSystem::list(const FileDescript
   return fs::listDirectory(directory.get(), error);
 }
 
-std::optional<std::string> PosixFileSystem::read(const FileDescriptor& file, std::int64_t limit,
-                                                 std::int64_t size, std::error_code& error) const {
-  return fs::readAll(file.get(), limit, error, size);
+bool PosixFileSystem::read(const FileDescriptor& file, std::int64_t limit, std::int64_t size,
+                           std::string& into, std::error_code& error) const {
+  return fs::readInto(file.get(), limit, size, into, error);
 }
 
 std::size_t PosixFileSystem::write(const FileDescriptor& file, std::string_view data,

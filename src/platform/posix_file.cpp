@@ -181,23 +181,30 @@ bool writeAll(int fd, std::string_view data, std::error_code& error) noexcept {
 std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error,
                                    std::int64_t size) {
   std::string content;
+  if (!readInto(fd, limit, size, content, error)) return std::nullopt;
+  return content;
+}
+
+bool readInto(int fd, std::int64_t limit, std::int64_t size, std::string& into,
+              std::error_code& error) {
+  into.clear();
   if (size > 0 && size <= limit) {
     // The common case: the file is as large as its status said, and one read takes it whole.
-    content.resize(static_cast<std::size_t>(size));
+    into.resize(static_cast<std::size_t>(size));
     std::size_t got = 0;
-    while (got < content.size()) {
-      const ssize_t count = ::read(fd, content.data() + got, content.size() - got);
+    while (got < into.size()) {
+      const ssize_t count = ::read(fd, into.data() + got, into.size() - got);
       if (count < 0 && errno == EINTR) continue;
       if (count < 0) {
         error = lastError();
-        return std::nullopt;
+        return false;
       }
       if (count == 0) break;  // it shrank: its end is here
       got += static_cast<std::size_t>(count);
     }
-    content.resize(got);
+    into.resize(got);
     error.clear();
-    return content;
+    return true;
   }
   char buffer[65536];
   for (;;) {
@@ -205,17 +212,17 @@ std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& 
     if (count < 0) {
       if (errno == EINTR) continue;
       error = lastError();
-      return std::nullopt;
+      return false;
     }
     if (count == 0) break;
-    if (static_cast<std::int64_t>(content.size()) + count > limit) {
+    if (static_cast<std::int64_t>(into.size()) + count > limit) {
       error = codeOf(EFBIG);
-      return std::nullopt;
+      return false;
     }
-    content.append(buffer, static_cast<std::size_t>(count));
+    into.append(buffer, static_cast<std::size_t>(count));
   }
   error.clear();
-  return content;
+  return true;
 }
 
 std::optional<std::vector<std::string>> listDirectory(int fd, std::error_code& error) {

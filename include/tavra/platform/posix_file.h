@@ -55,6 +55,9 @@ bool writeAll(int fd, std::string_view data, std::error_code& error) noexcept;
 // `limit`) the bytes are read straight into place and the read ends once it has that many.
 std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error,
                                    std::int64_t size = 0);
+// The same into `into`, whose content is replaced and whose room is used; false on failure.
+bool readInto(int fd, std::int64_t limit, std::int64_t size, std::string& into,
+              std::error_code& error);
 
 // The names in the directory open at `fd`, without "." and "..", in the listing's order. The
 // descriptor's own offset is left alone (a duplicate is read).

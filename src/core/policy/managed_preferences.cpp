@@ -61,6 +61,11 @@ std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
       files_->readFile(file, {.maxBytes = maxFileBytes,
                               .links = requireRootOwned_ ? fs::Links::notFinal : fs::Links::follow,
                               .requireRootOwned = requireRootOwned_});
+  return valueOf(read, file);
+}
+
+std::optional<Value> ManagedPreferences::valueOf(const fs::ReadResult& read,
+                                                 const std::string& file) const {
   using Failure = fs::ReadResult::Failure;
   // A file that was read is there; only when it was not is its absence asked after (a link
   // whose target is missing is no file either).
@@ -77,23 +82,46 @@ std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
   return Value::parsePlist(read.bytes);
 }
 
+std::optional<Value> ManagedPreferences::readIn(const fs::FileDescriptor& folder,
+                                                const std::string& name, std::string_view domain,
+                                                std::string& buffer) const {
+  // Read relative to the folder, the name never followed: as the read by path does with the
+  // ownership rule. Without it a link is followed, so a link found here is read by its path.
+  fs::ReadResult read = files_->readFileAt(
+      folder, name, {.maxBytes = maxFileBytes, .requireRootOwned = requireRootOwned_},
+      std::move(buffer));
+  if (read.failure == fs::ReadResult::Failure::notRegular && !requireRootOwned_) {
+    return this->read(domain);
+  }
+  std::optional<Value> value = valueOf(read, path(domain));
+  buffer = std::move(read.bytes);  // the next file is read into the same room
+  return value;
+}
+
 ManagedPreferences::FragmentScan ManagedPreferences::fragments() const {
   FragmentScan scan;
   if (isMissing(*files_, directory_)) return scan;
 
+  // The folder is opened once and its files read relative to it, each name looked up alone.
+  const fs::Walk folder = files_->openDirectory(directory_, fs::Links::follow);
   std::error_code listError;
-  std::optional<std::vector<std::string>> names = files_->list(directory_, listError);
+  std::optional<std::vector<std::string>> names =
+      folder ? files_->list(folder.directory, listError) : files_->list(directory_, listError);
   if (!names) throw fs::systemError(listError, "cannot list " + directory_);
   // Byte order, which is code-point order for UTF-8 names.
   std::sort(names->begin(), names->end());
 
+  // One buffer for every file read: a fresh allocation per file costs the allocator more than
+  // reading the file does.
+  std::string buffer;
   for (const std::string& name : *names) {
     if (!name.starts_with(Constants::policyDomainPrefix) || !name.ends_with(kPlistSuffix)) {
       continue;
     }
     const std::string domain = name.substr(0, name.size() - kPlistSuffix.size());
     try {
-      std::optional<Value> value = read(domain);
+      std::optional<Value> value =
+          folder ? readIn(folder.directory, name, domain, buffer) : read(domain);
       if (!value) continue;
       if (std::optional<PolicyFragment> fragment =
               PolicyFragment::parse(domain, std::move(*value))) {
