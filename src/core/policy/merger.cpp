@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,7 +19,7 @@ namespace tavra {
 
 namespace {
 
-using Values = std::vector<const Value*>;
+using Values = std::span<const Value* const>;
 
 struct PointeeEqual {
   bool operator()(const Value* a, const Value* b) const noexcept { return *a == *b; }
@@ -99,6 +100,37 @@ Value unite(const Values& arrays) {
   return Value(std::move(result));
 }
 
+// Key texts numbered in the order first met: an open-addressing table over borrowed texts.
+class TextSlots {
+ public:
+  explicit TextSlots(std::size_t expected) : slots_(expected + expected / 2 + 8) {}
+
+  // The number of `key`; a text met for the first time gets the next one and joins `keys`.
+  std::size_t numberOf(const std::string* key, std::vector<const std::string*>& keys) {
+    const std::size_t hash = textHash(*key);
+    for (std::size_t i = home(hash);; i = i + 1 == slots_.size() ? 0 : i + 1) {
+      Slot& slot = slots_[i];
+      if (slot.key == nullptr) {
+        slot = Slot{hash, key, keys.size()};
+        keys.push_back(key);
+        return slot.number;
+      }
+      if (slot.hash == hash && *slot.key == *key) return slot.number;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::size_t hash = 0;
+    const std::string* key = nullptr;
+    std::size_t number = 0;
+  };
+  std::size_t home(std::size_t hash) const noexcept {
+    return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots_.size()) >> 64);
+  }
+  std::vector<Slot> slots_;
+};
+
 // A text written between double quotes with the usual backslash escapes; other control
 // characters as \u{X} in lower-case hex without leading zeros.
 std::string quoted(std::string_view text) {
@@ -154,35 +186,37 @@ class Run {
     return nullptr;
   }
 
-  Value mergeObjects(const Values& values) {
+  Value mergeObjects(Values values) {
     // Keys of the first value in order, then each later value's new keys in order; this order
     // decides only the order of warnings. One walk gathers every key's holders in fragment
-    // order, so the cost grows with the number of entries, not keys times fragments.
+    // order, so the cost grows with the number of entries, not keys times fragments; the holders
+    // of all keys share one list, grouped by key (a counting sort), not a list per key.
     std::size_t total = 0;
     for (const Value* value : values) total += value->asObject()->size();
-    std::vector<std::string_view> keys;
-    std::vector<Values> holders;
+    std::vector<const std::string*> keys;
+    std::vector<std::pair<std::size_t, const Value*>> members;  // (key's number, member)
     keys.reserve(total);
-    holders.reserve(total);
-    std::unordered_map<std::string_view, std::size_t> slot;
-    slot.reserve(total);
+    members.reserve(total);
+    TextSlots slots(total);
     for (const Value* value : values) {
       for (const auto& [key, member] : *value->asObject()) {
-        auto [it, inserted] = slot.try_emplace(key, keys.size());
-        if (inserted) {
-          keys.push_back(key);
-          holders.emplace_back();
-        }
-        holders[it->second].push_back(&member);
+        members.emplace_back(slots.numberOf(&key, keys), &member);
       }
     }
+    std::vector<std::size_t> start(keys.size() + 1, 0);
+    for (const auto& [number, member] : members) ++start[number + 1];
+    for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    std::vector<const Value*> holders(members.size());
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (const auto& [number, member] : members) holders[fill[number]++] = member;
+
     Value::Object result;
     for (std::size_t i = 0; i < keys.size(); ++i) {
       // One path, extended and cut back in place, instead of a copy per key.
-      path_.components.emplace_back(keys[i]);
-      Value merged = mergeValues(holders[i]);
+      path_.components.push_back(*keys[i]);
+      Value merged = mergeValues(Values(holders.data() + start[i], start[i + 1] - start[i]));
       path_.components.pop_back();
-      result.insert_or_assign(result.end(), std::string(keys[i]), std::move(merged));
+      result.insert_or_assign(result.end(), *keys[i], std::move(merged));
     }
     return Value(std::move(result));
   }
@@ -471,7 +505,7 @@ bool Merger::matches(const KeyPath& pattern, const KeyPath& path) noexcept {
 }
 
 Merger::Result Merger::merge(const std::vector<Value>& values) const {
-  Values pointers;
+  std::vector<const Value*> pointers;
   pointers.reserve(values.size());
   for (const Value& value : values) pointers.push_back(&value);
   return merge(pointers);
