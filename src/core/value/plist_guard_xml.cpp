@@ -232,7 +232,8 @@ class Scanner {
   }
 
   std::size_t tag(std::size_t lt) {
-    const std::size_t gt = tagEnd(lt);
+    std::size_t nameEnd = std::string_view::npos;
+    const std::size_t gt = tagEnd(lt, nameEnd);
     if (gt == s_.size()) return s_.size();  // an unfinished tag: libplist refuses the document
     const std::string_view body = s_.substr(lt + 1, gt - lt - 1);
     if (!body.empty() && body.front() == '/') {
@@ -242,12 +243,15 @@ class Scanner {
       return gt + 1;
     }
 
-    std::size_t nameEnd = 0;
-    while (nameEnd < body.size() && isNameByte(body[nameEnd])) ++nameEnd;
+    if (nameEnd == std::string_view::npos) {
+      nameEnd = 0;
+      while (nameEnd < body.size() && isNameByte(body[nameEnd])) ++nameEnd;
+    }
     const std::string_view name = body.substr(0, nameEnd);
     const Element element = classify(name);
     if (element == Element::other) return gt + 1;
-    const std::string_view rest = trimmed(body.substr(nameEnd));
+    const std::string_view rest =
+        nameEnd == body.size() ? std::string_view() : trimmed(body.substr(nameEnd));
     if (!rest.empty() && rest != "/") fail("unexpected attributes on <" + std::string(name) + ">");
     const bool empty = rest == "/";
     if (element == Element::integer || element == Element::real || element == Element::date) {
@@ -272,13 +276,20 @@ class Scanner {
 
   // The ">" that ends the tag at `lt` (the end of the document when there is none), once the
   // openings that may hide in the tag are counted and its quotes checked.
-  std::size_t tagEnd(std::size_t lt) {
+  // `nameEnd` gets where the name of an opening tag ends in its body, when that was seen on the
+  // way.
+  std::size_t tagEnd(std::size_t lt, std::size_t& nameEnd) {
     // Most tags are a name alone ("<key>", "</dict>", "<true/>"), with nothing to look at.
     std::size_t i = lt + 1;
-    if (i < s_.size() && s_[i] == '/') ++i;
+    const bool closing = i < s_.size() && s_[i] == '/';
+    if (closing) ++i;
     while (i < s_.size() && isNameByte(s_[i])) ++i;
+    const std::size_t afterName = i;
     if (i < s_.size() && s_[i] == '/') ++i;
-    if (i < s_.size() && s_[i] == '>') return i;
+    if (i < s_.size() && s_[i] == '>') {
+      if (!closing) nameEnd = afterName - lt - 1;
+      return i;
+    }
 
     bool odd[2] = {false, false};
     std::size_t gt = lt + 1;
