@@ -58,13 +58,14 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
 FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& target, State& state,
                                            Date when, bool dryRun) const {
   const std::string& p = target.path;
-  const std::string want = sha256(d.data);
   const std::optional<applier::FileInfo> cur = applier::currentFile(*files_, p, maxFileSize);
+  // A file that holds the desired bytes has their hash already.
+  const bool holdsWanted = cur && cur->content == d.data;
+  const std::string want = holdsWanted ? cur->sha256 : sha256(d.data);
   const auto found = state.entries.find(target.key);
   StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
 
-  if (cur && cur->sha256 == want && cur->mode == d.mode && (cur->rootOwned || !setRootOwnership_) &&
-      existing) {
+  if (holdsWanted && cur->mode == d.mode && (cur->rootOwned || !setRootOwnership_) && existing) {
     // Nothing is written to the file. Its record may still be behind it: a pass that wrote these
     // bytes and then could not save its state or applied copy. Left so, a later re-assertion of
     // the applied copy would take the file back to older bytes.
