@@ -33,6 +33,27 @@ std::string compgenFor(Completion completion, const std::string& adder) {
   return ":";
 }
 
+// The case of one command in the offers: its options after a "-", else its subcommands and fixed
+// words (and file names where it takes them).
+std::string offerFor(const CompletionCommand& command, const std::vector<std::string>& names,
+                     const std::string& adder) {
+  std::string offer = "            \"" + command.path + "\")\n";
+  offer +=
+      "                if [[ $cur == -* ]]; then\n"
+      "                    " +
+      adder + " < <(compgen -W \"" + words(command) + "\" -- \"$cur\")\n                else\n";
+  std::vector<std::string> fixed = names;
+  fixed.insert(fixed.end(), command.positionalWords.begin(), command.positionalWords.end());
+  std::string fixedText;
+  for (const auto& word : fixed) fixedText += (fixedText.empty() ? "" : " ") + word;
+  offer += "                    " + adder + " < <(compgen -W \"" + fixedText + "\" -- \"$cur\")\n";
+  if (command.hasPositionals) {
+    offer += "                    " + compgenFor(command.positionalCompletion, adder) + "\n";
+  }
+  offer += "                fi ;;\n";
+  return offer;
+}
+
 }  // namespace
 
 std::string bashCompletionScript(const std::vector<CompletionCommand>& commands) {
@@ -62,23 +83,7 @@ std::string bashCompletionScript(const std::vector<CompletionCommand>& commands)
       walk += "            \"" + command.path + "\")\n                case \"$word\" in\n" + cases +
               "                esac ;;\n";
     }
-
-    std::string offer = "            \"" + command.path + "\")\n";
-    offer +=
-        "                if [[ $cur == -* ]]; then\n"
-        "                    " +
-        adder + " < <(compgen -W \"" + words(command) + "\" -- \"$cur\")\n                else\n";
-    std::vector<std::string> fixed = names;
-    fixed.insert(fixed.end(), command.positionalWords.begin(), command.positionalWords.end());
-    std::string fixedText;
-    for (const auto& word : fixed) fixedText += (fixedText.empty() ? "" : " ") + word;
-    offer +=
-        "                    " + adder + " < <(compgen -W \"" + fixedText + "\" -- \"$cur\")\n";
-    if (command.hasPositionals) {
-      offer += "                    " + compgenFor(command.positionalCompletion, adder) + "\n";
-    }
-    offer += "                fi ;;\n";
-    offers += offer;
+    offers += offerFor(command, names, adder);
   }
 
   return "# bash completion for " + tool +
