@@ -114,6 +114,7 @@ ManagedPreferences::FragmentScan ManagedPreferences::fragments() const {
   // One buffer for every file read: a fresh allocation per file costs the allocator more than
   // reading the file does.
   std::string buffer;
+  scan.fragments.reserve(names->size());
   for (const std::string& name : *names) {
     if (!name.starts_with(Constants::policyDomainPrefix) || !name.ends_with(kPlistSuffix)) {
       continue;
