@@ -6,7 +6,9 @@
 // read the catalog and its signature and verify the signature once (Ed25519); probe the five
 // outputs (lstat, read, SHA-256); write state.json and status.json (the same bytes the pass
 // writes) atomically and synced. BM_SteadyPassOverFloor runs the floor and the pass in turn in
-// every iteration and reports both and their ratio, so a busy machine slows both alike.
+// every iteration and reports both and their ratio, so a busy machine slows both alike. The floor
+// reads each file the plain way, by its path into a buffer of its own; the pass reads the
+// fragments relative to their opened folder into one shared buffer.
 //
 // Arguments: fragments; medium (0: the disk, below the working directory or TAVRA_BENCH_DIR;
 // 1: tmpfs, /dev/shm or TAVRA_BENCH_TMPFS); keys (1: every fragment sets a key of its own, so the

@@ -94,8 +94,9 @@ class FileApplier {
     Date managedSince;
     Date lastWritten;
     std::int64_t driftCorrections = 0;
-    // The permission bits the file was last written with, kept as octal text ("0644"); absent
-    // in entries of an older state file until the file's next pass.
+    // The permission bits the file was last written with (or found with, holding what was
+    // desired), kept as octal text ("0644"); absent in entries of an older state file until the
+    // file's next pass.
     std::optional<std::uint16_t> mode;
 
     Value encode() const;
