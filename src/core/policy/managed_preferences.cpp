@@ -61,25 +61,26 @@ std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
       files_->readFile(file, {.maxBytes = maxFileBytes,
                               .links = requireRootOwned_ ? fs::Links::notFinal : fs::Links::follow,
                               .requireRootOwned = requireRootOwned_});
-  return valueOf(read, file);
+  return valueOf(read, domain);
 }
 
 std::optional<Value> ManagedPreferences::valueOf(const fs::ReadResult& read,
-                                                 const std::string& file) const {
+                                                 std::string_view domain) const {
+  if (read) return Value::parsePlist(read.bytes);
   using Failure = fs::ReadResult::Failure;
+  const std::string file = path(domain);
   // A file that was read is there; only when it was not is its absence asked after (a link
   // whose target is missing is no file either).
   if (read.failure == Failure::absent) {
     if (isAbsence(read.error)) return std::nullopt;
     throw fs::systemError(read.error, "cannot read " + file);
   }
-  if (!read && isMissing(*files_, file)) return std::nullopt;
+  if (isMissing(*files_, file)) return std::nullopt;
   if (read.failure == Failure::notRootOwned ||
       (requireRootOwned_ && read.failure == Failure::notRegular)) {
     throw notRootOwned(file);
   }
-  if (!read) throw TavraError::io("cannot read " + file);
-  return Value::parsePlist(read.bytes);
+  throw TavraError::io("cannot read " + file);
 }
 
 std::optional<Value> ManagedPreferences::readIn(const fs::FileDescriptor& folder,
@@ -93,7 +94,7 @@ std::optional<Value> ManagedPreferences::readIn(const fs::FileDescriptor& folder
   if (read.failure == fs::ReadResult::Failure::notRegular && !requireRootOwned_) {
     return this->read(domain);
   }
-  std::optional<Value> value = valueOf(read, path(domain));
+  std::optional<Value> value = valueOf(read, domain);
   buffer = std::move(read.bytes);  // the next file is read into the same room
   return value;
 }
