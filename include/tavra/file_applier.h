@@ -94,6 +94,10 @@ class FileApplier {
     Date managedSince;
     Date lastWritten;
     std::int64_t driftCorrections = 0;
+    // The permission bits the file was last written with (or found with, holding what was
+    // desired), kept as octal text ("0644"); absent in entries of an older state file until the
+    // file's next pass.
+    std::optional<std::uint16_t> mode;
 
     Value encode() const;
     static StateEntry decode(const Value& value);
@@ -162,8 +166,10 @@ class FileApplier {
   ApplyResult apply(const std::vector<Desired>& desired, bool unmanage, bool dryRun) const;
 
   // Desired items rebuilt from the applied copies of the managed files (of the given harnesses,
-  // or all when absent), under their canonical paths; entries whose copy cannot be read are left
-  // out. Never fails.
+  // or all when absent), under their file keys; entries whose copy cannot be read are left out.
+  // Each gets the mode its file was last written with, narrowed to the file's own mode only when
+  // that file is root-owned, has one link and holds the copy's bytes; never a set-id bit. Never
+  // fails.
   std::vector<Desired> lastApplied(
       const std::optional<std::set<std::string>>& harnessIDs = std::nullopt) const;
 
@@ -172,22 +178,38 @@ class FileApplier {
   static constexpr std::int64_t maxFileSize = 64 * 1024 * 1024;
 
  private:
-  std::string appliedCopyPath(const std::string& canonicalPath) const;
-  std::string backupPath(const std::string& canonicalPath) const;
-  void ensureDirectory(const std::string& path, std::uint16_t mode) const;
-  // apply(): one desired item at its canonical path `p`, the backup of a file taken over, the
-  // target's directory (created directories recorded in `state`), and the release pass.
-  Action applyItem(const Desired& d, const std::string& p, State& state, Date when,
+  // A desired item's file: its canonical path as checked (the file is reached and reported
+  // under it) and its key (PathPolicy::fileKey), under which its state entry, applied copy and
+  // backup are kept.
+  struct Target {
+    std::string path;
+    std::string key;
+  };
+
+  std::string appliedCopyPath(const std::string& key) const;
+  std::string backupPath(const std::string& key) const;
+  // The directory at `path`, open, made when missing.
+  fs::Walk ensureDirectory(const std::string& path, std::uint16_t mode) const;
+  // apply(): one desired item, the record of a file found already as desired, the backup of a
+  // file taken over, the target's directory (created directories recorded in `state`), and the
+  // release pass.
+  Action applyItem(const Desired& d, const Target& target, State& state, Date when,
                    bool dryRun) const;
-  std::string takeBackup(const std::string& p, const applier::FileInfo& current) const;
+  void catchUpRecord(const Desired& d, const std::string& want, StateEntry& entry, Date when) const;
+  std::string takeBackup(const std::string& key, const applier::FileInfo& current) const;
   fs::Walk targetDirectory(const std::string& p, State& state) const;
   void releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,
                        ApplyResult& result) const;
-  // The atomic write into the directory of a target, already open.
+  // The atomic write into the directory of a target (or of the applier's own file), already
+  // open.
   void writeTarget(const fs::FileDescriptor& directory, const std::string& path,
                    std::string_view data, std::uint16_t mode) const;
   Action release(const std::string& path, const StateEntry& entry) const;
-  void removeEmptyCreatedDirectories(State& state) const;
+  // lastApplied(): the mode to re-assert the file at `path` with, holding `copy`.
+  std::uint16_t reassertedMode(const std::string& path, const StateEntry& entry,
+                               std::string_view copy) const;
+  // Leaves alone the folders above `inPlace`, the files the pass found in place or wrote.
+  void removeEmptyCreatedDirectories(State& state, const std::vector<std::string>& inPlace) const;
   Date now() const;
 
   std::string supportDirectory_;

@@ -78,6 +78,14 @@ class ManagedPreferences {
   friend bool operator==(const ManagedPreferences&, const ManagedPreferences&) = default;
 
  private:
+  // The parsed file of a read of the domain's file, or none, or the read's error as read()
+  // reports it.
+  std::optional<Value> valueOf(const fs::ReadResult& read, std::string_view domain) const;
+  // read() of the domain whose file is `name` in `folder`, the folder open already.
+  // The bytes are read into `buffer`, which keeps them for the next file's read.
+  std::optional<Value> readIn(const fs::FileDescriptor& folder, const std::string& name,
+                              std::string_view domain, std::string& buffer) const;
+
   std::string directory_;
   bool requireRootOwned_;
   std::shared_ptr<const FileSystem> files_;

@@ -33,6 +33,8 @@ class Merger {
 
   // values[0] has the highest precedence. An empty list gives the empty object, no warnings.
   Result merge(const std::vector<Value>& values) const;
+  // The same over values held elsewhere (none may be null), which are read, never copied whole.
+  Result merge(const std::vector<const Value*>& values) const;
 
   // True when both paths have the same number of components and every pattern component is "*"
   // or equal to the path's component at that position. Two empty paths match.

@@ -37,6 +37,8 @@ struct PolicyFragment {
   // switches the fragment off (Enabled false). Throws TavraError::fragment for a payload that is
   // not acceptable; the first problem found is reported.
   static std::optional<PolicyFragment> parse(std::string_view domain, const Value& value);
+  // The same, taking the payload's outputs over instead of copying them.
+  static std::optional<PolicyFragment> parse(std::string_view domain, Value&& value);
 
   // The precedence order: `a` comes before `b` when its priority is greater, or at equal priority
   // when its id is lower (ascending code-point order). Use with a stable sort.

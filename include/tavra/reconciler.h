@@ -61,7 +61,10 @@ class Reconciler {
   StatusReport::HarnessStatus planHarness(const Harness& harness,
                                           const std::vector<PolicyFragment>& fragments,
                                           Plan& plan) const;
-  void buildHarness(const Harness& harness, const std::vector<const PolicyFragment*>& contributors,
+  // The fragments that name a harness, each with its outputs for that harness.
+  using Contributors =
+      std::vector<std::pair<const PolicyFragment*, const PolicyFragment::Outputs*>>;
+  void buildHarness(const Harness& harness, const Contributors& contributors,
                     StatusReport::HarnessStatus& status, Plan& plan) const;
 
   // run(): the items handed to the applier, the apply itself, the preferences flush, the

@@ -127,7 +127,7 @@ std::string_view kindName(Value::Kind kind) noexcept;
 // A copy for people and tools to read: every text and key that is not well-formed UTF-8 (a user's
 // folder or executable name, an error quoting one) shows U+FFFD in place of the bad bytes, so one
 // odd name can never make a whole report unwritable.
-Value withReadableText(const Value& value);
+Value withReadableText(Value value);
 
 }  // namespace tavra
 

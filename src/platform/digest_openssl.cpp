@@ -8,10 +8,24 @@
 
 namespace tavra::digest {
 
+namespace {
+
+// OpenSSL looks an algorithm up by name on every use of EVP_sha256(), which costs more than
+// hashing a small file; the one looked up here is immutable and shared by every thread.
+const EVP_MD* sha256Algorithm() {
+  static const EVP_MD* const algorithm = [] {
+    const EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return fetched != nullptr ? fetched : EVP_sha256();
+  }();
+  return algorithm;
+}
+
+}  // namespace
+
 std::string sha256(std::string_view bytes) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (EVP_Digest(bytes.data(), bytes.size(), out, &length, EVP_sha256(), nullptr) != 1) {
+  if (EVP_Digest(bytes.data(), bytes.size(), out, &length, sha256Algorithm(), nullptr) != 1) {
     throw std::runtime_error("SHA-256 failed");
   }
   return std::string(reinterpret_cast<const char*>(out), length);

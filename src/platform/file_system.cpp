@@ -129,7 +129,8 @@ fs::ReadResult notRootOwned() {
 // The reader's checks once the file is open: what was looked at before opening (`seen`) and
 // what the descriptor holds must be the same regular file.
 fs::ReadResult readOpened(const FileSystem& files, const fs::FileStatus& seen,
-                          const fs::FileDescriptor& file, const fs::ReadOptions& options) {
+                          const fs::FileDescriptor& file, const fs::ReadOptions& options,
+                          std::string buffer) {
   std::error_code error;
   const std::optional<fs::FileStatus> opened = files.status(file, error);
   if (!opened) return failed(Failure::unreadable, error);
@@ -142,11 +143,12 @@ fs::ReadResult readOpened(const FileSystem& files, const fs::FileStatus& seen,
   if (opened->size > options.maxBytes) {
     return failed(Failure::unreadable, std::make_error_code(std::errc::file_too_large));
   }
-  std::optional<std::string> bytes = files.read(file, options.maxBytes, error);
-  if (!bytes) return failed(Failure::unreadable, error);
   fs::ReadResult result;
+  result.bytes = std::move(buffer);
+  if (!files.read(file, options.maxBytes, opened->size, result.bytes, error)) {
+    return failed(Failure::unreadable, error);
+  }
   result.status = *opened;
-  result.bytes = std::move(*bytes);
   return result;
 }
 
@@ -199,17 +201,17 @@ fs::ReadResult FileSystem::readFile(const std::string& path, const fs::ReadOptio
   if (auto refused = refuseBeforeOpening(seen, error, options)) return std::move(*refused);
   const fs::FileDescriptor file = openFile(path, options.links, error);
   if (!file) return refuseOpenFailure(error);
-  return readOpened(*this, *seen, file, options);
+  return readOpened(*this, *seen, file, options, {});
 }
 
 fs::ReadResult FileSystem::readFileAt(const fs::FileDescriptor& directory, const std::string& name,
-                                      const fs::ReadOptions& options) const {
+                                      const fs::ReadOptions& options, std::string buffer) const {
   std::error_code error;
   const std::optional<fs::FileStatus> seen = statusAt(directory, name, error);
   if (auto refused = refuseBeforeOpening(seen, error, options)) return std::move(*refused);
   const fs::FileDescriptor file = openFileAt(directory, name, error);
   if (!file) return refuseOpenFailure(error);
-  return readOpened(*this, *seen, file, options);
+  return readOpened(*this, *seen, file, options, std::move(buffer));
 }
 
 void FileSystem::writeAtomically(const std::string& target, std::string_view data,

@@ -93,15 +93,22 @@ fs::Walk PosixFileSystem::walk(const std::string& path, fs::Links links,
                                const fs::MakeOptions* make) const {
   const std::string host = hostPath(path);
   fs::Walk walk;
-  if (make == nullptr && links != fs::Links::never) {  // one open does it
+  // Where the whole path is there, one open does it; the walk one directory at a time is for
+  // making what is missing and for telling where and why the path is refused.
+  if (links != fs::Links::never) {
     const int flags = directoryFlags | (links == fs::Links::notFinal ? O_NOFOLLOW : 0);
     walk.directory = fs::openAt(AT_FDCWD, host, flags, 0, walk.error);
-    if (!walk.directory) {
+    if (walk.directory) return walk;
+    if (make == nullptr) {
       walk.stop = classify(AT_FDCWD, host, links == fs::Links::follow);
       walk.at = path;
+      return walk;
     }
-    return walk;
+  } else {
+    walk.directory = fs::openWithoutLinks(host, directoryFlags, walk.error);
+    if (walk.directory) return walk;
   }
+  walk.error.clear();
 
   // The host path drops leading components of the given one ("/private"); they are shown, not
   // walked.
@@ -204,9 +211,9 @@ std::optional<std::vector<std::string>> PosixFileSystem::list(const FileDescript
   return fs::listDirectory(directory.get(), error);
 }
 
-std::optional<std::string> PosixFileSystem::read(const FileDescriptor& file, std::int64_t limit,
-                                                 std::error_code& error) const {
-  return fs::readAll(file.get(), limit, error);
+bool PosixFileSystem::read(const FileDescriptor& file, std::int64_t limit, std::int64_t size,
+                           std::string& into, std::error_code& error) const {
+  return fs::readInto(file.get(), limit, size, into, error);
 }
 
 std::size_t PosixFileSystem::write(const FileDescriptor& file, std::string_view data,

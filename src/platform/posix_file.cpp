@@ -4,6 +4,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#endif
 
 #include <cerrno>
 #include <cstdlib>
@@ -25,6 +29,7 @@ FileStatus statusOf(const struct stat& info) noexcept {
   status.device = info.st_dev;
   status.inode = info.st_ino;
   status.size = static_cast<std::int64_t>(info.st_size);
+  status.links = static_cast<std::uint64_t>(info.st_nlink);
   return status;
 }
 
@@ -74,6 +79,26 @@ FileDescriptor openAt(int dirfd, const std::string& name, int flags, mode_t mode
   } while (fd < 0 && errno == EINTR);
   error = fd < 0 ? lastError() : std::error_code();
   return FileDescriptor(fd);
+}
+
+FileDescriptor openWithoutLinks(const std::string& path, int flags,
+                                std::error_code& error) noexcept {
+#if defined(__linux__) && defined(SYS_openat2)
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  long fd;
+  do {
+    fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+  } while (fd < 0 && errno == EINTR);
+  error = fd < 0 ? lastError() : std::error_code();
+  return FileDescriptor(static_cast<int>(fd));
+#else
+  (void)path;
+  (void)flags;
+  error = codeOf(ENOSYS);
+  return {};
+#endif
 }
 
 std::optional<FileStatus> statAt(int dirfd, const std::string& name, bool followLinks,
@@ -166,25 +191,51 @@ bool writeAll(int fd, std::string_view data, std::error_code& error) noexcept {
   return true;
 }
 
-std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error) {
+std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error,
+                                   std::int64_t size) {
   std::string content;
+  if (!readInto(fd, limit, size, content, error)) return std::nullopt;
+  return content;
+}
+
+bool readInto(int fd, std::int64_t limit, std::int64_t size, std::string& into,
+              std::error_code& error) {
+  into.clear();
+  if (size > 0 && size <= limit) {
+    // The common case: the file is as large as its status said, and one read takes it whole.
+    into.resize(static_cast<std::size_t>(size));
+    std::size_t got = 0;
+    while (got < into.size()) {
+      const ssize_t count = ::read(fd, into.data() + got, into.size() - got);
+      if (count < 0 && errno == EINTR) continue;
+      if (count < 0) {
+        error = lastError();
+        return false;
+      }
+      if (count == 0) break;  // it shrank: its end is here
+      got += static_cast<std::size_t>(count);
+    }
+    into.resize(got);
+    error.clear();
+    return true;
+  }
   char buffer[65536];
   for (;;) {
     const ssize_t count = ::read(fd, buffer, sizeof buffer);
     if (count < 0) {
       if (errno == EINTR) continue;
       error = lastError();
-      return std::nullopt;
+      return false;
     }
     if (count == 0) break;
-    if (static_cast<std::int64_t>(content.size()) + count > limit) {
+    if (static_cast<std::int64_t>(into.size()) + count > limit) {
       error = codeOf(EFBIG);
-      return std::nullopt;
+      return false;
     }
-    content.append(buffer, static_cast<std::size_t>(count));
+    into.append(buffer, static_cast<std::size_t>(count));
   }
   error.clear();
-  return content;
+  return true;
 }
 
 std::optional<std::vector<std::string>> listDirectory(int fd, std::error_code& error) {

@@ -83,6 +83,26 @@ TEST(FileSystemTest, OpensCloseOnExecAndRefusesALinkWithNoFollow) {
   ASSERT_TRUE(target);
   EXPECT_TRUE(target->isRegular());
   EXPECT_TRUE(target->sameFile(*stat(file.get(), error)));
+  EXPECT_EQ(target->links, 1u);
+  ASSERT_EQ(::link(tree.path("file").c_str(), tree.path("second name").c_str()), 0);
+  EXPECT_EQ(stat(file.get(), error)->links, 2u);
+}
+
+// One call opens a path with no link on it, and refuses one with a link anywhere (where the kernel
+// has no such call it says so, and callers walk the path instead).
+TEST(FileSystemTest, OpenWithoutLinksRefusesALinkAnywhere) {
+  test::TempTree tree;
+  tree.mkdir("a/b");
+  ASSERT_EQ(symlink("a", tree.path("link").c_str()), 0);
+  std::error_code error;
+  const FileDescriptor plain = openWithoutLinks(tree.path("a/b"), O_RDONLY | O_DIRECTORY, error);
+  if (!plain && error == std::errc::function_not_supported) GTEST_SKIP() << "no openat2 here";
+  ASSERT_TRUE(plain) << error.message();
+  EXPECT_TRUE(fcntl(plain.get(), F_GETFD) & FD_CLOEXEC);
+  for (const char* linked : {"link", "link/b"}) {
+    EXPECT_FALSE(openWithoutLinks(tree.path(linked), O_RDONLY | O_DIRECTORY, error)) << linked;
+    EXPECT_EQ(error, std::errc::too_many_symbolic_link_levels) << linked;
+  }
 }
 
 TEST(FileSystemTest, ReadAllStopsAtTheLimit) {
@@ -96,6 +116,20 @@ TEST(FileSystemTest, ReadAllStopsAtTheLimit) {
   file = openAt(AT_FDCWD, tree.path("big"), O_RDONLY, 0, error);
   EXPECT_FALSE(readAll(file.get(), 199999, error));
   EXPECT_EQ(error, std::errc::file_too_large);
+}
+
+// With the size the file's status gave, the read ends once it has that many bytes; a file that
+// shrank since ends where it ends now.
+TEST(FileSystemTest, ReadAllTakesTheSizeItWasGiven) {
+  test::TempTree tree;
+  const std::string bytes(200000, 'b');
+  tree.write("big", bytes);
+  for (const auto& [size, expected] : std::vector<std::pair<std::int64_t, std::size_t>>{
+           {200000, 200000}, {1000, 1000}, {300000, 200000}, {0, 200000}}) {
+    std::error_code error;
+    FileDescriptor file = openAt(AT_FDCWD, tree.path("big"), O_RDONLY, 0, error);
+    EXPECT_EQ(readAll(file.get(), 400000, error, size), bytes.substr(0, expected)) << size;
+  }
 }
 
 TEST(FileSystemTest, WriteAllWritesEverythingAndReportsFailure) {

@@ -59,9 +59,9 @@ std::optional<std::vector<std::string>> FileSystemWrapper::list(const FileDescri
                                                                 std::error_code& error) const {
   return target_->list(directory, error);
 }
-std::optional<std::string> FileSystemWrapper::read(const FileDescriptor& file, std::int64_t limit,
-                                                   std::error_code& error) const {
-  return target_->read(file, limit, error);
+bool FileSystemWrapper::read(const FileDescriptor& file, std::int64_t limit, std::int64_t size,
+                             std::string& into, std::error_code& error) const {
+  return target_->read(file, limit, size, into, error);
 }
 std::size_t FileSystemWrapper::write(const FileDescriptor& file, std::string_view data,
                                      std::error_code& error) const {
@@ -269,10 +269,10 @@ std::optional<std::vector<std::string>> FaultyFileSystem::list(const FileDescrip
   return FileSystemWrapper::list(directory, error);
 }
 
-std::optional<std::string> FaultyFileSystem::read(const FileDescriptor& file, std::int64_t limit,
-                                                  std::error_code& error) const {
-  if (fails(Call::read, error)) return std::nullopt;
-  return FileSystemWrapper::read(file, limit, error);
+bool FaultyFileSystem::read(const FileDescriptor& file, std::int64_t limit, std::int64_t size,
+                            std::string& into, std::error_code& error) const {
+  if (fails(Call::read, error)) return false;
+  return FileSystemWrapper::read(file, limit, size, into, error);
 }
 
 std::size_t FaultyFileSystem::write(const FileDescriptor& file, std::string_view data,

@@ -59,8 +59,8 @@ class FileSystemWrapper : public FileSystem {
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
                                                std::error_code& error) const override;
-  std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
-                                  std::error_code& error) const override;
+  bool read(const fs::FileDescriptor& file, std::int64_t limit, std::int64_t size,
+            std::string& into, std::error_code& error) const override;
   std::size_t write(const fs::FileDescriptor& file, std::string_view data,
                     std::error_code& error) const override;
   bool changeMode(const fs::FileDescriptor& file, std::uint16_t mode,
@@ -150,8 +150,8 @@ class FaultyFileSystem final : public FileSystemWrapper {
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
                                                std::error_code& error) const override;
-  std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
-                                  std::error_code& error) const override;
+  bool read(const fs::FileDescriptor& file, std::int64_t limit, std::int64_t size,
+            std::string& into, std::error_code& error) const override;
   std::size_t write(const fs::FileDescriptor& file, std::string_view data,
                     std::error_code& error) const override;
   bool changeMode(const fs::FileDescriptor& file, std::uint16_t mode,

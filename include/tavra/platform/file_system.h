@@ -65,6 +65,7 @@ struct FileStatus {
   dev_t device = 0;
   ino_t inode = 0;
   std::int64_t size = 0;
+  std::uint64_t links = 0;  // hard links to the file
 
   bool isRegular() const noexcept;
   bool isDirectory() const noexcept;
@@ -225,9 +226,12 @@ class FileSystem {
   virtual std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
                                                        std::error_code& error) const = 0;
 
-  // Reads from the current offset to the end; more than `limit` bytes fail with EFBIG.
-  virtual std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
-                                          std::error_code& error) const = 0;
+  // Reads from the current offset to the end into `into` (its content replaced, its room used);
+  // more than `limit` bytes fail with EFBIG. `size` is the file's size as its status gave it (0
+  // when unknown): once that many bytes are read the read ends without asking for more, so a
+  // whole file takes one call.
+  virtual bool read(const fs::FileDescriptor& file, std::int64_t limit, std::int64_t size,
+                    std::string& into, std::error_code& error) const = 0;
   // One write: the number of bytes written, which may be fewer than given; 0 with the error.
   virtual std::size_t write(const fs::FileDescriptor& file, std::string_view data,
                             std::error_code& error) const = 0;
@@ -256,9 +260,11 @@ class FileSystem {
   // is opened, so anything but a regular file is never opened; the opened descriptor must be
   // that same file, regular, within the cap and, when asked, owned by root.
   fs::ReadResult readFile(const std::string& path, const fs::ReadOptions& options) const;
-  // The same for `name` in an open directory; a link at `name` counts as not regular.
+  // The same for `name` in an open directory; a link at `name` counts as not regular. The bytes
+  // are read into `buffer`'s room (a caller reading many files hands back the last result's
+  // bytes, so the files share one allocation).
   fs::ReadResult readFileAt(const fs::FileDescriptor& directory, const std::string& name,
-                            const fs::ReadOptions& options) const;
+                            const fs::ReadOptions& options, std::string buffer = {}) const;
 
   // The one atomic write: a temporary ".tavra-<UUID>" in the target's directory, created
   // exclusively without following a link, all bytes written, owner 0:0 when asked, the exact
@@ -316,8 +322,8 @@ class PosixFileSystem final : public FileSystem {
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
                                                std::error_code& error) const override;
-  std::optional<std::string> read(const fs::FileDescriptor& file, std::int64_t limit,
-                                  std::error_code& error) const override;
+  bool read(const fs::FileDescriptor& file, std::int64_t limit, std::int64_t size,
+            std::string& into, std::error_code& error) const override;
   std::size_t write(const fs::FileDescriptor& file, std::string_view data,
                     std::error_code& error) const override;
   bool changeMode(const fs::FileDescriptor& file, std::uint16_t mode,

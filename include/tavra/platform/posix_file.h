@@ -26,6 +26,11 @@ std::error_code lastError() noexcept;
 // openat(dirfd, name, flags | O_CLOEXEC, mode). `dirfd` may be AT_FDCWD.
 FileDescriptor openAt(int dirfd, const std::string& name, int flags, mode_t mode,
                       std::error_code& error) noexcept;
+// Opens `path` (relative to the working directory, or absolute) refusing a symbolic link
+// anywhere on it, in one call (openat2 with RESOLVE_NO_SYMLINKS). Fails with ENOSYS where the
+// kernel has no such call; callers then walk the path one directory at a time.
+FileDescriptor openWithoutLinks(const std::string& path, int flags,
+                                std::error_code& error) noexcept;
 // fstatat; with `followLinks` false a final link is reported as the link itself.
 std::optional<FileStatus> statAt(int dirfd, const std::string& name, bool followLinks,
                                  std::error_code& error) noexcept;
@@ -47,8 +52,13 @@ std::size_t writeSome(int fd, std::string_view data, std::error_code& error) noe
 // Writes every byte, repeating short writes; a write that writes nothing fails.
 bool writeAll(int fd, std::string_view data, std::error_code& error) noexcept;
 // Reads from the current offset to the end. More than `limit` bytes fail with EFBIG, so a huge
-// or growing file cannot exhaust memory.
-std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error);
+// or growing file cannot exhaust memory. With `size` (what the file's status gave, up to
+// `limit`) the bytes are read straight into place and the read ends once it has that many.
+std::optional<std::string> readAll(int fd, std::int64_t limit, std::error_code& error,
+                                   std::int64_t size = 0);
+// The same into `into`, whose content is replaced and whose room is used; false on failure.
+bool readInto(int fd, std::int64_t limit, std::int64_t size, std::string& into,
+              std::error_code& error);
 
 // The names in the directory open at `fd`, without "." and "..", in the listing's order. The
 // descriptor's own offset is left alone (a duplicate is read).

@@ -34,32 +34,43 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
   ApplyResult result;
   const Date when = now();
   std::set<std::string> seen;
+  // The files this pass found in place or wrote: the folders that hold them are not empty.
+  std::vector<std::string> inPlace;
   for (const Desired& d : desired) {
     // A failure stops this item only; it is reported under the path as given.
     try {
       const std::string p = pathPolicy_.check(d.path);
-      seen.insert(p);
-      result.changes.push_back({p, d.harnessID, applyItem(d, p, state, when, dryRun)});
+      const std::string key = PathPolicy::fileKey(p);
+      seen.insert(key);
+      result.changes.push_back({p, d.harnessID, applyItem(d, {p, key}, state, when, dryRun)});
+      inPlace.push_back(key);
     } catch (const std::exception& error) {
       result.errors[d.path] = describe(error);
     }
   }
   if (unmanage) releaseUnwanted(state, seen, dryRun, result);
+  if (unmanage && !dryRun) removeEmptyCreatedDirectories(state, inPlace);
   if (dryRun) return result;
   saveState(state);
   return result;
 }
 
-FileApplier::Action FileApplier::applyItem(const Desired& d, const std::string& p, State& state,
+FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& target, State& state,
                                            Date when, bool dryRun) const {
-  const std::string want = sha256(d.data);
+  const std::string& p = target.path;
   const std::optional<applier::FileInfo> cur = applier::currentFile(*files_, p, maxFileSize);
-  const auto found = state.entries.find(p);
-  const StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
+  // A file that holds the desired bytes has their hash already.
+  const bool holdsWanted = cur && cur->content == d.data;
+  const std::string want = holdsWanted ? cur->sha256 : sha256(d.data);
+  const auto found = state.entries.find(target.key);
+  StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
 
-  if (cur && cur->sha256 == want && cur->mode == d.mode && (cur->rootOwned || !setRootOwnership_) &&
-      existing) {
-    return Action::unchanged;  // nothing written, the entry not touched
+  if (holdsWanted && cur->mode == d.mode && (cur->rootOwned || !setRootOwnership_) && existing) {
+    // Nothing is written to the file. Its record may still be behind it: a pass that wrote these
+    // bytes and then could not save its state or applied copy. Left so, a later re-assertion of
+    // the applied copy would take the file back to older bytes.
+    if (!dryRun) catchUpRecord(d, want, *existing, when);
+    return Action::unchanged;
   }
   if (dryRun) return Action::wouldWrite;
 
@@ -68,11 +79,11 @@ FileApplier::Action FileApplier::applyItem(const Desired& d, const std::string& 
     entry = *existing;
   } else {
     entry.sha256 = want;
-    entry.appliedCopyPath = appliedCopyPath(p);
+    entry.appliedCopyPath = appliedCopyPath(target.key);
     entry.managedSince = when;
   }
   const Action action = actionFor(cur, existing, d.mode);
-  if (!existing && cur) entry.backupPath = takeBackup(p, *cur);
+  if (!existing && cur) entry.backupPath = takeBackup(target.key, *cur);
   if (action == Action::driftCorrected) countDrift(entry);
 
   const fs::Walk directory = targetDirectory(p, state);
@@ -83,16 +94,32 @@ FileApplier::Action FileApplier::applyItem(const Desired& d, const std::string& 
   entry.harnessID = d.harnessID;
   entry.outputID = d.outputID;
   entry.sha256 = want;
+  entry.mode = d.mode;
   entry.lastWritten = when;
-  state.entries[p] = entry;
+  state.entries[target.key] = entry;
   return action;
 }
 
-std::string FileApplier::takeBackup(const std::string& p, const applier::FileInfo& current) const {
+void FileApplier::catchUpRecord(const Desired& d, const std::string& want, StateEntry& entry,
+                                Date when) const {
+  if (entry.sha256 != want) {
+    // The applied copy first: the entry names these bytes only once the copy holds them.
+    ensureDirectory(supportDirectory_ + "/applied", 0700);
+    writeAtomically(d.data, entry.appliedCopyPath, 0600);
+    entry.sha256 = want;
+    entry.lastWritten = when;
+  }
+  entry.mode = d.mode;
+  entry.harnessID = d.harnessID;
+  entry.outputID = d.outputID;
+}
+
+std::string FileApplier::takeBackup(const std::string& key,
+                                    const applier::FileInfo& current) const {
   // Taking over a file met for the first time: keep what was there. The bytes are the ones just
   // probed through a no-follow descriptor, not a second read by path. A backup already there is
   // never overwritten.
-  const std::string backup = backupPath(p);
+  const std::string backup = backupPath(key);
   ensureDirectory(supportDirectory_ + "/backups", 0700);
   std::error_code error;
   if (!files_->status(backup, fs::Links::notFinal, error)) {

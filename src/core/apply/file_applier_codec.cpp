@@ -13,6 +13,33 @@ using Decoder = FileApplier::Decoder;
   throw FileApplier::DecodingError(std::move(message));
 }
 
+// A mode as the catalog writes one: octal digits, at least four ("0644").
+std::string octal(std::uint16_t mode) {
+  std::string digits;
+  for (; mode != 0; mode = static_cast<std::uint16_t>(mode >> 3)) {
+    digits.insert(digits.begin(), static_cast<char>('0' + (mode & 7)));
+  }
+  if (digits.size() < 4) digits.insert(0, 4 - digits.size(), '0');
+  return digits;
+}
+
+// The recorded mode, or none when it is absent or not octal text of a 16-bit mode: the entry is
+// still good without it (the mode then counts as not recorded), so it never makes the whole
+// state undecodable.
+std::optional<std::uint16_t> recordedMode(const Value::Object& record) {
+  const auto found = record.find("mode");
+  if (found == record.end() || !found->second.isString()) return std::nullopt;
+  const std::string& text = *found->second.asString();
+  if (text.empty() || text.size() > 7) return std::nullopt;
+  std::uint32_t bits = 0;
+  for (char c : text) {
+    if (c < '0' || c > '7') return std::nullopt;
+    bits = bits * 8 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (bits > 0177777) return std::nullopt;
+  return static_cast<std::uint16_t>(bits);
+}
+
 std::string quoted(std::string_view key) {
   std::string text;
   text.reserve(key.size() + 2);
@@ -78,6 +105,7 @@ Value FileApplier::StateEntry::encode() const {
       {"sha256", sha256},
   };
   if (backupPath) record.emplace("backupPath", *backupPath);
+  if (mode) record.emplace("mode", octal(*mode));
   return record;
 }
 
@@ -92,6 +120,7 @@ FileApplier::StateEntry FileApplier::StateEntry::decode(const Value& value) {
   entry.managedSince = Decoder::date(record, "managedSince");
   entry.lastWritten = Decoder::date(record, "lastWritten");
   entry.driftCorrections = Decoder::integer(record, "driftCorrections");
+  entry.mode = recordedMode(record);
   return entry;
 }
 

@@ -1,4 +1,5 @@
 // The file applier's files: its own directories, the state file and the atomic write.
+#include <algorithm>
 #include <stdexcept>
 
 #include "apply/target_file.h"
@@ -28,30 +29,51 @@ Date FileApplier::now() const {
   return std::chrono::floor<std::chrono::seconds>(clock_->now());
 }
 
-std::string FileApplier::appliedCopyPath(const std::string& canonicalPath) const {
-  return supportDirectory_ + "/applied" + "/" + sha256(canonicalPath);
+std::string FileApplier::appliedCopyPath(const std::string& key) const {
+  return supportDirectory_ + "/applied" + "/" + sha256(key);
 }
 
-std::string FileApplier::backupPath(const std::string& canonicalPath) const {
-  return supportDirectory_ + "/backups" + "/" + sha256(canonicalPath) + ".bak";
+std::string FileApplier::backupPath(const std::string& key) const {
+  return supportDirectory_ + "/backups" + "/" + sha256(key) + ".bak";
 }
+
+namespace {
+
+// The state with every entry under its file's key. A state file written before the keys were
+// normalised may hold one file under two spellings; the entry that took the file over first
+// stays, since only its backup can hold the user's own file.
+FileApplier::State underFileKeys(FileApplier::State state) {
+  const bool normalised = std::all_of(state.entries.begin(), state.entries.end(), [](auto& entry) {
+    return PathPolicy::fileKey(entry.first) == entry.first;
+  });
+  if (normalised) return state;
+  std::map<std::string, FileApplier::StateEntry> entries;
+  for (auto& [path, entry] : state.entries) {
+    auto [it, inserted] = entries.try_emplace(PathPolicy::fileKey(path), entry);
+    if (!inserted && entry.managedSince < it->second.managedSince) it->second = std::move(entry);
+  }
+  state.entries = std::move(entries);
+  return state;
+}
+
+}  // namespace
 
 FileApplier::State FileApplier::loadState() const {
   const fs::ReadResult file =
       files_->readFile(supportDirectory_ + "/state.json", {.maxBytes = maxFileSize});
   if (!file) return State();
   try {
-    return State::decode(decoder(file.bytes));
+    return underFileKeys(State::decode(decoder(file.bytes)));
   } catch (const std::exception&) {
     return State();
   }
 }
 
 void FileApplier::saveState(const State& state) const {
-  ensureDirectory(supportDirectory_, 0755);
+  const fs::Walk support = ensureDirectory(supportDirectory_, 0755);
   // Rewritten in full on every pass, also when nothing changed, so the file always comes out of
   // the atomic write: exactly 0600, root-owned when required, never a link.
-  writeAtomically(encoder(state.encode()), supportDirectory_ + "/state.json", 0600);
+  writeTarget(support.directory, supportDirectory_ + "/state.json", encoder(state.encode()), 0600);
 }
 
 void FileApplier::writeAtomically(std::string_view data, const std::string& path,
@@ -73,11 +95,11 @@ void FileApplier::writeTarget(const fs::FileDescriptor& directory, const std::st
   }
 }
 
-void FileApplier::ensureDirectory(const std::string& path, std::uint16_t mode) const {
+fs::Walk FileApplier::ensureDirectory(const std::string& path, std::uint16_t mode) const {
   // Links are followed here: the support directory and its folders are the administrator's.
-  const fs::Walk made = files_->makeDirectories(
+  fs::Walk made = files_->makeDirectories(
       path, {.mode = mode, .links = fs::Links::follow, .rootOwnership = setRootOwnership_});
-  if (made) return;
+  if (made) return made;
   std::error_code error;
   const auto status = files_->status(path, fs::Links::follow, error);
   if (status && !status->isDirectory()) throw TavraError::io(path + " is not a directory");

@@ -32,7 +32,7 @@ void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& see
     // The entries of desired items that failed in this pass are never released by it.
     const bool failedNow =
         std::any_of(result.errors.begin(), result.errors.end(),
-                    [&](const auto& error) { return PathPolicy::canonical(error.first) == k; });
+                    [&](const auto& error) { return PathPolicy::fileKey(error.first) == k; });
     if (failedNow) continue;
     const StateEntry e = state.entries.at(k);
     if (dryRun) {
@@ -47,7 +47,6 @@ void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& see
       result.errors[k] = describe(error);
     }
   }
-  if (!dryRun) removeEmptyCreatedDirectories(state);
 }
 
 FileApplier::Action FileApplier::release(const std::string& path, const StateEntry& entry) const {
@@ -85,14 +84,22 @@ FileApplier::Action FileApplier::release(const std::string& path, const StateEnt
   return Action::removed;
 }
 
-void FileApplier::removeEmptyCreatedDirectories(State& state) const {
+void FileApplier::removeEmptyCreatedDirectories(State& state,
+                                                const std::vector<std::string>& inPlace) const {
   if (!state.createdDirectories || state.createdDirectories->empty()) return;
-  std::vector<std::string> remaining = *state.createdDirectories;
+  std::vector<std::string>& remaining = *state.createdDirectories;
   const auto forget = [&](const std::string& directory) { std::erase(remaining, directory); };
+  // A folder above a file this pass found or wrote holds it: it is not looked at.
+  const auto holdsAFile = [&](const std::string& directory) {
+    const std::string below = PathPolicy::fileKey(directory) + "/";
+    return std::any_of(inPlace.begin(), inPlace.end(),
+                       [&](const std::string& file) { return file.starts_with(below); });
+  };
 
   // Longest first, so the subdirectories the applier made go before their parents.
   std::vector<std::pair<std::size_t, std::string>> visits;
   for (const auto& directory : remaining) {
+    if (holdsAFile(directory)) continue;
     visits.emplace_back(unicode::graphemeClusters(directory).size(), directory);
   }
   std::stable_sort(visits.begin(), visits.end(),
@@ -115,8 +122,7 @@ void FileApplier::removeEmptyCreatedDirectories(State& state) const {
       forget(directory);
     }
   }
-  state.createdDirectories =
-      remaining.empty() ? std::nullopt : std::optional<std::vector<std::string>>(remaining);
+  if (remaining.empty()) state.createdDirectories.reset();
 }
 
 std::vector<FileApplier::Desired> FileApplier::lastApplied(
@@ -127,19 +133,35 @@ std::vector<FileApplier::Desired> FileApplier::lastApplied(
     if (harnessIDs && !harnessIDs->contains(entry.harnessID)) continue;
     fs::ReadResult copy = files_->readFile(entry.appliedCopyPath, {.maxBytes = maxFileSize});
     if (!copy) continue;
-    // The state keeps no mode and applied copies are always 0600, so the mode comes from the
-    // target itself when it is a regular file that only root (or, without root ownership, its
-    // owner) could have given that mode: that is the mode of our last write unless an
-    // administrator changed it. Re-asserting a frozen harness's file then finds it unchanged
-    // pass after pass. A target that is gone or was replaced gets 0644, the catalog default.
-    std::uint16_t mode = 0644;
-    const auto status = applier::targetStatus(*files_, path);
-    if (status && status->isRegular() && (status->owner == 0 || !setRootOwnership_)) {
-      mode = status->permissions();
-    }
+    const std::uint16_t mode = reassertedMode(path, entry, copy.bytes);
     items.push_back({path, std::move(copy.bytes), mode, entry.harnessID, entry.outputID});
   }
   return items;
+}
+
+std::uint16_t FileApplier::reassertedMode(const std::string& path, const StateEntry& entry,
+                                          std::string_view copy) const {
+  // The file's own mode counts only where nobody but root can have given it: a root-owned
+  // regular file with no second name, holding exactly the bytes of the applied copy. That is
+  // the file of our last write, whose mode an administrator may since have narrowed. A user who
+  // can write the folder could otherwise put a link to any root-owned file there and choose the
+  // mode of the rebuilt one (0000 locks the harness out, 04755 makes it set-uid).
+  std::optional<applier::FileInfo> target;
+  try {
+    target = applier::currentFile(*files_, path, maxFileSize);
+  } catch (const std::exception&) {
+    // Not a regular file, or unreadable: its mode says nothing.
+  }
+  const bool trusted =
+      target && target->rootOwned && target->links == 1 && target->sha256 == sha256(copy);
+  if (entry.mode) {
+    // Never wider than the last write, and never set-id.
+    const auto written = applier::withoutSetID(*entry.mode & 07777);
+    return trusted ? static_cast<std::uint16_t>(target->mode & written) : written;
+  }
+  // An entry from before the mode was recorded: the trusted file's mode, else the catalog's
+  // default.
+  return trusted ? applier::withoutSetID(target->mode) : std::uint16_t(0644);
 }
 
 }  // namespace tavra

@@ -43,6 +43,19 @@ std::string PathPolicy::canonical(std::string_view path) {
   return std::string(path);
 }
 
+std::string PathPolicy::fileKey(std::string_view path) {
+  std::string key = canonical(path);
+  if (key.find("//") == std::string::npos && (key.size() <= 1 || key.back() != '/')) return key;
+  std::string single;
+  single.reserve(key.size());
+  for (char c : key) {
+    if (c == '/' && !single.empty() && single.back() == '/') continue;
+    single.push_back(c);
+  }
+  if (single.size() > 1 && single.back() == '/') single.pop_back();
+  return single;
+}
+
 bool PathPolicy::isReserved(std::string_view path) {
   const std::string c = canonical(path);
   return startsWith(c, reservedSupportFolder) || startsWith(c, reservedDomains);

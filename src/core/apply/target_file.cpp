@@ -30,16 +30,9 @@ std::optional<FileInfo> currentFile(const FileSystem& files, const std::string& 
   info.sha256 = FileApplier::sha256(read.bytes);
   info.mode = read.status.permissions();
   info.rootOwned = read.status.owner == 0;
+  info.links = read.status.links;
   info.content = std::move(read.bytes);
   return info;
-}
-
-std::optional<fs::FileStatus> targetStatus(const FileSystem& files, const std::string& path) {
-  const fs::PathParts parts = fs::splitPath(path);
-  const fs::Walk directory = files.openDirectory(parts.directory, fs::Links::never);
-  if (!directory) return std::nullopt;
-  std::error_code error;
-  return files.statusAt(directory.directory, parts.name, error);
 }
 
 TavraError unreachableDirectory(const fs::Walk& walk, const std::string& directory) {

@@ -16,6 +16,7 @@ struct FileInfo {
   std::string sha256;
   std::uint16_t mode = 0;  // permission bits (07777)
   bool rootOwned = false;
+  std::uint64_t links = 0;  // hard links to the file
   std::string content;
 };
 
@@ -24,9 +25,6 @@ struct FileInfo {
 // regular file (symlink or directory); refusing to touch it" or "cannot read <p>".
 std::optional<FileInfo> currentFile(const FileSystem& files, const std::string& path,
                                     std::int64_t limit);
-
-// The status of a target reached without following any link, or nothing.
-std::optional<fs::FileStatus> targetStatus(const FileSystem& files, const std::string& path);
 
 // Why a target's directory could not be reached without following a link: a link on the way is
 // named as such; anything else in the words of the atomic write that could not create its

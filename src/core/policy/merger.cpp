@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -18,7 +19,7 @@ namespace tavra {
 
 namespace {
 
-using Values = std::vector<const Value*>;
+using Values = std::span<const Value* const>;
 
 struct PointeeEqual {
   bool operator()(const Value* a, const Value* b) const noexcept { return *a == *b; }
@@ -99,6 +100,37 @@ Value unite(const Values& arrays) {
   return Value(std::move(result));
 }
 
+// Key texts numbered in the order first met: an open-addressing table over borrowed texts.
+class TextSlots {
+ public:
+  explicit TextSlots(std::size_t expected) : slots_(expected + expected / 2 + 8) {}
+
+  // The number of `key`; a text met for the first time gets the next one and joins `keys`.
+  std::size_t numberOf(const std::string* key, std::vector<const std::string*>& keys) {
+    const std::size_t hash = textHash(*key);
+    for (std::size_t i = home(hash);; i = i + 1 == slots_.size() ? 0 : i + 1) {
+      Slot& slot = slots_[i];
+      if (slot.key == nullptr) {
+        slot = Slot{hash, key, keys.size()};
+        keys.push_back(key);
+        return slot.number;
+      }
+      if (slot.hash == hash && *slot.key == *key) return slot.number;
+    }
+  }
+
+ private:
+  struct Slot {
+    std::size_t hash = 0;
+    const std::string* key = nullptr;
+    std::size_t number = 0;
+  };
+  std::size_t home(std::size_t hash) const noexcept {
+    return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots_.size()) >> 64);
+  }
+  std::vector<Slot> slots_;
+};
+
 // A text written between double quotes with the usual backslash escapes; other control
 // characters as \u{X} in lower-case hex without leading zeros.
 std::string quoted(std::string_view text) {
@@ -120,21 +152,22 @@ class Run {
     for (const MergeRule& rule : rules) patterns_.emplace_back(rule.path);
   }
 
-  Value mergeValues(const Values& values, const KeyPath& path) {
-    if (const MergeRule* rule = ruleFor(path)) {
-      if (auto merged = apply(*rule->strategy, rule->order, values, path)) return *merged;
+  // Merges the values at path_, the path of the node being merged.
+  Value mergeValues(const Values& values) {
+    if (const MergeRule* rule = ruleFor(path_)) {
+      if (auto merged = apply(*rule->strategy, rule->order, values)) return *merged;
     }
     if (values.size() == 1) return *values.front();
     const auto allOf = [&](Value::Kind kind) {
       return std::all_of(values.begin(), values.end(),
                          [kind](const Value* v) { return v->kind() == kind; });
     };
-    if (allOf(Value::Kind::object)) return mergeObjects(values, path);
+    if (allOf(Value::Kind::object)) return mergeObjects(values);
     if (allOf(Value::Kind::array)) return unite(values);
     const int first = typeKind(*values.front());
     if (std::any_of(values.begin(), values.end(),
                     [first](const Value* v) { return typeKind(*v) != first; })) {
-      warn(path, "fragments disagree on the value type; using the highest-priority value");
+      warn(path_, "fragments disagree on the value type; using the highest-priority value");
     }
     return *values.front();
   }
@@ -153,39 +186,44 @@ class Run {
     return nullptr;
   }
 
-  Value mergeObjects(const Values& values, const KeyPath& path) {
+  Value mergeObjects(Values values) {
     // Keys of the first value in order, then each later value's new keys in order; this order
     // decides only the order of warnings. One walk gathers every key's holders in fragment
-    // order, so the cost grows with the number of entries, not keys times fragments.
+    // order, so the cost grows with the number of entries, not keys times fragments; the holders
+    // of all keys share one list, grouped by key (a counting sort), not a list per key.
     std::size_t total = 0;
     for (const Value* value : values) total += value->asObject()->size();
-    std::vector<std::string_view> keys;
-    std::vector<Values> holders;
+    std::vector<const std::string*> keys;
+    std::vector<std::pair<std::size_t, const Value*>> members;  // (key's number, member)
     keys.reserve(total);
-    holders.reserve(total);
-    std::unordered_map<std::string_view, std::size_t> slot;
-    slot.reserve(total);
+    members.reserve(total);
+    TextSlots slots(total);
     for (const Value* value : values) {
       for (const auto& [key, member] : *value->asObject()) {
-        auto [it, inserted] = slot.try_emplace(key, keys.size());
-        if (inserted) {
-          keys.push_back(key);
-          holders.emplace_back();
-        }
-        holders[it->second].push_back(&member);
+        members.emplace_back(slots.numberOf(&key, keys), &member);
       }
     }
+    std::vector<std::size_t> start(keys.size() + 1, 0);
+    for (const auto& [number, member] : members) ++start[number + 1];
+    for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
+    std::vector<const Value*> holders(members.size());
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (const auto& [number, member] : members) holders[fill[number]++] = member;
+
     Value::Object result;
     for (std::size_t i = 0; i < keys.size(); ++i) {
-      Value merged = mergeValues(holders[i], path.appending(std::string(keys[i])));
-      result.insert_or_assign(std::string(keys[i]), std::move(merged));
+      // One path, extended and cut back in place, instead of a copy per key.
+      path_.components.push_back(*keys[i]);
+      Value merged = mergeValues(Values(holders.data() + start[i], start[i + 1] - start[i]));
+      path_.components.pop_back();
+      result.insert_or_assign(result.end(), *keys[i], std::move(merged));
     }
     return Value(std::move(result));
   }
 
   std::optional<Value> apply(MergeRule::Strategy strategy,
                              const std::optional<std::vector<std::string>>& order,
-                             const Values& values, const KeyPath& path) {
+                             const Values& values) {
     using S = MergeRule::Strategy;
     const Value& first = *values.front();
     switch (strategy) {
@@ -194,7 +232,7 @@ class Run {
                         [](const Value* v) { return v->isArray(); })) {
           return unite(values);
         }
-        warn(path, "union rule on a non-array value; using the highest-priority value");
+        warn(path_, "union rule on a non-array value; using the highest-priority value");
         return first;
       case S::replace:
         return first;
@@ -216,9 +254,9 @@ class Run {
       case S::max:
         return extreme(values, strategy == S::min);
       case S::intersect:
-        return intersect(values, path);
+        return intersect(values);
       case S::strictest:
-        return strictest(values, order, path);
+        return strictest(values, order);
     }
     return std::nullopt;
   }
@@ -243,9 +281,9 @@ class Run {
     return best ? *best : *values.front();
   }
 
-  Value intersect(const Values& values, const KeyPath& path) {
+  Value intersect(const Values& values) {
     if (!std::all_of(values.begin(), values.end(), [](const Value* v) { return v->isArray(); })) {
-      warn(path, "intersect rule on a non-array value; using the highest-priority value");
+      warn(path_, "intersect rule on a non-array value; using the highest-priority value");
       return *values.front();
     }
     std::vector<ValueSet> others;
@@ -286,14 +324,13 @@ class Run {
           });
     }
     if (values.size() >= 2 && result.empty()) {
-      warn(path, "fragments have no value in common; the list is empty (nothing allowed)");
+      warn(path_, "fragments have no value in common; the list is empty (nothing allowed)");
     }
     return Value(std::move(result));
   }
 
   std::optional<Value> strictest(const Values& values,
-                                 const std::optional<std::vector<std::string>>& order,
-                                 const KeyPath& path) {
+                                 const std::optional<std::vector<std::string>>& order) {
     if (!order) return std::nullopt;
     if (!std::all_of(values.begin(), values.end(), [](const Value* v) { return v->isString(); })) {
       return std::nullopt;
@@ -312,7 +349,7 @@ class Run {
       unknown += quoted(*value->asString());
     }
     if (!unknown.empty()) {
-      warn(path,
+      warn(path_,
            "value(s) " + unknown + "] not in the strictness order; known values win over them");
     }
     const Value* best = values.front();
@@ -451,6 +488,7 @@ class Run {
 
   const std::vector<MergeRule>& rules_;
   std::vector<KeyPath> patterns_;
+  KeyPath path_;
   std::vector<std::string>& warnings_;
 };
 
@@ -467,13 +505,17 @@ bool Merger::matches(const KeyPath& pattern, const KeyPath& path) noexcept {
 }
 
 Merger::Result Merger::merge(const std::vector<Value>& values) const {
+  std::vector<const Value*> pointers;
+  pointers.reserve(values.size());
+  for (const Value& value : values) pointers.push_back(&value);
+  return merge(pointers);
+}
+
+Merger::Result Merger::merge(const std::vector<const Value*>& values) const {
   Result result;
   if (values.empty()) return result;
   Run run(rules_, result.warnings);
-  Values pointers;
-  pointers.reserve(values.size());
-  for (const Value& value : values) pointers.push_back(&value);
-  result.value = run.mergeValues(pointers, KeyPath());
+  result.value = run.mergeValues(values);
   run.applyDenies(result.value);
   return result;
 }

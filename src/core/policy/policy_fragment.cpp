@@ -38,7 +38,7 @@ bool isBlank(std::string_view text) {
   throw TavraError::fragment(std::move(message));
 }
 
-const Value* member(const Value::Object& object, std::string_view key) {
+Value* member(Value::Object& object, std::string_view key) {
   const auto found = object.find(key);
   return found == object.end() ? nullptr : &found->second;
 }
@@ -46,7 +46,11 @@ const Value* member(const Value::Object& object, std::string_view key) {
 }  // namespace
 
 std::optional<PolicyFragment> PolicyFragment::parse(std::string_view domain, const Value& value) {
-  const Value::Object* payload = value.asObject();
+  return parse(domain, Value(value));
+}
+
+std::optional<PolicyFragment> PolicyFragment::parse(std::string_view domain, Value&& value) {
+  Value::Object* payload = value.asObject();
   if (payload == nullptr) fail(domain, "root is not a dictionary");
 
   if (const Value* enabled = member(*payload, "Enabled")) {
@@ -68,7 +72,7 @@ std::optional<PolicyFragment> PolicyFragment::parse(std::string_view domain, con
     fragment.priority = *number;
   }
 
-  const Value* source = member(*payload, "Harnesses");
+  Value* source = member(*payload, "Harnesses");
   Value fromJSON;
   if (const Value* json = member(*payload, "HarnessesJSON");
       json && json->isString() && !isBlank(*json->asString())) {
@@ -82,10 +86,11 @@ std::optional<PolicyFragment> PolicyFragment::parse(std::string_view domain, con
   }
   if (source == nullptr || !source->isObject()) fail(domain, "missing Harnesses dictionary");
 
-  for (const auto& [harnessID, outputs] : *source->asObject()) {
-    const Value::Object* map = outputs.asObject();
+  // The outputs are taken over, not copied: a payload is read once.
+  for (auto& [harnessID, outputs] : *source->asObject()) {
+    Value::Object* map = outputs.asObject();
     if (map == nullptr) fail(domain, "Harnesses." + harnessID + " must be a dictionary of outputs");
-    fragment.harnesses.emplace(harnessID, *map);
+    fragment.harnesses.emplace(harnessID, std::move(*map));
   }
 
   if (const Value* description = member(*payload, "Description");

@@ -1,6 +1,7 @@
 // The first half of a pass: from the cached catalog and the fragments to the files the managed
 // harnesses must have, one status per harness and the pass-level errors.
 #include <algorithm>
+#include <deque>
 
 #include "tavra/error.h"
 #include "tavra/merger.h"
@@ -13,7 +14,8 @@ namespace {
 
 using Plan = Reconciler::Plan;
 using State = StatusReport::HarnessState;
-using Contributors = std::vector<const PolicyFragment*>;
+// The fragments that name a harness, each with its outputs for it, looked up once.
+using Contributors = std::vector<std::pair<const PolicyFragment*, const PolicyFragment::Outputs*>>;
 
 std::string joined(const std::vector<std::string>& items, std::string_view separator) {
   std::string out;
@@ -111,8 +113,8 @@ void warnAboutUnknownOutputs(const Harness& harness, const Contributors& contrib
   std::vector<std::string> sortedIDs = outputIDs;
   std::sort(sortedIDs.begin(), sortedIDs.end());
   const std::string expected = joined(sortedIDs, ", ");
-  for (const PolicyFragment* fragment : contributors) {
-    for (const auto& [key, value] : *outputsFor(*fragment, harness.id)) {
+  for (const auto& [fragment, outputs] : contributors) {
+    for (const auto& [key, value] : *outputs) {
       if (std::find(outputIDs.begin(), outputIDs.end(), key) == outputIDs.end()) {
         status.warnings.push_back("fragment " + fragment->id + ": unknown output '" + key +
                                   "' ignored (expected: " + expected + ")");
@@ -127,12 +129,18 @@ std::optional<FileApplier::Desired> buildOutput(const Harness& harness, const Ou
                                                 const Contributors& contributors,
                                                 const DecryptionKeyProvider& keys,
                                                 StatusReport::HarnessStatus& status) {
-  std::vector<Value> values;
-  for (const PolicyFragment* fragment : contributors) {
-    const auto* outputs = outputsFor(*fragment, harness.id);
+  // Values are merged where the fragments hold them; only one that holds an envelope is copied,
+  // with the envelopes opened.
+  std::vector<const Value*> values;
+  std::deque<Value> opened;
+  for (const auto& [fragment, outputs] : contributors) {
     auto value = outputs->find(output.id);
     if (value == outputs->end()) continue;
-    values.push_back(SecretEnvelope::decryptAll(value->second, keys));
+    if (SecretEnvelope::containsEnvelope(value->second)) {
+      values.push_back(&opened.emplace_back(SecretEnvelope::decryptAll(value->second, keys)));
+    } else {
+      values.push_back(&value->second);
+    }
   }
   if (values.empty()) return std::nullopt;
   Merger::Result merged =
@@ -176,8 +184,8 @@ StatusReport::HarnessStatus Reconciler::planHarness(const Harness& harness,
   status.state = State::unmanaged;
   Contributors contributors;
   for (const auto& fragment : fragments) {
-    if (outputsFor(fragment, harness.id)) {
-      contributors.push_back(&fragment);
+    if (const auto* outputs = outputsFor(fragment, harness.id)) {
+      contributors.emplace_back(&fragment, outputs);
       status.fragments.push_back(fragment.id);
     }
   }

@@ -121,9 +121,9 @@ std::vector<FileApplier::Desired> Reconciler::desiredItems(const Plan& plan,
     return desired;
   }
   // Incomplete: what harnesses that are not frozen planned afresh wins over their last applied
-  // copies; every other last applied copy is kept.
+  // copies (which come under their file keys); every other last applied copy is kept.
   std::set<std::string> planned;
-  for (const auto& item : plan.desired) planned.insert(PathPolicy::canonical(item.path));
+  for (const auto& item : plan.desired) planned.insert(PathPolicy::fileKey(item.path));
   for (const auto& item : plan.desired) {
     if (!plan.frozenHarnesses.count(item.harnessID)) desired.push_back(item);
   }
@@ -180,15 +180,19 @@ std::optional<std::vector<Discovery::HarnessInventory>> Reconciler::inventory(
 void Reconciler::writeStatus(const StatusReport& report) const {
   try {
     const FileSystem& files = *environment_.services.fileSystem;
-    // A missing support directory is made with the platform's default attributes.
+    // A missing support directory is made with the platform's default attributes; the report is
+    // written into it as it was opened.
     const fs::Walk made = files.makeDirectories(environment_.supportDirectory, {});
     if (!made) {
       throw fs::systemError(made.error, "cannot create directory " + environment_.supportDirectory);
     }
-    const FileApplier writer(environment_.supportDirectory, PathPolicy({}, {}),
-                             environment_.setRootOwnership, environment_.services.fileSystem,
-                             environment_.services.clock);
-    writer.writeAtomically(report.encode(), environment_.supportDirectory + "/status.json", 0644);
+    try {
+      files.writeAtomicallyAt(made.directory, environment_.supportDirectory + "/status.json",
+                              report.encode(),
+                              {.mode = 0644, .rootOwnership = environment_.setRootOwnership});
+    } catch (const fs::WriteError& error) {
+      throw TavraError::io(error.what());  // as the applier's atomic write reports it
+    }
   } catch (const std::exception& error) {
     log().error("cannot write status: " + describe(error));
   }

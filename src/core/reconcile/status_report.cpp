@@ -13,13 +13,16 @@ Value texts(const std::vector<std::string>& items) {
   return Value::Array(items.begin(), items.end());
 }
 
+// Members are put in place one by one: a braced list would copy every list once more.
 Value harnessStatusValue(const StatusReport::HarnessStatus& status) {
-  return Value::Object{{"errors", texts(status.errors)},
-                       {"fragments", texts(status.fragments)},
-                       {"id", status.id},
-                       {"outputs", texts(status.outputs)},
-                       {"state", rawValue(status.state)},
-                       {"warnings", texts(status.warnings)}};
+  Value::Object object;
+  object.emplace("errors", texts(status.errors));
+  object.emplace("fragments", texts(status.fragments));
+  object.emplace("id", status.id);
+  object.emplace("outputs", texts(status.outputs));
+  object.emplace("state", rawValue(status.state));
+  object.emplace("warnings", texts(status.warnings));
+  return object;
 }
 
 StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
@@ -107,17 +110,16 @@ Value StatusReport::toValue() const {
   Value::Object errorValues;
   for (const auto& [domain, text] : fragmentErrors) errorValues.emplace(domain, text);
 
-  Value::Object object{
-      {"changes", std::move(changeValues)},
-      {"dryRun", dryRun},
-      {"errors", texts(errors)},
-      {"fragmentErrors", std::move(errorValues)},
-      {"fragments", texts(fragments)},
-      {"harnesses", std::move(harnessValues)},
-      {"health", rawValue(health)},
-      {"tavraVersion", tavraVersion},
-      {"timestamp", records::Encoder::date(timestamp)},
-  };
+  Value::Object object;
+  object.emplace("changes", std::move(changeValues));
+  object.emplace("dryRun", dryRun);
+  object.emplace("errors", texts(errors));
+  object.emplace("fragmentErrors", std::move(errorValues));
+  object.emplace("fragments", texts(fragments));
+  object.emplace("harnesses", std::move(harnessValues));
+  object.emplace("health", rawValue(health));
+  object.emplace("tavraVersion", tavraVersion);
+  object.emplace("timestamp", records::Encoder::date(timestamp));
   if (catalogVersion) object.emplace("catalogVersion", *catalogVersion);
   if (inventory) {
     Value::Array inventoryValues;

@@ -8,11 +8,32 @@ std::string iso8601(Date date) {
   return iso8601(std::chrono::floor<std::chrono::seconds>(date));
 }
 
+namespace {
+
+// `value` as `width` decimal digits, zero-padded, at `out`.
+void digits(char* out, int value, int width) {
+  for (int i = width - 1; i >= 0; --i, value /= 10) out[i] = static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
 std::string iso8601(std::chrono::sys_seconds when) {
   using namespace std::chrono;
   const auto days = floor<std::chrono::days>(when);
   const year_month_day ymd{days};
   const hh_mm_ss<std::chrono::seconds> time{when - days};
+  const int y = int(ymd.year());
+  if (y >= 0 && y <= 9999) {
+    // The form of every four-digit year, written without the cost of a formatted print.
+    std::string text = "0000-00-00T00:00:00Z";
+    digits(text.data(), y, 4);
+    digits(text.data() + 5, int(unsigned(ymd.month())), 2);
+    digits(text.data() + 8, int(unsigned(ymd.day())), 2);
+    digits(text.data() + 11, int(time.hours().count()), 2);
+    digits(text.data() + 14, int(time.minutes().count()), 2);
+    digits(text.data() + 17, int(time.seconds().count()), 2);
+    return text;
+  }
   char buffer[48];
   std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(ymd.year()),
                 unsigned(ymd.month()), unsigned(ymd.day()), int(time.hours().count()),

@@ -85,8 +85,10 @@ class ValueBuilder : public nlohmann::json_sax<nlohmann::json> {
     } else if (auto* elements = stack_.back().container.asArray()) {
       elements->push_back(std::move(value));
     } else {
+      // Keys mostly come in order (the system writes them sorted): the end is looked at first.
       Frame& frame = stack_.back();
-      frame.container.asObject()->insert_or_assign(std::move(frame.key), std::move(value));
+      auto* entries = frame.container.asObject();
+      entries->insert_or_assign(entries->end(), std::move(frame.key), std::move(value));
     }
     return true;
   }

@@ -103,8 +103,14 @@ class Writer {
     // Bytes are copied as they are, so ill-formed UTF-8 would make the document unreadable.
     if (!unicode::isValidUTF8(text)) throw WriteError("JSON text is not valid UTF-8");
     out_ += '"';
-    for (char c : text) {
+    // Runs of bytes that are written as they are go out in one piece.
+    std::size_t plain = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
       const auto byte = static_cast<unsigned char>(c);
+      if (byte >= 0x20 && c != '"' && c != '\\' && c != '/') continue;
+      out_.append(text, plain, i - plain);
+      plain = i + 1;
       switch (c) {
         case '"':
           out_ += "\\\"";
@@ -131,15 +137,12 @@ class Writer {
           out_ += options_.escapeSlash ? "\\/" : "/";
           break;
         default:
-          if (byte < 0x20) {
-            out_ += "\\u00";
-            out_ += hex[byte >> 4];
-            out_ += hex[byte & 0xF];
-          } else {
-            out_ += c;
-          }
+          out_ += "\\u00";
+          out_ += hex[byte >> 4];
+          out_ += hex[byte & 0xF];
       }
     }
+    out_.append(text, plain, text.size() - plain);
     out_ += '"';
   }
 

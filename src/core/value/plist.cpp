@@ -140,7 +140,8 @@ Value convert(plist_t node, std::size_t depth) {
         if (item == nullptr) break;
         std::string name =
             checkedText(key.get(), key ? std::char_traits<char>::length(key.get()) : 0);
-        entries.insert_or_assign(std::move(name), convert(item, depth + 1));
+        // Keys mostly come in order: the end is the place to look first.
+        entries.insert_or_assign(entries.end(), std::move(name), convert(item, depth + 1));
       }
       return Value(std::move(entries));
     }

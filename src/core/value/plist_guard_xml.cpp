@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "tavra/iso8601.h"
@@ -25,10 +26,25 @@ bool isBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// The bytes of a tag that need a second look: its end, quotes and a "<" that may open a
+// container.
+constexpr std::array<bool, 256> tagSpecials = [] {
+  std::array<bool, 256> table{};
+  table['"'] = table['\''] = table['<'] = table['>'] = true;
+  return table;
+}();
+
+constexpr std::array<bool, 256> nameBytes = [] {
+  std::array<bool, 256> table{};
+  for (int u = 0; u < 256; ++u) {
+    table[u] = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') ||
+               u == '-' || u == '_' || u == '.' || u == ':' || u >= 0x80;
+  }
+  return table;
+}();
+
 bool isNameByte(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '-' ||
-         u == '_' || u == '.' || u == ':' || u >= 0x80;
+  return nameBytes[static_cast<unsigned char>(c)];
 }
 
 char lower(char c) {
@@ -51,9 +67,12 @@ std::string_view trimmed(std::string_view text) {
 
 // Whether the "<" at `at` could open a container: "<array" or "<dict" in any letter case, as a
 // whole name, unless it is written empty ("<array/>", blanks allowed before the slash).
-bool opensContainer(std::string_view s, std::size_t at) {
+inline bool opensContainer(std::string_view s, std::size_t at) {
+  if (at + 1 >= s.size()) return false;
+  const char first = lower(s[at + 1]);
+  if (first != 'a' && first != 'd') return false;
   for (std::string_view name : {std::string_view("array"), std::string_view("dict")}) {
-    if (!hasWordAt(s, at + 1, name, true)) continue;
+    if (name.front() != first || !hasWordAt(s, at + 1, name, true)) continue;
     std::size_t i = at + 1 + name.size();
     if (i < s.size() && isNameByte(s[i])) return false;
     while (i < s.size() && isBlank(s[i])) ++i;
@@ -131,14 +150,25 @@ void validateData(std::string_view text) {
 enum class Element { none, container, text, integer, real, date, data, flag, other };
 
 Element classify(std::string_view name) {
-  if (name == "array" || name == "dict") return Element::container;
-  if (name == "string" || name == "key") return Element::text;
-  if (name == "integer") return Element::integer;
-  if (name == "real") return Element::real;
-  if (name == "date") return Element::date;
-  if (name == "data") return Element::data;
-  if (name == "true" || name == "false") return Element::flag;
-  return Element::other;
+  switch (name.size()) {
+    case 3:
+      return name == "key" ? Element::text : Element::other;
+    case 4:
+      if (name == "dict") return Element::container;
+      if (name == "real") return Element::real;
+      if (name == "date") return Element::date;
+      if (name == "data") return Element::data;
+      return name == "true" ? Element::flag : Element::other;
+    case 5:
+      if (name == "array") return Element::container;
+      return name == "false" ? Element::flag : Element::other;
+    case 6:
+      return name == "string" ? Element::text : Element::other;
+    case 7:
+      return name == "integer" ? Element::integer : Element::other;
+    default:
+      return Element::other;
+  }
 }
 
 class Scanner {
@@ -146,10 +176,10 @@ class Scanner {
   explicit Scanner(std::string_view s) : s_(s) {}
 
   std::size_t run() {
-    std::size_t pos = 0;
-    while (true) {
-      const std::size_t lt = s_.find('<', pos);
-      if (lt == std::string_view::npos) break;
+    for (std::size_t pos = 0; pos < s_.size();) {
+      const void* found = std::memchr(s_.data() + pos, '<', s_.size() - pos);
+      if (found == nullptr) break;
+      const auto lt = static_cast<std::size_t>(static_cast<const char*>(found) - s_.data());
       if (opensContainer(s_, lt)) up();
       pos = markup(lt);
     }
@@ -185,6 +215,9 @@ class Scanner {
   }
 
   std::size_t markup(std::size_t lt) {
+    // Most markup is a plain tag; the byte after "<" tells.
+    const char second = lt + 1 < s_.size() ? s_[lt + 1] : '\0';
+    if (second != '!' && second != '?') return tag(lt);
     if (hasWordAt(s_, lt, "<!--", false)) return region(lt, lt + 4, "-->", false);
     if (hasWordAt(s_, lt, "<![CDATA[", false)) return region(lt, lt + 9, "]]>", false);
     if (hasWordAt(s_, lt, "<?", false)) return region(lt, lt + 2, "?>", true);
@@ -199,34 +232,33 @@ class Scanner {
   }
 
   std::size_t tag(std::size_t lt) {
-    const std::size_t gt = s_.find('>', lt + 1);
-    if (gt == std::string_view::npos) {
-      countOpenings(lt + 1, s_.size());
-      return s_.size();  // an unfinished tag: libplist refuses the document
-    }
-    countOpenings(lt + 1, gt);
+    std::size_t nameEnd = std::string_view::npos;
+    const std::size_t gt = tagEnd(lt, nameEnd);
+    if (gt == s_.size()) return s_.size();  // an unfinished tag: libplist refuses the document
     const std::string_view body = s_.substr(lt + 1, gt - lt - 1);
-    requireBalancedQuotes(body);
-    if (body == "/array" || body == "/dict") {
-      if (depth_ > 0) --depth_;
+    if (!body.empty() && body.front() == '/') {
+      if (body == "/array" || body == "/dict") {
+        if (depth_ > 0) --depth_;
+      }
       return gt + 1;
     }
-    if (!body.empty() && body.front() == '/') return gt + 1;
 
-    std::size_t nameEnd = 0;
-    while (nameEnd < body.size() && isNameByte(body[nameEnd])) ++nameEnd;
+    if (nameEnd == std::string_view::npos) {
+      nameEnd = 0;
+      while (nameEnd < body.size() && isNameByte(body[nameEnd])) ++nameEnd;
+    }
     const std::string_view name = body.substr(0, nameEnd);
     const Element element = classify(name);
     if (element == Element::other) return gt + 1;
-    const std::string_view rest = trimmed(body.substr(nameEnd));
+    const std::string_view rest =
+        nameEnd == body.size() ? std::string_view() : trimmed(body.substr(nameEnd));
     if (!rest.empty() && rest != "/") fail("unexpected attributes on <" + std::string(name) + ">");
     const bool empty = rest == "/";
     if (element == Element::integer || element == Element::real || element == Element::date) {
       if (empty) fail("empty <" + std::string(name) + ">");
       // The content must be plain text up to the element's own closing tag.
       const std::size_t next = s_.find('<', gt + 1);
-      const std::string close = "</" + std::string(name) + ">";
-      if (next == std::string_view::npos || !hasWordAt(s_, next, close, false)) {
+      if (next == std::string_view::npos || !closesAt(next, name)) {
         fail("malformed <" + std::string(name) + ">");
       }
       const std::string_view text = s_.substr(gt + 1, next - gt - 1);
@@ -240,6 +272,45 @@ class Scanner {
       validateData(s_.substr(gt + 1, (next == std::string_view::npos ? s_.size() : next) - gt - 1));
     }
     return gt + 1;
+  }
+
+  // The ">" that ends the tag at `lt` (the end of the document when there is none), once the
+  // openings that may hide in the tag are counted and its quotes checked.
+  // `nameEnd` gets where the name of an opening tag ends in its body, when that was seen on the
+  // way.
+  std::size_t tagEnd(std::size_t lt, std::size_t& nameEnd) {
+    // Most tags are a name alone ("<key>", "</dict>", "<true/>"), with nothing to look at.
+    std::size_t i = lt + 1;
+    const bool closing = i < s_.size() && s_[i] == '/';
+    if (closing) ++i;
+    while (i < s_.size() && isNameByte(s_[i])) ++i;
+    const std::size_t afterName = i;
+    if (i < s_.size() && s_[i] == '/') ++i;
+    if (i < s_.size() && s_[i] == '>') {
+      if (!closing) nameEnd = afterName - lt - 1;
+      return i;
+    }
+
+    bool odd[2] = {false, false};
+    std::size_t gt = lt + 1;
+    for (; gt < s_.size(); ++gt) {
+      const char c = s_[gt];
+      if (!tagSpecials[static_cast<unsigned char>(c)]) continue;
+      if (c == '>') break;
+      if (c == '<') {
+        if (opensContainer(s_, gt)) up();
+      } else {
+        odd[c == '"'] = !odd[c == '"'];
+      }
+    }
+    if (gt < s_.size() && (odd[0] || odd[1])) fail("malformed markup (unbalanced quotes)");
+    return gt;
+  }
+
+  // Whether "</" + name + ">" stands at `at`.
+  bool closesAt(std::size_t at, std::string_view name) const {
+    return hasWordAt(s_, at, "</", false) && hasWordAt(s_, at + 2, name, false) &&
+           hasWordAt(s_, at + 2 + name.size(), ">", false);
   }
 
   std::string_view s_;

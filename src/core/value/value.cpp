@@ -232,24 +232,38 @@ Value Value::setting(std::optional<Value> newValue, const KeyPath& path) const {
   return result;
 }
 
-Value withReadableText(const Value& value) {
-  const auto readable = [](const std::string& text) {
-    return unicode::isValidUTF8(text) ? text : unicode::repairedUTF8(text);
-  };
-  if (const auto* text = value.asString()) {
-    return unicode::isValidUTF8(*text) ? value : Value(unicode::repairedUTF8(*text));
+namespace {
+
+// Mends in place: nearly always every text is well-formed and nothing changes.
+void makeReadable(Value& value) {
+  if (auto* elements = value.asArray()) {
+    for (Value& element : *elements) makeReadable(element);
+    return;
   }
-  if (const auto* elements = value.asArray()) {
-    Value::Array out;
-    out.reserve(elements->size());
-    for (const Value& element : *elements) out.push_back(withReadableText(element));
-    return out;
+  if (auto* entries = value.asObject()) {
+    bool keysReadable = true;
+    for (auto& [key, member] : *entries) {
+      makeReadable(member);
+      keysReadable = keysReadable && unicode::isValidUTF8(key);
+    }
+    if (keysReadable) return;
+    Value::Object mended;
+    for (auto& [key, member] : *entries) {
+      mended.emplace(unicode::isValidUTF8(key) ? key : unicode::repairedUTF8(key),
+                     std::move(member));
+    }
+    *entries = std::move(mended);
+    return;
   }
-  if (const auto* entries = value.asObject()) {
-    Value::Object out;
-    for (const auto& [key, member] : *entries) out.emplace(readable(key), withReadableText(member));
-    return out;
+  if (const auto* text = value.asString(); text && !unicode::isValidUTF8(*text)) {
+    value = Value(unicode::repairedUTF8(*text));
   }
+}
+
+}  // namespace
+
+Value withReadableText(Value value) {
+  makeReadable(value);
   return value;
 }
 

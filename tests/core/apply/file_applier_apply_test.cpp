@@ -63,7 +63,8 @@ TEST_F(FileApplierApplyTest, CreatesFileParentsAppliedCopyAndState) {
 
   const auto state = t.applier().loadState();
   const FileApplier::StateEntry expected{
-      "h", "out", FileApplier::sha256("{}\n"), std::nullopt, t.appliedCopy(path), t.now, t.now, 0};
+      "h", "out", FileApplier::sha256("{}\n"), std::nullopt, t.appliedCopy(path), t.now, t.now,
+      0,   0640};
   EXPECT_EQ(state.entries, (std::map<std::string, FileApplier::StateEntry>{{path, expected}}));
   EXPECT_EQ(state.createdDirectories, (std::vector<std::string>{t.target("a"), t.target("a/b")}));
 }
@@ -511,7 +512,7 @@ TEST_F(FileApplierApplyTest, LastAppliedRebuildsFromAppliedCopies) {
   EXPECT_EQ(all[0].harnessID, "one");
   EXPECT_EQ(all[0].outputID, "out");
   EXPECT_EQ(all[1].path, t.target("b"));
-  EXPECT_EQ(all[1].mode, 0644);  // target gone: the default mode
+  EXPECT_EQ(all[1].mode, 0600);  // target gone: the mode it was last written with
 
   const auto one = t.applier().lastApplied(std::set<std::string>{"one"});
   ASSERT_EQ(one.size(), 1u);
@@ -538,8 +539,10 @@ TEST_F(FileApplierApplyTest, LastAppliedTrustsOnlyAModeRootCouldHaveSet) {
   ASSERT_EQ(chmod(t.target("a").c_str(), 0666), 0);
   const auto items = t.applier().lastApplied();
   ASSERT_EQ(items.size(), 1u);
-  EXPECT_EQ(items[0].mode, 0644);
-  EXPECT_EQ(t.applier(false).lastApplied()[0].mode, 0666);
+  // Not root's file: the mode of the last write, whether or not the applier sets root ownership
+  // (a mode someone else chose never counts, and never widens the file).
+  EXPECT_EQ(items[0].mode, 0600);
+  EXPECT_EQ(t.applier(false).lastApplied()[0].mode, 0600);
 }
 
 TEST_F(FileApplierApplyTest, LastAppliedPathsAreCanonicalKeys) {

@@ -172,6 +172,27 @@ TEST(FileApplierStateTest, DecoderFieldReadersNameTheKey) {
   EXPECT_EQ(FileApplier::Decoder::date(Value("2026-03-01T09:00:00Z"), "d"), at(9));
 }
 
+// A state file written before entries were kept under one spelling per file: each entry comes
+// under its file's key, and of two for one file the one that took the file over first (whose
+// backup can hold the user's own file) stays.
+TEST(FileApplierStateTest, EntriesLoadUnderTheirFilesKeys) {
+  test::ApplierTree t;
+  const std::string file = t.allowed + "/x.json";
+  FileApplier::State state;
+  state.entries[t.allowed + "//x.json"] = {
+      "h", "o", std::string(64, 'a'), "/s/backups/first.bak", "/s/applied/c", at(9), at(9), 0};
+  state.entries[file] = {
+      "h", "o", std::string(64, 'a'), "/s/backups/second.bak", "/s/applied/d", at(10), at(10), 0};
+  state.entries[t.allowed + "/y.json/"] = {
+      "h", "o", std::string(64, 'b'), std::nullopt, "/s/applied/e", at(9), at(9), 0};
+  t.applier().saveState(state);
+
+  const auto loaded = t.applier().loadState();
+  ASSERT_EQ(loaded.entries.size(), 2u);
+  EXPECT_EQ(loaded.entries.at(file).backupPath, "/s/backups/first.bak");
+  EXPECT_EQ(loaded.entries.at(t.allowed + "/y.json").appliedCopyPath, "/s/applied/e");
+}
+
 TEST(FileApplierStateTest, SavedStateIsPlainJSONForOtherTools) {
   if (!test::pythonHas({"json"})) GTEST_SKIP() << "python3 is not available";
   test::ApplierTree t;

@@ -27,6 +27,24 @@ TEST(PathPolicyTest, CanonicalPrefixesOnlyTheThreeAliasedRoots) {
   }
 }
 
+TEST(PathPolicyTest, FileKeyIsOneSpellingOfEachFile) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"/opt/a/x.json", "/opt/a/x.json"},
+      {"/opt//a/x.json", "/opt/a/x.json"},
+      {"//opt/a///x.json", "/opt/a/x.json"},
+      {"/opt/a/x.json/", "/opt/a/x.json"},
+      {"/opt/a/x.json//", "/opt/a/x.json"},
+      {"/etc//codex/a.toml/", "/private/etc/codex/a.toml"},
+      {"/private/etc/codex/a.toml", "/private/etc/codex/a.toml"},
+      {"/", "/"},
+      {"//", "/"},
+      {"", ""},
+  };
+  for (const auto& [path, expected] : cases) {
+    EXPECT_EQ(PathPolicy::fileKey(path), expected) << path;
+  }
+}
+
 TEST(PathPolicyTest, BuiltInPrefixesInOrder) {
   EXPECT_EQ(PathPolicy::builtInPrefixes(),
             (std::vector<std::string>{

@@ -123,6 +123,25 @@ TEST_F(ManagedPreferencesTest, ScanKeepsOnlyFragmentNamesInByteOrder) {
   EXPECT_EQ(scan.fragments[1].sourceDomain, domainOf("a"));
 }
 
+// The files of one scan share one read buffer: each still comes out whole, a short file after a
+// long one and a long one after a short one.
+TEST_F(ManagedPreferencesTest, EveryFileOfAScanIsReadWhole) {
+  const std::string longText(5000, 'x');
+  writeFragment("a-short");
+  writeFragment("b-long", "<key>Description</key><string>" + longText + "</string>");
+  writeFragment("c-short");
+  writeFragment("d-empty-description", "<key>Description</key><string></string>");
+  const auto scan = reader(false).fragments();
+  ASSERT_EQ(scan.fragments.size(), 4u);
+  EXPECT_TRUE(scan.errors.empty());
+  EXPECT_EQ(scan.fragments[1].description, longText);
+  for (const auto& fragment : scan.fragments) {
+    EXPECT_EQ(fragment.harnesses.at("claude").at("settings"),
+              Value(Value::Object{{"model", "opus"}}))
+        << fragment.id;
+  }
+}
+
 TEST_F(ManagedPreferencesTest, EachDomainLandsInOneFieldAndBadFilesDoNotStopTheScan) {
   writeFragment("a-off", "<key>Enabled</key><false/>");
   writeFragment("b-bad", "<key>Priority</key><string>ten</string>");
