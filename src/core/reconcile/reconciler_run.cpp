@@ -109,21 +109,23 @@ StatusReport Reconciler::run(bool includeInventory) const {
 
 std::vector<FileApplier::Desired> Reconciler::desiredItems(const Plan& plan,
                                                            const FileApplier& applier) const {
+  // What harnesses that are not frozen planned afresh wins over a last applied copy of the same
+  // file (copies come under their file keys): handing the applier both would write the file
+  // twice in every pass, the stale copy last.
+  std::set<std::string> planned;
+  for (const auto& item : plan.desired) planned.insert(PathPolicy::fileKey(item.path));
   std::vector<FileApplier::Desired> desired;
   if (plan.complete) {
     // The plan's files, then the frozen harnesses' last applied copies.
     desired = plan.desired;
     if (!plan.frozenHarnesses.empty()) {
       for (auto& item : applier.lastApplied(plan.frozenHarnesses)) {
-        desired.push_back(std::move(item));
+        if (!planned.count(item.path)) desired.push_back(std::move(item));
       }
     }
     return desired;
   }
-  // Incomplete: what harnesses that are not frozen planned afresh wins over their last applied
-  // copies (which come under their file keys); every other last applied copy is kept.
-  std::set<std::string> planned;
-  for (const auto& item : plan.desired) planned.insert(PathPolicy::fileKey(item.path));
+  // Incomplete: every other last applied copy is kept, a frozen harness's always.
   for (const auto& item : plan.desired) {
     if (!plan.frozenHarnesses.count(item.harnessID)) desired.push_back(item);
   }

@@ -106,5 +106,57 @@ TEST(ReconcilerHostTest, APassBelowTmpWritesOnlyThereAndKeepsCanonicalNames) {
   EXPECT_EQ(test::exists("/private"), privateExisted);
 }
 
+// The preferences folder below /tmp, as with a simulation into a folder there: the files the
+// pass writes into it are reported under "/private/tmp/...", and are still known to lie in it,
+// so the preferences cache is flushed, once for the two files.
+TEST(ReconcilerHostTest, ChangesBelowAPreferencesFolderInTmpFlushTheCacheOnce) {
+  TmpFolder folder;
+  if (folder.root().empty()) GTEST_SKIP() << "/tmp is not writable here";
+  const std::string root = folder.root();
+  const std::string prefs = root + "/prefs";
+
+  Harness delta;
+  delta.id = "delta";
+  delta.displayName = "Delta";
+  delta.vendor = "Example";
+  for (const char* id : {"one", "two"}) {
+    Output output;
+    output.id = id;
+    output.path = prefs + "/com.example." + id + ".plist";
+    output.format = Output::Format::plist;
+    delta.outputs.push_back(output);
+  }
+  const test::CatalogSigningKey signer;
+  const std::string catalog = Catalog{2, "1.0", {delta}}.encode();
+  const CatalogStore store(root + "/support/catalog", {signer.publicBase64()}, test::files());
+  store.install(catalog, signer.signatureFile(catalog));
+  std::filesystem::create_directories(prefs);
+  std::ofstream(prefs + "/com.zelkorandin.tavra.policy.p.plist") << plist::writeXML(Value::Object{
+      {"Harnesses", Value::Object{{"delta", Value::Object{{"one", Value::Object{{"v", 1}}},
+                                                          {"two", Value::Object{{"v", 2}}}}}}}});
+
+  int flushes = 0;
+  auto log = std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile");
+  Environment environment{ManagedPreferences(prefs, false, test::files()),
+                          store,
+                          root + "/support",
+                          nullptr,
+                          {prefs + "/"},
+                          false,
+                          std::nullopt,
+                          [&flushes] { ++flushes; },
+                          test::services()};
+  environment.services.reconcileLog = log;
+
+  const StatusReport report = Reconciler(environment, {}).run(false);
+  ASSERT_EQ(report.changes.size(), 2u) << report.encode();
+  EXPECT_EQ(report.changes[0].path, "/private" + prefs + "/com.example.one.plist");
+  EXPECT_EQ(flushes, 1);
+  const auto texts = log->texts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                       "managed preferences changed; flushed the cfprefsd cache"),
+            1);
+}
+
 }  // namespace
 }  // namespace tavra

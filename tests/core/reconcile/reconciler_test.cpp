@@ -332,6 +332,35 @@ TEST_F(ReconcilerTest, AHarnessThatCannotBeDecryptedIsFrozenOnItsLastAppliedFile
   EXPECT_FALSE(exists(betaConfig));
 }
 
+// A frozen harness's last applied file that another, healthy harness now plans afresh: the fresh
+// bytes are written once and stay; the stale copy does not overwrite them in the same pass, nor
+// again in every later pass.
+TEST_F(ReconcilerTest, FreshBytesWinOverAFrozenHarnessesCopyOfTheSameFile) {
+  Catalog c = catalog();
+  Output heirs = output("settings", alphaSettings, Output::Format::json);
+  heirs.mode = "0600";  // as alpha's, so the new bytes are all that changes
+  c.harnesses.push_back(harness("heir", {heirs}));
+  installCatalog(c);
+  writeFragment("base", 0, alphaValue(Value::Object{{"v", "old"}}));
+  ASSERT_EQ(run().health, Health::ok);
+
+  std::string foreign =
+      SecretEnvelope::encrypt("x", crypto::P256PrivateKey::generate().publicKey().x963());
+  writeFragment("base", 0,
+                Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"t", foreign}}}}},
+                              {"heir", Value::Object{{"settings", Value::Object{{"v", "new"}}}}}});
+  StatusReport report = run();
+  EXPECT_EQ(status(report, "alpha").state, State::degraded);
+  EXPECT_EQ(status(report, "heir").state, State::managed);
+  EXPECT_EQ(actions(report),
+            (std::vector<std::pair<std::string, Action>>{{alphaSettings, Action::updated}}));
+  EXPECT_EQ(Value::parseJSON(readFile(alphaSettings)), Value(Value::Object{{"v", "new"}}));
+
+  report = run();
+  EXPECT_TRUE(report.changes.empty()) << report.encode();
+  EXPECT_EQ(Value::parseJSON(readFile(alphaSettings)), Value(Value::Object{{"v", "new"}}));
+}
+
 TEST_F(ReconcilerTest, AnUnreadableFragmentFreezesEveryHarnessAndReleasesNothing) {
   installCatalog(catalog());
   writeFragment("base", 0, bothHarnesses());
