@@ -41,8 +41,9 @@ struct PolicyFragment {
   static std::optional<PolicyFragment> parse(std::string_view domain, Value&& value);
 
   // The precedence order: `a` comes before `b` when its priority is greater, or at equal priority
-  // when its id is lower (ascending code-point order). Use with a stable sort.
-  static bool precedes(const PolicyFragment& a, const PolicyFragment& b) noexcept;
+  // when its id is lower (ascending code-point order of the ids' NFC forms, so two spellings of
+  // one text are equal). Use with a stable sort.
+  static bool precedes(const PolicyFragment& a, const PolicyFragment& b);
 
   friend bool operator==(const PolicyFragment&, const PolicyFragment&) = default;
 };

@@ -5,6 +5,7 @@
 
 #include "tavra/constants.h"
 #include "tavra/error.h"
+#include "tavra/platform/unicode.h"
 
 namespace tavra {
 namespace {
@@ -36,6 +37,18 @@ bool isBlank(std::string_view text) {
   std::string message(domain);
   message.append(": ").append(text);
   throw TavraError::fragment(std::move(message));
+}
+
+bool isASCII(std::string_view text) noexcept {
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Ids compare as texts: by the code points of their composed (NFC) form, so that two spellings
+// of one text are the same id and an accented letter sorts where it reads.
+bool idLess(std::string_view a, std::string_view b) {
+  if (isASCII(a) && isASCII(b)) return a < b;
+  return unicode::normalizeNFC(a) < unicode::normalizeNFC(b);
 }
 
 Value* member(Value::Object& object, std::string_view key) {
@@ -100,9 +113,9 @@ std::optional<PolicyFragment> PolicyFragment::parse(std::string_view domain, Val
   return fragment;
 }
 
-bool PolicyFragment::precedes(const PolicyFragment& a, const PolicyFragment& b) noexcept {
+bool PolicyFragment::precedes(const PolicyFragment& a, const PolicyFragment& b) {
   if (a.priority != b.priority) return a.priority > b.priority;
-  return a.id < b.id;
+  return idLess(a.id, b.id);
 }
 
 std::vector<PolicyFragment> sortedByPrecedence(std::vector<PolicyFragment> fragments) {

@@ -224,5 +224,24 @@ TEST(PolicyFragmentTest, PrecedenceIsPriorityDescendingThenIdAscendingStable) {
   EXPECT_TRUE(sortedByPrecedence({}).empty());
 }
 
+TEST(PolicyFragmentTest, IdsCompareAsTextWhateverTheirNormalForm) {
+  auto ids = [](const std::vector<PolicyFragment>& list) {
+    std::vector<std::string> result;
+    for (const auto& f : list) result.push_back(f.id + "@" + f.sourceDomain);
+    return result;
+  };
+  // "e" + combining acute is the text "é": it sorts after "f" as its composed form does, although
+  // its first byte sorts before.
+  const std::string decomposed = "e\xcc\x81";
+  EXPECT_EQ(ids(sortedByPrecedence({named(decomposed, 1), named("f", 1)})),
+            (std::vector<std::string>{"f@", decomposed + "@"}));
+  // The two spellings of one text are the same id: they keep their input order.
+  EXPECT_EQ(ids(sortedByPrecedence(
+                {named(decomposed, 1, "1"), named("\u00e9", 1, "2"), named(decomposed, 1, "3")})),
+            (std::vector<std::string>{decomposed + "@1", "\u00e9@2", decomposed + "@3"}));
+  EXPECT_FALSE(PolicyFragment::precedes(named("\u00e9", 1), named(decomposed, 1)));
+  EXPECT_FALSE(PolicyFragment::precedes(named(decomposed, 1), named("\u00e9", 1)));
+}
+
 }  // namespace
 }  // namespace tavra
