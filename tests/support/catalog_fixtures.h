@@ -2,6 +2,7 @@
 // a store trusts it through its own key list.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,11 @@ namespace tavra::test {
 
 // The smallest catalog that decodes, with the given catalogVersion.
 std::string catalogJSON(std::string_view version);
+
+// A catalog of one harness, "alpha", with one JSON output, "settings", at `path` (spelled as
+// given) and with `mode` when one is given.
+std::string alphaCatalogJSON(const std::string& path,
+                             const std::optional<std::string>& mode = std::nullopt);
 
 struct CatalogSigningKey {
   crypto::Ed25519PrivateKey key = crypto::Ed25519PrivateKey::generate();

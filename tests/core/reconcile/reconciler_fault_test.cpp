@@ -22,16 +22,7 @@ using Fault = test::FaultyFileSystem::Fault;
 class Pass {
  public:
   Pass() {
-    Output settings;
-    settings.id = "settings";
-    settings.path = output;
-    settings.format = Output::Format::json;
-    Harness alpha;
-    alpha.id = "alpha";
-    alpha.displayName = "Alpha";
-    alpha.vendor = "Example";
-    alpha.outputs = {settings};
-    const std::string catalog = Catalog{2, "1.0", {alpha}}.encode();
+    const std::string catalog = test::alphaCatalogJSON(output);
     CatalogStore(support + "/catalog", {signer.publicBase64()}, test::files())
         .install(catalog, signer.signatureFile(catalog));
     fragment("first");

@@ -48,17 +48,8 @@ TEST(ReconcilerHostTest, APassBelowTmpWritesOnlyThereAndKeepsCanonicalNames) {
   const std::string output = root + "/out/sub/alpha.json";  // as a catalog names it
   const std::string canonicalOutput = canonicalRoot + "/out/sub/alpha.json";
 
-  Output settings;
-  settings.id = "settings";
-  settings.path = output;
-  settings.format = Output::Format::json;
-  Harness alpha;
-  alpha.id = "alpha";
-  alpha.displayName = "Alpha";
-  alpha.vendor = "Example";
-  alpha.outputs = {settings};
   const test::CatalogSigningKey signer;
-  const std::string catalog = Catalog{2, "1.0", {alpha}}.encode();
+  const std::string catalog = test::alphaCatalogJSON(output);
   const CatalogStore store(root + "/support/catalog", {signer.publicBase64()}, test::files());
   store.install(catalog, signer.signatureFile(catalog));
   std::filesystem::create_directories(root + "/prefs");

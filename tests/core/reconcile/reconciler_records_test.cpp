@@ -64,17 +64,7 @@ class ReconcilerRecordsTest : public ::testing::Test {
 
   // One harness with one output at `path` (spelled as given), with `mode`.
   void installCatalog(const std::string& path, const std::string& mode = "0644") const {
-    Output output;
-    output.id = "settings";
-    output.path = path;
-    output.format = Output::Format::json;
-    output.mode = mode;
-    Harness alpha;
-    alpha.id = "alpha";
-    alpha.displayName = "Alpha";
-    alpha.vendor = "Example";
-    alpha.outputs = {output};
-    const std::string catalog = Catalog{2, "1.0", {alpha}}.encode();
+    const std::string catalog = test::alphaCatalogJSON(path, mode);
     CatalogStore(support + "/catalog", {signer.publicBase64()}, test::files())
         .install(catalog, signer.signatureFile(catalog));
   }
