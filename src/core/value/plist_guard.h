@@ -1,11 +1,12 @@
 // Checks run on property-list bytes before libplist sees them.
 //
 // libplist 2.2 frees (and, for binary lists, builds) its trees recursively without any depth
-// limit, expands shared binary objects without bound and silently reads malformed numbers and
-// dates as 0 or 1970. These checks refuse such input up front with Value::ReadError, so that
-// libplist never builds a tree deeper than Value::maxDepth containers, a binary list never
-// expands beyond a size proportional to its bytes, and what libplist reads as an integer, real
-// or date is what the bytes say. They only read the bytes; thread-safe.
+// limit, expands shared binary objects without bound, silently reads malformed numbers and
+// dates as 0 or 1970, and reads XML integers with leading zeros as octal. These checks refuse
+// such input up front with Value::ReadError, or name the integer texts to give libplist instead,
+// so that libplist never builds a tree deeper than Value::maxDepth containers, a binary list
+// never expands beyond a size proportional to its bytes, and what libplist reads as an integer,
+// real or date is what the bytes say. They only read the bytes; thread-safe.
 #pragma once
 
 #include <chrono>
