@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tavra/base64.h"
 #include "tavra/iso8601.h"
@@ -167,8 +168,14 @@ Value Value::parsePlist(std::string_view bytes) {
     plist_guard::checkBinary(bytes);
     plist_from_bin(bytes.data(), length, root.out());
   } else {
-    plist_guard::checkXML(bytes);
-    plist_from_xml(bytes.data(), length, root.out());
+    std::vector<plist_guard::Replacement> replacements;
+    plist_guard::checkXML(bytes, replacements);
+    if (replacements.empty()) {
+      plist_from_xml(bytes.data(), length, root.out());
+    } else {
+      const std::string mended = plist_guard::replaced(bytes, replacements);
+      plist_from_xml(mended.data(), static_cast<std::uint32_t>(mended.size()), root.out());
+    }
   }
   if (!root) fail("not a well-formed XML or binary property list");
   return convert(root.get(), 0);

@@ -1,28 +1,47 @@
 // Checks run on property-list bytes before libplist sees them.
 //
 // libplist 2.2 frees (and, for binary lists, builds) its trees recursively without any depth
-// limit, expands shared binary objects without bound and silently reads malformed numbers and
-// dates as 0 or 1970. These checks refuse such input up front with Value::ReadError, so that
-// libplist never builds a tree deeper than Value::maxDepth containers, a binary list never
-// expands beyond a size proportional to its bytes, and what libplist reads as an integer, real
-// or date is what the bytes say. They only read the bytes; thread-safe.
+// limit, expands shared binary objects without bound, silently reads malformed numbers and
+// dates as 0 or 1970, and reads XML integers with leading zeros as octal. These checks refuse
+// such input up front with Value::ReadError, or name the integer texts to give libplist instead,
+// so that libplist never builds a tree deeper than Value::maxDepth containers, a binary list
+// never expands beyond a size proportional to its bytes, and what libplist reads as an integer,
+// real or date is what the bytes say. They only read the bytes; thread-safe.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavra::plist_guard {
 
 // Whether the bytes are a binary property list (they start with "bplist00").
 bool isBinary(std::string_view bytes) noexcept;
 
+// The text of an <integer> that libplist would misread, and the text it is to read instead.
+// Property lists write integers in decimal or, after "0x", in hex; leading zeros change nothing
+// (010 is ten). libplist takes a leading zero for an octal prefix: it reads 010 as 8, and 08 as
+// 0. Such a text is replaced by the same number without the zeros.
+struct Replacement {
+  std::size_t offset = 0;  // where the element's text starts in the checked bytes
+  std::size_t length = 0;
+  std::string text;
+};
+
 // Check an XML property list. Returns an upper bound of the container nesting that libplist can
 // build from these bytes (at most Value::maxDepth open containers, plus two levels that libplist
 // builds from empty elements); throws Value::ReadError otherwise, and for
 // integers outside the 64-bit range, malformed numbers, dates and data, markup inside numbers
-// and dates, attributes on value elements, internal DTD subsets and NUL bytes.
+// and dates, attributes on value elements, internal DTD subsets and NUL bytes. The integers that
+// libplist would misread are added to `replacements`, in the order of the bytes; libplist is to
+// read the bytes with them made (see replaced), which changes no markup.
+std::size_t checkXML(std::string_view bytes, std::vector<Replacement>& replacements);
 std::size_t checkXML(std::string_view bytes);
+
+// `bytes` with `replacements` (in order, not overlapping, as checkXML gives them) made.
+std::string replaced(std::string_view bytes, const std::vector<Replacement>& replacements);
 
 // Check a binary property list: trailer, offset table and every reachable object's bounds;
 // references must exist and must not form cycles; nesting at most Value::maxDepth; the tree

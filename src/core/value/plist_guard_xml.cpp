@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "tavra/iso8601.h"
 #include "tavra/value.h"
@@ -92,7 +94,9 @@ void requireBalancedQuotes(std::string_view text) {
   if (doubles % 2 != 0 || singles % 2 != 0) fail("malformed markup (unbalanced quotes)");
 }
 
-void validateInteger(std::string_view text) {
+// Checks the text of an <integer>; gives the text libplist is to read instead when it would
+// misread this one (a decimal with leading zeros, which it takes as octal).
+std::optional<std::string> validateInteger(std::string_view text) {
   std::string_view digits = trimmed(text);
   bool negative = false;
   if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
@@ -124,6 +128,10 @@ void validateInteger(std::string_view text) {
   if (overflow || (negative && value > (std::uint64_t{1} << 63))) {
     fail("integer out of range: " + std::string(trimmed(text)));
   }
+  if (base != 10 || digits.size() < 2 || digits.front() != '0') return std::nullopt;
+  const std::size_t significant = digits.find_first_not_of('0');
+  if (significant == std::string_view::npos) return std::string("0");
+  return (negative ? "-" : "") + std::string(digits.substr(significant));
 }
 
 void validateReal(std::string_view text) {
@@ -173,7 +181,8 @@ Element classify(std::string_view name) {
 
 class Scanner {
  public:
-  explicit Scanner(std::string_view s) : s_(s) {}
+  Scanner(std::string_view s, std::vector<Replacement>& replacements)
+      : s_(s), replacements_(replacements) {}
 
   std::size_t run() {
     for (std::size_t pos = 0; pos < s_.size();) {
@@ -262,7 +271,11 @@ class Scanner {
         fail("malformed <" + std::string(name) + ">");
       }
       const std::string_view text = s_.substr(gt + 1, next - gt - 1);
-      if (element == Element::integer) validateInteger(text);
+      if (element == Element::integer) {
+        if (auto instead = validateInteger(text)) {
+          replacements_.push_back(Replacement{gt + 1, text.size(), std::move(*instead)});
+        }
+      }
       if (element == Element::real) validateReal(text);
       if (element == Element::date) validateDate(text);
       return next;
@@ -314,16 +327,34 @@ class Scanner {
   }
 
   std::string_view s_;
+  std::vector<Replacement>& replacements_;
   std::size_t depth_ = 0;
   std::size_t deepest_ = 0;
 };
 
 }  // namespace
 
-std::size_t checkXML(std::string_view bytes) {
+std::size_t checkXML(std::string_view bytes, std::vector<Replacement>& replacements) {
   // XML cannot hold NUL, and libplist garbles the text after one.
   if (bytes.find('\0') != std::string_view::npos) fail("NUL byte in XML");
-  return Scanner(bytes).run();
+  return Scanner(bytes, replacements).run();
+}
+
+std::size_t checkXML(std::string_view bytes) {
+  std::vector<Replacement> replacements;
+  return checkXML(bytes, replacements);
+}
+
+std::string replaced(std::string_view bytes, const std::vector<Replacement>& replacements) {
+  std::string out;
+  out.reserve(bytes.size());
+  std::size_t copied = 0;
+  for (const Replacement& r : replacements) {
+    out.append(bytes.substr(copied, r.offset - copied)).append(r.text);
+    copied = r.offset + r.length;
+  }
+  out.append(bytes.substr(copied));
+  return out;
 }
 
 }  // namespace tavra::plist_guard

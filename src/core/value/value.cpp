@@ -45,8 +45,27 @@ std::optional<std::int64_t> parseDecimal(std::string_view text) {
 
 }  // namespace
 
+namespace {
+
+// Reader messages quote pieces of the input (a token, a number's text), which may be megabytes
+// long. What is wrong comes first; the quote is cut so that the message stays fit for a report or
+// a log line. The cut falls between characters and is marked with "…".
+std::string readableMessage(std::string_view message) {
+  constexpr std::size_t maxLength = 512;
+  std::string text = unicode::repairedUTF8(message);
+  if (text.size() > maxLength) {
+    std::size_t cut = maxLength;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    text.resize(cut);
+    text += "\xE2\x80\xA6";
+  }
+  return text;
+}
+
+}  // namespace
+
 Value::ReadError::ReadError(std::string_view message)
-    : std::runtime_error(unicode::repairedUTF8(message)) {}
+    : std::runtime_error(readableMessage(message)) {}
 
 Value::ConversionError::ConversionError(std::string typeName)
     : typeName_(std::move(typeName)), description_("unsupported value type: " + typeName_) {}

@@ -136,6 +136,16 @@ TEST(PlistReadTest, XMLCasesKeepTheirKinds) {
       {"<integer>-42</integer>", "-42"},
       {"<integer> +7 </integer>", "7"},
       {"<integer>0x10</integer>", "16"},
+      // Leading zeros do not make an integer octal: 010 is ten, and 08 and 09 are integers too.
+      {"<integer>010</integer>", "10"},
+      {"<integer>08</integer>", "8"},
+      {"<integer> -0099 </integer>", "-99"},
+      {"<integer>+007</integer>", "7"},
+      {"<integer>00</integer>", "0"},
+      {"<integer>-00</integer>", "0"},
+      {"<integer>0x0010</integer>", "16"},
+      {"<integer>009223372036854775807</integer>", "9223372036854775807"},
+      {"<integer>-009223372036854775808</integer>", "-9223372036854775808"},
       {"<integer>9223372036854775807</integer>", "9223372036854775807"},
       {"<integer>-9223372036854775808</integer>", "-9223372036854775808"},
       // Beyond the signed range: the nearest real, as the JSON reader gives, never wrapped.
@@ -615,6 +625,29 @@ TEST(PlistReadTest, Python3PlistlibDatesOfEveryYearRead) {
     SCOPED_TRACE(format);
     EXPECT_EQ(Value::parsePlist(test::readFile(out + format)), expected);
   }
+}
+
+// python3's plistlib reads integers of every written form, leading zeros included, the way the
+// platform's reader does; ours must agree with it.
+constexpr const char* kPlistlibIntegers = R"(
+import json, plistlib, sys
+print(json.dumps(plistlib.loads(open(sys.argv[1], 'rb').read()), separators=(',', ':')))
+)";
+
+TEST(PlistReadTest, Python3PlistlibReadsIntegersAlike) {
+  if (!test::pythonHas({"plistlib"})) GTEST_SKIP() << "python3 with plistlib not available";
+  test::TempTree tree;
+  std::string body = "<array>";
+  for (const char* text : {"0", "7", "010", "08", "09", "0100", "-010", "-0", "00", "0x1F", "0X0a",
+                           "012345678901234567", "-0009223372036854775808"}) {
+    body += "<integer>" + std::string(text) + "</integer>";
+  }
+  body += "</array>";
+  const std::string path = tree.write("integers.plist", xmlPlist(body));
+  const auto result = test::runPython(kPlistlibIntegers, {path});
+  ASSERT_EQ(result.status, 0) << result.output;
+  EXPECT_EQ(json::write(Value::parsePlist(test::readFile(path))),
+            json::write(Value::parseJSON(result.output)));
 }
 
 TEST(PlistHandleTest, OwnsOneTreeAndMoves) {

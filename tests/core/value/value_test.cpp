@@ -235,6 +235,50 @@ TEST(ValueTest, ReadErrorTextIsAlwaysValidUTF8) {
   EXPECT_STREQ(Value::ReadError("caf\xC3\xA9").what(), "caf\xC3\xA9");
 }
 
+// Reader messages quote pieces of the input, which may be megabytes long; the message stays short
+// enough for a report or a log line and still says what is wrong.
+TEST(ValueTest, ReadErrorTextStaysShortWhateverItQuotes) {
+  const std::string long_(1'000'000, 'a');
+  const struct {
+    std::string bytes;
+    bool plist;
+    const char* reason;
+  } cases[] = {
+      {"\"" + long_ + "\x01\"", false, "control character"},
+      {"\"" + long_, false, "missing closing quote"},
+      {"[" + std::string(1'000'000, '1') + "]", false, "number overflow"},
+      {"<plist><integer>" + std::string(1'000'000, '9') + "</integer></plist>", true,
+       "integer out of range"},
+      {"<plist><real>" + long_ + "</real></plist>", true, "malformed <real>"},
+  };
+  for (const auto& c : cases) {
+    try {
+      (void)(c.plist ? Value::parsePlist(c.bytes) : Value::parseJSON(c.bytes));
+      ADD_FAILURE() << "no error for " << c.reason;
+    } catch (const Value::ReadError& error) {
+      const std::string text = error.what();
+      EXPECT_LE(text.size(), 520u) << c.reason;
+      EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+      EXPECT_TRUE(text.ends_with("\xE2\x80\xA6")) << text;  // "…" marks the cut
+      EXPECT_TRUE(unicode::isValidUTF8(text));
+    }
+  }
+  // The cut falls between characters, and short messages stay whole.
+  const std::string repaired = Value::ReadError(std::string(600, '\xC3')).what();
+  EXPECT_TRUE(unicode::isValidUTF8(repaired));
+  EXPECT_LE(repaired.size(), 515u);
+  const std::string accents = [] {
+    std::string text;
+    for (int i = 0; i < 400; ++i) text += "\xC3\xA9";
+    return text;
+  }();
+  const std::string cut = Value::ReadError("x" + accents).what();
+  EXPECT_TRUE(unicode::isValidUTF8(cut));
+  EXPECT_LE(cut.size(), 515u);
+  EXPECT_EQ(cut.substr(0, 3), "x\xC3\xA9");
+  EXPECT_STREQ(Value::ReadError("short").what(), "short");
+}
+
 TEST(ValueTest, ReadableTextRepairsTextsAndKeysAtEveryDepth) {
   const Value odd = Value::Object{
       {"ok", Value::Array{"caf\xC3\xA9", "bad \xFF", 7}},
