@@ -37,7 +37,8 @@ class PathPolicy {
   static std::string fileKey(std::string_view path);
 
   // Whether `path` lies in a place kept for the system itself (its support directory, its own
-  // preference domains), which no allow-list entry can open.
+  // preference domains), which no allow-list entry can open. The names count in any ASCII case
+  // and with "/" doubled anywhere, as those spellings reach the same files.
   static bool isReserved(std::string_view path);
 
   // The canonical form of `path` when the allow-list admits it; otherwise throws
