@@ -55,16 +55,18 @@ std::string PathPolicy::canonical(std::string_view path) {
 }
 
 std::string PathPolicy::fileKey(std::string_view path) {
-  std::string key = canonical(path);
-  if (key.find("//") == std::string::npos && (key.size() <= 1 || key.back() != '/')) return key;
+  if (path.find("//") == std::string_view::npos && (path.size() <= 1 || path.back() != '/')) {
+    return canonical(path);
+  }
   std::string single;
-  single.reserve(key.size());
-  for (char c : key) {
+  single.reserve(path.size());
+  for (char c : path) {
     if (c == '/' && !single.empty() && single.back() == '/') continue;
     single.push_back(c);
   }
   if (single.size() > 1 && single.back() == '/') single.pop_back();
-  return single;
+  // Canonical once the slashes are single: "//etc/x" is /etc/x, so /private/etc/x.
+  return canonical(single);
 }
 
 bool PathPolicy::isReserved(std::string_view path) {
