@@ -195,7 +195,8 @@ class FileApplier {
   // release pass.
   Action applyItem(const Desired& d, const Target& target, State& state, Date when,
                    bool dryRun) const;
-  void catchUpRecord(const Desired& d, const std::string& want, StateEntry& entry, Date when) const;
+  void catchUpRecord(const Desired& d, const std::string& want, std::uint16_t mode,
+                     StateEntry& entry, Date when) const;
   std::string takeBackup(const std::string& key, const applier::FileInfo& current) const;
   fs::Walk targetDirectory(const std::string& p, State& state) const;
   void releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,

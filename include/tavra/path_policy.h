@@ -29,15 +29,16 @@ class PathPolicy {
   // text is returned unchanged (no link resolution, no "." or ".." handling, no slash clean-up).
   static std::string canonical(std::string_view path);
 
-  // The one name of the file a path names, whatever its spelling: the canonical form with every
-  // run of "/" written as one and a final "/" dropped ("/etc//codex/a.toml/" and
-  // "/private/etc/codex/a.toml" give "/private/etc/codex/a.toml"). The file applier keeps its
+  // The one name of the file a path names, whatever its spelling: every run of "/" written as
+  // one, a final "/" dropped, then the canonical form ("/etc//codex/a.toml/", "//etc/codex/a.toml"
+  // and "/private/etc/codex/a.toml" give "/private/etc/codex/a.toml"). The file applier keeps its
   // state entries, applied copies and backups under it, so two spellings of one file never
   // count as two files.
   static std::string fileKey(std::string_view path);
 
   // Whether `path` lies in a place kept for the system itself (its support directory, its own
-  // preference domains), which no allow-list entry can open.
+  // preference domains), which no allow-list entry can open. The names count in any ASCII case
+  // and with "/" doubled anywhere, as those spellings reach the same files.
   static bool isReserved(std::string_view path);
 
   // The canonical form of `path` when the allow-list admits it; otherwise throws

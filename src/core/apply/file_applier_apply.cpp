@@ -58,6 +58,9 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
 FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& target, State& state,
                                            Date when, bool dryRun) const {
   const std::string& p = target.path;
+  // Only the permission bits can be given to a file; bits above them (a catalog's "100644")
+  // would otherwise never match the file and make every pass a drift correction.
+  const std::uint16_t mode = d.mode & 07777;
   const std::optional<applier::FileInfo> cur = applier::currentFile(*files_, p, maxFileSize);
   // A file that holds the desired bytes has their hash already.
   const bool holdsWanted = cur && cur->content == d.data;
@@ -65,11 +68,11 @@ FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& targe
   const auto found = state.entries.find(target.key);
   StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
 
-  if (holdsWanted && cur->mode == d.mode && (cur->rootOwned || !setRootOwnership_) && existing) {
+  if (holdsWanted && cur->mode == mode && (cur->rootOwned || !setRootOwnership_) && existing) {
     // Nothing is written to the file. Its record may still be behind it: a pass that wrote these
     // bytes and then could not save its state or applied copy. Left so, a later re-assertion of
     // the applied copy would take the file back to older bytes.
-    if (!dryRun) catchUpRecord(d, want, *existing, when);
+    if (!dryRun) catchUpRecord(d, want, mode, *existing, when);
     return Action::unchanged;
   }
   if (dryRun) return Action::wouldWrite;
@@ -82,26 +85,26 @@ FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& targe
     entry.appliedCopyPath = appliedCopyPath(target.key);
     entry.managedSince = when;
   }
-  const Action action = actionFor(cur, existing, d.mode);
+  const Action action = actionFor(cur, existing, mode);
   if (!existing && cur) entry.backupPath = takeBackup(target.key, *cur);
   if (action == Action::driftCorrected) countDrift(entry);
 
   const fs::Walk directory = targetDirectory(p, state);
-  writeTarget(directory.directory, p, d.data, d.mode);
+  writeTarget(directory.directory, p, d.data, mode);
   ensureDirectory(supportDirectory_ + "/applied", 0700);
   writeAtomically(d.data, entry.appliedCopyPath, 0600);
 
   entry.harnessID = d.harnessID;
   entry.outputID = d.outputID;
   entry.sha256 = want;
-  entry.mode = d.mode;
+  entry.mode = mode;
   entry.lastWritten = when;
   state.entries[target.key] = entry;
   return action;
 }
 
-void FileApplier::catchUpRecord(const Desired& d, const std::string& want, StateEntry& entry,
-                                Date when) const {
+void FileApplier::catchUpRecord(const Desired& d, const std::string& want, std::uint16_t mode,
+                                StateEntry& entry, Date when) const {
   if (entry.sha256 != want) {
     // The applied copy first: the entry names these bytes only once the copy holds them.
     ensureDirectory(supportDirectory_ + "/applied", 0700);
@@ -109,7 +112,7 @@ void FileApplier::catchUpRecord(const Desired& d, const std::string& want, State
     entry.sha256 = want;
     entry.lastWritten = when;
   }
-  entry.mode = d.mode;
+  entry.mode = mode;
   entry.harnessID = d.harnessID;
   entry.outputID = d.outputID;
 }

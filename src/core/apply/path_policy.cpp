@@ -11,6 +11,17 @@ bool startsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
+// The system's own places, compared without regard to ASCII case: a Mac's disk is usually
+// case-insensitive, so another spelling of these names reaches the same files.
+bool startsWithIgnoringCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (lower(text[i]) != lower(prefix[i])) return false;
+  }
+  return true;
+}
+
 constexpr std::string_view reservedSupportFolder = "/Library/Application Support/Tavra/";
 constexpr std::string_view reservedDomains = "/Library/Managed Preferences/com.zelkorandin.tavra";
 
@@ -44,21 +55,31 @@ std::string PathPolicy::canonical(std::string_view path) {
 }
 
 std::string PathPolicy::fileKey(std::string_view path) {
-  std::string key = canonical(path);
-  if (key.find("//") == std::string::npos && (key.size() <= 1 || key.back() != '/')) return key;
+  if (path.find("//") == std::string_view::npos && (path.size() <= 1 || path.back() != '/')) {
+    return canonical(path);
+  }
   std::string single;
-  single.reserve(key.size());
-  for (char c : key) {
+  single.reserve(path.size());
+  for (char c : path) {
     if (c == '/' && !single.empty() && single.back() == '/') continue;
     single.push_back(c);
   }
   if (single.size() > 1 && single.back() == '/') single.pop_back();
-  return single;
+  // Canonical once the slashes are single: "//etc/x" is /etc/x, so /private/etc/x.
+  return canonical(single);
 }
 
 bool PathPolicy::isReserved(std::string_view path) {
+  // Both the text as given and the file it names: "/Library/Application Support//Tavra/x" is the
+  // support folder's file too.
   const std::string c = canonical(path);
-  return startsWith(c, reservedSupportFolder) || startsWith(c, reservedDomains);
+  for (const std::string& spelling : {c, fileKey(c)}) {
+    if (startsWithIgnoringCase(spelling, reservedSupportFolder) ||
+        startsWithIgnoringCase(spelling, reservedDomains)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 std::string PathPolicy::check(std::string_view path) const {
@@ -77,9 +98,11 @@ std::string PathPolicy::check(std::string_view path) const {
   }
 
   for (const auto& prefix : prefixes_) {
-    if (c == prefix || (!prefix.empty() && prefix.back() == '/' && startsWith(c, prefix))) {
-      return c;
-    }
+    // A folder entry admits what lies below the folder, not the folder's own name.
+    const bool folder = !prefix.empty() && prefix.back() == '/';
+    const bool below = folder && startsWith(c, prefix) &&
+                       c.find_first_not_of('/', prefix.size()) != std::string::npos;
+    if (below || (!folder && c == prefix)) return c;
   }
   throw TavraError::pathNotAllowed(std::string(path));
 }

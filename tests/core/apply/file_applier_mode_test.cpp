@@ -109,6 +109,27 @@ TEST_F(FileApplierModeTest, OnlyANarrowerModeOfRootsOwnFileIsKept) {
   }
 }
 
+// A catalog may give a mode with bits above the permission bits ("100644", a file-type bit).
+// Only the permission bits can be given to a file: a file written so is in order on the next
+// pass, not a drift to correct on every pass.
+TEST_F(FileApplierModeTest, BitsAboveThePermissionBitsAreNoDrift) {
+  for (const std::uint16_t mode : {std::uint16_t(0100644), std::uint16_t(0170600)}) {
+    SCOPED_TRACE(mode);
+    const std::string file = t.target(std::to_string(mode));
+    const FileApplier::Desired desired{file, "{}\n", mode, "h", "out"};
+    EXPECT_EQ(t.applier().apply({desired}, false, false).changes,
+              (std::vector<Change>{{file, "h", Action::created}}));
+    EXPECT_EQ(modeOf(file), mode & 07777u);
+    for (int pass = 0; pass < 2; ++pass) {
+      EXPECT_EQ(t.applier().apply({desired}, false, false).changes,
+                (std::vector<Change>{{file, "h", Action::unchanged}}));
+    }
+    const auto entry = t.applier().loadState().entries.at(file);
+    EXPECT_EQ(entry.driftCorrections, 0);
+    EXPECT_EQ(entry.mode, std::optional<std::uint16_t>(mode & 07777));
+  }
+}
+
 TEST_F(FileApplierModeTest, TheStateKeepsTheModeAsOctalText) {
   write(0640);
   const auto state = t.applier().loadState();

@@ -36,6 +36,9 @@ TEST(PathPolicyTest, FileKeyIsOneSpellingOfEachFile) {
       {"/opt/a/x.json//", "/opt/a/x.json"},
       {"/etc//codex/a.toml/", "/private/etc/codex/a.toml"},
       {"/private/etc/codex/a.toml", "/private/etc/codex/a.toml"},
+      {"//etc/codex/a.toml", "/private/etc/codex/a.toml"},
+      {"//tmp//x", "/private/tmp/x"},
+      {"//var", "/private/var"},
       {"/", "/"},
       {"//", "/"},
       {"", ""},
@@ -148,6 +151,50 @@ TEST(PathPolicyTest, ReservedEvenWhenASupportFolderIsAllowed) {
   EXPECT_EQ(policy.check("/Library/Application Support/Tavra"),
             "/Library/Application Support/Tavra");
   EXPECT_EQ(policy.check("/anything"), "/anything");
+}
+
+// The system's own places are one file or folder however their path is spelled: a doubled "/"
+// reaches the same file, and so does another letter case on a Mac's case-insensitive disk.
+TEST(PathPolicyTest, ReservedWhateverTheSpelling) {
+  const PathPolicy policy({}, {"/Library/Application Support/", "/Library/Managed Preferences/"});
+  for (const std::string path : {
+           "/Library/Application Support//Tavra/state.json",
+           "/Library/Application Support/Tavra//applied/x",
+           "/Library//Application Support/Tavra/status.json",
+           "/Library/Application Support/tavra/state.json",
+           "/LIBRARY/application support/TAVRA/state.json",
+           "/Library/Managed Preferences//com.zelkorandin.tavra.plist",
+           "/Library/Managed Preferences/COM.Zelkorandin.Tavra.policy.team.plist",
+       }) {
+    EXPECT_TRUE(PathPolicy::isReserved(path)) << path;
+    try {
+      policy.check(path);
+      ADD_FAILURE() << path << " was allowed";
+    } catch (const TavraError& error) {
+      EXPECT_EQ(error.description(), "path not allowed: " + path + ": reserved for Tavra");
+    }
+  }
+  EXPECT_FALSE(PathPolicy::isReserved("/Library/Application Support/Tavra2/x"));
+  EXPECT_FALSE(PathPolicy::isReserved("/Library/Managed Preferences/com.zelkorandin.tav"));
+  EXPECT_EQ(policy.check("/Library/Application Support/Tavra2/x"),
+            "/Library/Application Support/Tavra2/x");
+}
+
+// A folder entry allows what lies below the folder, not the folder's own name: a file written
+// there would stand outside the folder, in its parent.
+TEST(PathPolicyTest, AFolderEntryDoesNotAllowTheFolderItself) {
+  const PathPolicy policy(PathPolicy::builtInPrefixes(), {"/tmp/agents/"});
+  for (const std::string path :
+       {"/Library/Application Support/ClaudeCode/", "/Library/Application Support/ClaudeCode//",
+        "/tmp/agents/", "/private/tmp/agents//"}) {
+    try {
+      policy.check(path);
+      ADD_FAILURE() << path << " was allowed";
+    } catch (const TavraError& error) {
+      EXPECT_EQ(error.description(), "path not allowed: " + path);
+    }
+  }
+  EXPECT_EQ(policy.check("/tmp/agents//a.json"), "/private/tmp/agents//a.json");
 }
 
 TEST(PathPolicyTest, IsReservedNamesTheSystemsOwnPlaces) {
