@@ -85,14 +85,7 @@ for path in sys.argv[1:]:
 )",
                                    args);
   EXPECT_EQ(run.status, 0) << run.output;
-  std::vector<Value> values;
-  std::size_t start = 0;
-  while (start < run.output.size()) {
-    const std::size_t end = run.output.find('\n', start);
-    values.push_back(Value::parseJSON(run.output.substr(start, end - start)));
-    start = end + 1;
-  }
-  return values;
+  return test::jsonLines(run.output);
 }
 
 class ExamplesMergeTest : public ::testing::Test {

@@ -1,5 +1,7 @@
 #include "support/python.h"
 
+#include <algorithm>
+
 #include "support/child_process.h"
 
 namespace tavra::test {
@@ -16,6 +18,17 @@ PythonResult runPython(std::string_view script, const std::vector<std::string>& 
   argv.insert(argv.end(), args.begin(), args.end());
   const ProcessResult run = runProcess(argv, input, std::chrono::seconds(60));
   return PythonResult{run.status, run.output + run.errors};
+}
+
+std::vector<Value> jsonLines(std::string_view output) {
+  std::vector<Value> values;
+  std::size_t start = 0;
+  while (start < output.size()) {
+    const std::size_t end = std::min(output.find('\n', start), output.size());
+    values.push_back(Value::parseJSON(output.substr(start, end - start)));
+    start = end + 1;
+  }
+  return values;
 }
 
 }  // namespace tavra::test

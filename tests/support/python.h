@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tavra/value.h"
+
 namespace tavra::test {
 
 struct PythonResult {
@@ -20,5 +22,8 @@ bool pythonHas(const std::vector<std::string>& modules);
 // 60 seconds.
 PythonResult runPython(std::string_view script, const std::vector<std::string>& args = {},
                        std::string_view input = {});
+
+// The values of a checker's output that prints one JSON document per line.
+std::vector<Value> jsonLines(std::string_view output);
 
 }  // namespace tavra::test

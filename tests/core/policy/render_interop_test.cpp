@@ -48,14 +48,7 @@ std::optional<std::vector<Value>> readBack(const std::string& load,
   if (!test::pythonHas({"tomllib", "plistlib"})) return std::nullopt;
   const auto run = test::runPython(readerScript(load), {}, input);
   EXPECT_EQ(run.status, 0) << run.output;
-  std::vector<Value> values;
-  std::size_t start = 0;
-  while (start < run.output.size()) {
-    const std::size_t end = run.output.find('\n', start);
-    values.push_back(Value::parseJSON(run.output.substr(start, end - start)));
-    start = end + 1;
-  }
-  return values;
+  return test::jsonLines(run.output);
 }
 
 // Random documents: keys and texts that need quoting and escapes, every scalar case, tables,
