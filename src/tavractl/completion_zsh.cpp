@@ -58,9 +58,9 @@ std::string optionSpecs(const CompletionCommand& command) {
       std::string value = option.names.back().substr(2);
       tail += ":" + colonEscaped(value) + ":" + action(option.completion);
     }
-    std::string spec;
+    std::string optionSpec;
     if (option.names.size() == 1) {
-      spec = zshWord(option.names.front() + tail);
+      optionSpec = zshWord(option.names.front() + tail);
     } else {
       std::string exclusion = "(";
       std::string names = "{";
@@ -68,9 +68,9 @@ std::string optionSpecs(const CompletionCommand& command) {
         exclusion += (i == 0 ? "" : " ") + option.names[i];
         names += (i == 0 ? "" : ",") + option.names[i];
       }
-      spec = zshWord(exclusion + ")") + names + "}" + zshWord(tail);
+      optionSpec = zshWord(exclusion + ")") + names + "}" + zshWord(tail);
     }
-    specs += "        " + spec + "\n";
+    specs += "        " + optionSpec + "\n";
   }
   return specs;
 }
