@@ -90,7 +90,7 @@ WriteError WriteError::cannotCreate(std::string_view temporary, const std::error
 }
 
 WriteError WriteError::cannotCreateIn(std::string_view directory, const std::error_code& error) {
-  return cannotCreate(joinPath(directory, ".tavra-" + digest::newUUID()), error);
+  return cannotCreate(joinPath(directory, std::string(temporaryPrefix) + digest::newUUID()), error);
 }
 
 WriteError WriteError::cannotWrite(std::string_view target, const std::error_code& error) {
@@ -141,7 +141,11 @@ fs::ReadResult readOpened(const FileSystem& files, const fs::FileStatus& seen,
                   std::make_error_code(std::errc::resource_unavailable_try_again));
   }
   if (opened->size > options.maxBytes) {
-    return failed(Failure::unreadable, std::make_error_code(std::errc::file_too_large));
+    // Refused before a byte is read; the status tells the caller what it is not reading.
+    fs::ReadResult tooLarge =
+        failed(Failure::unreadable, std::make_error_code(std::errc::file_too_large));
+    tooLarge.status = *opened;
+    return tooLarge;
   }
   fs::ReadResult result;
   result.bytes = std::move(buffer);
@@ -214,18 +218,21 @@ fs::ReadResult FileSystem::readFileAt(const fs::FileDescriptor& directory, const
   return readOpened(*this, *seen, file, options, std::move(buffer));
 }
 
-void FileSystem::writeAtomically(const std::string& target, std::string_view data,
-                                 const fs::WriteOptions& options) const {
+std::optional<fs::FileStatus> FileSystem::writeAtomically(const std::string& target,
+                                                          std::string_view data,
+                                                          const fs::WriteOptions& options) const {
   const fs::PathParts parts = fs::splitPath(target);
   const fs::Walk directory = openDirectory(parts.directory, fs::Links::follow);
   if (!directory) throw fs::WriteError::cannotCreateIn(parts.directory, directory.error);
-  writeAtomicallyAt(directory.directory, target, data, options);
+  return writeAtomicallyAt(directory.directory, target, data, options);
 }
 
-void FileSystem::writeAtomicallyAt(const fs::FileDescriptor& directory, const std::string& target,
-                                   std::string_view data, const fs::WriteOptions& options) const {
+std::optional<fs::FileStatus> FileSystem::writeAtomicallyAt(const fs::FileDescriptor& directory,
+                                                            const std::string& target,
+                                                            std::string_view data,
+                                                            const fs::WriteOptions& options) const {
   const fs::PathParts parts = fs::splitPath(target);
-  const std::string temporary = ".tavra-" + digest::newUUID();
+  const std::string temporary = std::string(fs::temporaryPrefix) + digest::newUUID();
 
   std::error_code error;
   fs::FileDescriptor file = createFileAt(directory, temporary, options.mode, error);
@@ -244,10 +251,15 @@ void FileSystem::writeAtomicallyAt(const fs::FileDescriptor& directory, const st
   if (options.rootOwnership && !changeOwner(file, 0, 0, error)) throw fail(error);
   if (options.mode && !changeMode(file, *options.mode, error)) throw fail(error);
   if (!sync(file, error)) throw fail(error);
+  // Taken from the file itself before it is in place: a look at the target after the rename
+  // could already see someone else's file.
+  std::error_code unknown;
+  std::optional<fs::FileStatus> written = status(file, unknown);
   file.reset();  // the result of close is of no use once the data is synced
   if (!renameAt(directory, temporary, parts.name, error)) throw fail(error);
   // Only the rename's durability is at stake here: the new file is complete either way.
   if (options.syncDirectory) sync(directory, error);
+  return written;
 }
 
 void FileSystem::writePlainly(const std::string& path, std::string_view data, fs::Links links,

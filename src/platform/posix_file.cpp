@@ -30,6 +30,8 @@ FileStatus statusOf(const struct stat& info) noexcept {
   status.inode = info.st_ino;
   status.size = static_cast<std::int64_t>(info.st_size);
   status.links = static_cast<std::uint64_t>(info.st_nlink);
+  status.modified =
+      std::chrono::seconds(info.st_mtim.tv_sec) + std::chrono::nanoseconds(info.st_mtim.tv_nsec);
   return status;
 }
 

@@ -108,6 +108,35 @@ TEST_F(FileLayerTest, TheReaderReadsOnlyRegularFilesWithinTheirCap) {
             root);
 }
 
+TEST_F(FileLayerTest, AFileOverTheCapIsRefusedUnreadWithItsStatus) {
+  const std::string path = tree.write("huge", "");
+  ASSERT_EQ(::truncate(path.c_str(), 1 << 30), 0);  // sparse
+  const fs::ReadResult read = files.readFile(path, {.maxBytes = 1 << 20});
+  EXPECT_EQ(read.error, std::errc::file_too_large);
+  EXPECT_TRUE(read.bytes.empty());
+  EXPECT_EQ(read.status.size, 1 << 30);
+  struct stat info {};
+  ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+  EXPECT_EQ(read.status.inode, info.st_ino);
+}
+
+TEST_F(FileLayerTest, TheAtomicWriteGivesTheStatusOfTheFileItPutInPlace) {
+  const auto written = files.writeAtomically(tree.path("f"), "bytes", {.mode = 0640});
+  ASSERT_TRUE(written);
+  std::error_code error;
+  const auto now = files.status(tree.path("f"), Links::notFinal, error);
+  ASSERT_TRUE(now);
+  EXPECT_TRUE(now->sameVersion(*written));
+  EXPECT_EQ(written->permissions(), 0640u);
+  EXPECT_EQ(written->size, 5);
+  // Any later change of the file shows.
+  const auto before = *now;
+  ASSERT_EQ(::chmod(tree.path("f").c_str(), 0600), 0);
+  EXPECT_FALSE(files.status(tree.path("f"), Links::notFinal, error)->sameVersion(before));
+  const auto replaced = files.writeAtomically(tree.path("f"), "bytes", {.mode = 0640});
+  EXPECT_FALSE(replaced->sameVersion(*written)) << "a new file, though the same bytes and mode";
+}
+
 TEST_F(FileLayerTest, TheReaderRefusesALinkOnTheWayOnlyWhenAskedTo) {
   tree.write("real/file", "x");
   ASSERT_EQ(::symlink(tree.path("real").c_str(), tree.path("alias").c_str()), 0);

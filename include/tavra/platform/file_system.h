@@ -20,6 +20,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,7 +66,8 @@ struct FileStatus {
   dev_t device = 0;
   ino_t inode = 0;
   std::int64_t size = 0;
-  std::uint64_t links = 0;  // hard links to the file
+  std::uint64_t links = 0;              // hard links to the file
+  std::chrono::nanoseconds modified{};  // the last change of the content, since the epoch
 
   bool isRegular() const noexcept;
   bool isDirectory() const noexcept;
@@ -74,7 +76,16 @@ struct FileStatus {
   bool sameFile(const FileStatus& other) const noexcept {
     return device == other.device && inode == other.inode;
   }
+  // The same file, of the same type, size, modification time, permission bits and owner: it
+  // has been neither replaced, written, chmodded nor chowned in between.
+  bool sameVersion(const FileStatus& other) const noexcept {
+    return sameFile(other) && mode == other.mode && owner == other.owner && size == other.size &&
+           modified == other.modified;
+  }
 };
+
+// The name of every temporary file of the atomic write begins with this.
+inline constexpr std::string_view temporaryPrefix = ".tavra-";
 
 // Which symbolic links a path may pass through.
 enum class Links {
@@ -144,7 +155,7 @@ struct ReadResult {
 
   Failure failure = Failure::none;
   std::error_code error;
-  FileStatus status;  // of the descriptor read
+  FileStatus status;  // of the descriptor read (also of a file refused as larger than the cap)
   std::string bytes;
 
   explicit operator bool() const noexcept { return failure == Failure::none; }
@@ -269,13 +280,16 @@ class FileSystem {
   // The one atomic write: a temporary ".tavra-<UUID>" in the target's directory, created
   // exclusively without following a link, all bytes written, owner 0:0 when asked, the exact
   // mode, synced, closed, renamed onto the target in one step (the directory synced too when
-  // asked). The target's directory is opened following links. Throws fs::WriteError.
-  void writeAtomically(const std::string& target, std::string_view data,
-                       const fs::WriteOptions& options) const;
+  // asked). The target's directory is opened following links. Throws fs::WriteError. Gives the
+  // status of the file put in place, as it was just before the rename (nothing when that could
+  // not be taken): what a later look at the target should find if nobody has touched it since.
+  std::optional<fs::FileStatus> writeAtomically(const std::string& target, std::string_view data,
+                                                const fs::WriteOptions& options) const;
   // The same into `directory`, already open; `target` names the file (its last component is
   // the name in `directory`; the whole text is what messages show).
-  void writeAtomicallyAt(const fs::FileDescriptor& directory, const std::string& target,
-                         std::string_view data, const fs::WriteOptions& options) const;
+  std::optional<fs::FileStatus> writeAtomicallyAt(const fs::FileDescriptor& directory,
+                                                  const std::string& target, std::string_view data,
+                                                  const fs::WriteOptions& options) const;
 
   // A plain write, for files the tool makes for people (profiles, simulations): `path` is
   // created or emptied and written in place, not atomically; a failure leaves what was written.
