@@ -123,11 +123,20 @@ class FileApplier {
   static constexpr Encoder encoder{};
   static constexpr Decoder decoder{};
 
+  // What an apply left at each target it kept in line, under the target's canonical path: the
+  // status of the file it wrote (taken from the file before it was put in place) or found
+  // already holding the desired bytes, and in a dry run of the file it found; no status where it
+  // found no file. A later look that finds another status means someone changed the file since.
+  using LeftFiles = std::map<std::string, std::optional<fs::FileStatus>>;
+
   // What one apply did: changes in the order produced, and per-item errors (path as given in the
-  // desired item, or the canonical path for a release) with the error's description.
+  // desired item, or the canonical path for a release) with the error's description. A target
+  // taken over without a backup (the file was too large to copy) has both its change and an
+  // error. `left` holds the targets of the items that did not fail.
   struct ApplyResult {
     std::vector<Change> changes;
     std::map<std::string, std::string> errors;
+    LeftFiles left;
   };
 
   // `setRootOwnership`: every written file gets owner 0:0 and every directory the applier
@@ -174,7 +183,8 @@ class FileApplier {
       const std::optional<std::set<std::string>>& harnessIDs = std::nullopt) const;
 
   // The largest target, backup, applied copy or state file the applier reads; a larger file
-  // counts as unreadable, so a hostile file cannot exhaust memory.
+  // is never read, so a hostile file cannot exhaust memory. A larger target differs from any
+  // desired bytes: it is corrected, or taken over without a backup (reported as an error).
   static constexpr std::int64_t maxFileSize = 64 * 1024 * 1024;
 
  private:
@@ -193,18 +203,26 @@ class FileApplier {
   // apply(): one desired item, the record of a file found already as desired, the backup of a
   // file taken over, the target's directory (created directories recorded in `state`), and the
   // release pass.
-  Action applyItem(const Desired& d, const Target& target, State& state, Date when,
-                   bool dryRun) const;
+  struct ItemOutcome {
+    Action action = Action::unchanged;
+    std::optional<fs::FileStatus> left;  // see LeftFiles
+    std::optional<std::string> warning;  // what went wrong without stopping the item
+  };
+  ItemOutcome applyItem(const Desired& d, const Target& target, State& state, Date when,
+                        bool dryRun) const;
   void catchUpRecord(const Desired& d, const std::string& want, std::uint16_t mode,
                      StateEntry& entry, Date when) const;
-  std::string takeBackup(const std::string& key, const applier::FileInfo& current) const;
+  // The backup's path, or nothing when the file is too large to be kept.
+  std::optional<std::string> takeBackup(const std::string& key,
+                                        const applier::FileInfo& current) const;
   fs::Walk targetDirectory(const std::string& p, State& state) const;
   void releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,
                        ApplyResult& result) const;
   // The atomic write into the directory of a target (or of the applier's own file), already
   // open.
-  void writeTarget(const fs::FileDescriptor& directory, const std::string& path,
-                   std::string_view data, std::uint16_t mode) const;
+  std::optional<fs::FileStatus> writeTarget(const fs::FileDescriptor& directory,
+                                            const std::string& path, std::string_view data,
+                                            std::uint16_t mode) const;
   Action release(const std::string& path, const StateEntry& entry) const;
   // lastApplied(): the mode to re-assert the file at `path` with, holding `copy`.
   std::uint16_t reassertedMode(const std::string& path, const StateEntry& entry,

@@ -48,13 +48,22 @@ class Reconciler {
     std::optional<std::string> catalogVersion;
   };
 
+  // A pass with what its report does not carry: the files it left at each target it kept in
+  // line (FileApplier::LeftFiles), for a caller that watches them afterwards.
+  struct Outcome {
+    StatusReport report;
+    FileApplier::LeftFiles left;
+  };
+
   Reconciler(Environment environment, TavraSettings settings);
 
   const Environment& environment() const noexcept { return environment_; }
   const TavraSettings& settings() const noexcept { return settings_; }
 
   Plan plan() const;
-  StatusReport run(bool includeInventory) const;
+  StatusReport run(bool includeInventory) const { return pass(includeInventory).report; }
+  // run(), with what the pass left.
+  Outcome pass(bool includeInventory) const;
 
  private:
   // plan(): the decision for one catalog harness, and the files of one to be managed.

@@ -42,7 +42,10 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
       const std::string p = pathPolicy_.check(d.path);
       const std::string key = PathPolicy::fileKey(p);
       seen.insert(key);
-      result.changes.push_back({p, d.harnessID, applyItem(d, {p, key}, state, when, dryRun)});
+      ItemOutcome outcome = applyItem(d, {p, key}, state, when, dryRun);
+      result.changes.push_back({p, d.harnessID, outcome.action});
+      result.left[p] = outcome.left;
+      if (outcome.warning) result.errors[d.path] = *outcome.warning;
       inPlace.push_back(key);
     } catch (const std::exception& error) {
       result.errors[d.path] = describe(error);
@@ -55,15 +58,16 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
   return result;
 }
 
-FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& target, State& state,
-                                           Date when, bool dryRun) const {
+FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& target,
+                                                State& state, Date when, bool dryRun) const {
   const std::string& p = target.path;
   // Only the permission bits can be given to a file; bits above them (a catalog's "100644")
   // would otherwise never match the file and make every pass a drift correction.
   const std::uint16_t mode = d.mode & 07777;
   const std::optional<applier::FileInfo> cur = applier::currentFile(*files_, p, maxFileSize);
-  // A file that holds the desired bytes has their hash already.
-  const bool holdsWanted = cur && cur->content == d.data;
+  // A file that holds the desired bytes has their hash already. One too large to be read holds
+  // other bytes.
+  const bool holdsWanted = cur && !cur->oversized && cur->content == d.data;
   const std::string want = holdsWanted ? cur->sha256 : sha256(d.data);
   const auto found = state.entries.find(target.key);
   StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
@@ -73,9 +77,9 @@ FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& targe
     // bytes and then could not save its state or applied copy. Left so, a later re-assertion of
     // the applied copy would take the file back to older bytes.
     if (!dryRun) catchUpRecord(d, want, mode, *existing, when);
-    return Action::unchanged;
+    return {Action::unchanged, cur->status, std::nullopt};
   }
-  if (dryRun) return Action::wouldWrite;
+  if (dryRun) return {Action::wouldWrite, cur ? std::optional(cur->status) : std::nullopt, {}};
 
   StateEntry entry;
   if (existing) {
@@ -86,11 +90,20 @@ FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& targe
     entry.managedSince = when;
   }
   const Action action = actionFor(cur, existing, mode);
-  if (!existing && cur) entry.backupPath = takeBackup(target.key, *cur);
+  ItemOutcome outcome{action, std::nullopt, std::nullopt};
+  if (!existing && cur) {
+    entry.backupPath = takeBackup(target.key, *cur);
+    if (!entry.backupPath) {
+      // Taken over all the same: the policy's file matters more than the user's copy of it.
+      outcome.warning =
+          describe(TavraError::io(p + " is larger than " + std::to_string(maxFileSize) +
+                                  " bytes; no backup kept, replaced all the same"));
+    }
+  }
   if (action == Action::driftCorrected) countDrift(entry);
 
   const fs::Walk directory = targetDirectory(p, state);
-  writeTarget(directory.directory, p, d.data, mode);
+  outcome.left = writeTarget(directory.directory, p, d.data, mode);
   ensureDirectory(supportDirectory_ + "/applied", 0700);
   writeAtomically(d.data, entry.appliedCopyPath, 0600);
 
@@ -100,7 +113,7 @@ FileApplier::Action FileApplier::applyItem(const Desired& d, const Target& targe
   entry.mode = mode;
   entry.lastWritten = when;
   state.entries[target.key] = entry;
-  return action;
+  return outcome;
 }
 
 void FileApplier::catchUpRecord(const Desired& d, const std::string& want, std::uint16_t mode,
@@ -117,17 +130,18 @@ void FileApplier::catchUpRecord(const Desired& d, const std::string& want, std::
   entry.outputID = d.outputID;
 }
 
-std::string FileApplier::takeBackup(const std::string& key,
-                                    const applier::FileInfo& current) const {
+std::optional<std::string> FileApplier::takeBackup(const std::string& key,
+                                                   const applier::FileInfo& current) const {
   // Taking over a file met for the first time: keep what was there. The bytes are the ones just
   // probed through a no-follow descriptor, not a second read by path. A backup already there is
-  // never overwritten.
+  // never overwritten. A file too large to read cannot be kept: nothing, unless a backup is
+  // there already.
   const std::string backup = backupPath(key);
   ensureDirectory(supportDirectory_ + "/backups", 0700);
   std::error_code error;
-  if (!files_->status(backup, fs::Links::notFinal, error)) {
-    writeAtomically(current.content, backup, applier::withoutSetID(current.mode));
-  }
+  if (files_->status(backup, fs::Links::notFinal, error)) return backup;
+  if (current.oversized) return std::nullopt;
+  writeAtomically(current.content, backup, applier::withoutSetID(current.mode));
   return backup;
 }
 

@@ -85,11 +85,13 @@ void FileApplier::writeAtomically(std::string_view data, const std::string& path
   }
 }
 
-void FileApplier::writeTarget(const fs::FileDescriptor& directory, const std::string& path,
-                              std::string_view data, std::uint16_t mode) const {
+std::optional<fs::FileStatus> FileApplier::writeTarget(const fs::FileDescriptor& directory,
+                                                       const std::string& path,
+                                                       std::string_view data,
+                                                       std::uint16_t mode) const {
   try {
-    files_->writeAtomicallyAt(directory, path, data,
-                              {.mode = mode, .rootOwnership = setRootOwnership_});
+    return files_->writeAtomicallyAt(directory, path, data,
+                                     {.mode = mode, .rootOwnership = setRootOwnership_});
   } catch (const fs::WriteError& error) {
     throw applier::ioError(error);
   }

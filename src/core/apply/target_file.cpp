@@ -13,6 +13,16 @@ std::optional<FileInfo> currentFile(const FileSystem& files, const std::string& 
 
   fs::ReadResult read = files.readFileAt(directory.directory, parts.name, {.maxBytes = limit});
   using Failure = fs::ReadResult::Failure;
+  if (read.failure == Failure::unreadable && read.error == std::errc::file_too_large) {
+    // Refused before a byte was read: whatever it holds, it is not what the applier writes.
+    FileInfo info;
+    info.oversized = true;
+    info.mode = read.status.permissions();
+    info.rootOwned = read.status.owner == 0;
+    info.links = read.status.links;
+    info.status = read.status;
+    return info;
+  }
   switch (read.failure) {
     case Failure::none:
       break;
@@ -32,6 +42,7 @@ std::optional<FileInfo> currentFile(const FileSystem& files, const std::string& 
   info.rootOwned = read.status.owner == 0;
   info.links = read.status.links;
   info.content = std::move(read.bytes);
+  info.status = read.status;
   return info;
 }
 

@@ -11,18 +11,23 @@
 
 namespace tavra::applier {
 
-// A regular file at a target, read through a no-follow descriptor.
+// A regular file at a target, read through a no-follow descriptor. A file larger than the read
+// cap is not read: it is `oversized`, with no content and no hash, and holds no bytes the
+// applier could want.
 struct FileInfo {
   std::string sha256;
   std::uint16_t mode = 0;  // permission bits (07777)
   bool rootOwned = false;
   std::uint64_t links = 0;  // hard links to the file
   std::string content;
+  bool oversized = false;
+  fs::FileStatus status;  // of the descriptor looked at
 };
 
 // The probe of a canonical target, reached without following any link: nothing when it is
-// absent or its directory cannot be reached; throws TavraError::io "<p> exists but is not a
-// regular file (symlink or directory); refusing to touch it" or "cannot read <p>".
+// absent or its directory cannot be reached; an oversized FileInfo for a file over `limit`;
+// throws TavraError::io "<p> exists but is not a regular file (symlink or directory); refusing
+// to touch it" or "cannot read <p>".
 std::optional<FileInfo> currentFile(const FileSystem& files, const std::string& path,
                                     std::int64_t limit);
 

@@ -70,7 +70,7 @@ Reconciler::Reconciler(Environment environment, TavraSettings settings)
   }
 }
 
-StatusReport Reconciler::run(bool includeInventory) const {
+Reconciler::Outcome Reconciler::pass(bool includeInventory) const {
   Plan plan;
   try {
     plan = this->plan();
@@ -104,7 +104,7 @@ StatusReport Reconciler::run(bool includeInventory) const {
 
   writeStatus(report);
   logReport(report);
-  return report;
+  return {std::move(report), std::move(applied.left)};
 }
 
 std::vector<FileApplier::Desired> Reconciler::desiredItems(const Plan& plan,

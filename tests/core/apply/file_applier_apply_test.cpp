@@ -467,12 +467,74 @@ TEST_F(FileApplierApplyTest, ReleaseAndCleanUpNeverReachThroughALinkedParent) {
   EXPECT_TRUE(exists(outside));
 }
 
-TEST_F(FileApplierApplyTest, AHugeTargetCountsAsUnreadable) {
-  const std::string path = t.tree.write("allowed/huge", "");
+// Files over the read cap are never read: valid JSON followed by megabytes of blanks costs a
+// user a few kilobytes of disk as a sparse file.
+TEST_F(FileApplierApplyTest, AHugeUnmanagedTargetIsTakenOverWithoutABackupAndSaysSo) {
+  const std::string path = t.tree.write("allowed/huge", R"({"allow": "everything"})");
   ASSERT_EQ(truncate(path.c_str(), FileApplier::maxFileSize + 1), 0);  // sparse: no real data
   const auto result = apply({item("huge", "small")});
-  EXPECT_TRUE(result.changes.empty());
-  EXPECT_EQ(result.errors.at(path), "io: cannot read " + path);
+  EXPECT_EQ(result.changes, (std::vector<Change>{{path, "h", Action::updated}}));
+  EXPECT_EQ(result.errors, (std::map<std::string, std::string>{
+                               {path, "io: " + path +
+                                          " is larger than 67108864 bytes; no backup kept, "
+                                          "replaced all the same"}}));
+  EXPECT_EQ(readFile(path), "small");
+  EXPECT_FALSE(exists(t.backup(path)));
+  EXPECT_EQ(entry("huge").backupPath, std::nullopt);
+  // From now on it is a managed file like any other, and a release removes it.
+  const auto again = apply({item("huge", "small")});
+  EXPECT_EQ(again.changes, (std::vector<Change>{{path, "h", Action::unchanged}}));
+  EXPECT_TRUE(again.errors.empty());
+  EXPECT_EQ(apply({}, true).changes, (std::vector<Change>{{path, "h", Action::removed}}));
+  EXPECT_FALSE(exists(path));
+}
+
+TEST_F(FileApplierApplyTest, AHugeFileInPlaceOfAManagedOneIsADriftCorrection) {
+  const std::string path = t.target("huge");
+  apply({item("huge", "small")});
+  ASSERT_EQ(truncate(path.c_str(), FileApplier::maxFileSize + 1), 0);
+  const auto result = apply({item("huge", "small")});
+  EXPECT_EQ(result.changes, (std::vector<Change>{{path, "h", Action::driftCorrected}}));
+  EXPECT_TRUE(result.errors.empty());
+  EXPECT_EQ(readFile(path), "small");
+  EXPECT_EQ(entry("huge").driftCorrections, 1);
+}
+
+TEST_F(FileApplierApplyTest, AHugeTargetWithABackupAlreadyThereKeepsThatBackup) {
+  const std::string path = t.tree.write("allowed/huge", "");
+  ASSERT_EQ(truncate(path.c_str(), FileApplier::maxFileSize + 1), 0);
+  t.tree.write(t.backup(path).substr(t.tree.root().size() + 1), "the user's first file");
+  const auto result = apply({item("huge", "small")});
+  EXPECT_EQ(result.changes, (std::vector<Change>{{path, "h", Action::updated}}));
+  EXPECT_TRUE(result.errors.empty());
+  EXPECT_EQ(entry("huge").backupPath, t.backup(path));
+  EXPECT_EQ(readFile(t.backup(path)), "the user's first file");
+}
+
+TEST_F(FileApplierApplyTest, WhatItLeftIsTheFileOnDiskForEveryItemThatDidNotFail) {
+  apply({item("kept", "1")});
+  t.tree.write("allowed/dir/x", "in the way");
+  const auto result =
+      apply({item("kept", "1"), item("new", "2"), item("dir", "3"), item("kept", "1")});
+  EXPECT_EQ(result.changes.size(), 3u);
+  ASSERT_EQ(result.left.size(), 2u);
+  for (const std::string name : {"kept", "new"}) {
+    const auto& left = result.left.at(t.target(name));
+    ASSERT_TRUE(left) << name;
+    struct stat now {};
+    ASSERT_EQ(lstat(t.target(name).c_str(), &now), 0);
+    EXPECT_EQ(left->inode, now.st_ino) << name;
+    EXPECT_EQ(left->size, now.st_size) << name;
+    EXPECT_EQ(left->modified.count(),
+              std::int64_t(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec)
+        << name;
+  }
+  EXPECT_FALSE(result.left.contains(t.target("dir"))) << "a failed item leaves nothing";
+  // A dry run leaves what it found, and no file where there was none.
+  const auto dry = apply({item("kept", "changed"), item("absent", "4")}, false, true);
+  ASSERT_TRUE(dry.left.at(t.target("kept")));
+  EXPECT_EQ(dry.left.at(t.target("kept"))->inode, result.left.at(t.target("kept"))->inode);
+  EXPECT_EQ(dry.left.at(t.target("absent")), std::nullopt);
 }
 
 TEST_F(FileApplierApplyTest, TwoItemsForOnePathEachReportAChange) {

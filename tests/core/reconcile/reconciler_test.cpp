@@ -387,6 +387,32 @@ TEST_F(ReconcilerTest, AnUnreadableFragmentFreezesEveryHarnessAndReleasesNothing
   EXPECT_TRUE(exists(betaConfig));
 }
 
+TEST_F(ReconcilerTest, APassTellsWhatItLeftAtEveryFileItKeptInLineReassertedOnesIncluded) {
+  installCatalog(catalog());
+  writeFragment("base", 0, bothHarnesses());
+  ASSERT_EQ(run().health, Health::ok);
+  tree.write("prefs/com.zelkorandin.tavra.policy.broken.plist", "not a property list");
+  tree.write("out/alpha/settings.json", "{}");
+
+  logger->clear();
+  const Reconciler::Outcome outcome = Reconciler(environment(), {}).pass(false);
+  // Frozen: the report lists no outputs, but the pass re-asserted (and rewrote) both files.
+  EXPECT_TRUE(status(outcome.report, "alpha").outputs.empty());
+  ASSERT_EQ(outcome.left.size(), 2u);
+  for (const std::string& path : {alphaSettings, betaConfig}) {
+    const std::string canonical = PathPolicy::canonical(path);
+    ASSERT_TRUE(outcome.left.contains(canonical)) << canonical;
+    const auto& left = outcome.left.at(canonical);
+    ASSERT_TRUE(left) << path;
+    std::error_code error;
+    const auto now = test::files()->status(path, fs::Links::notFinal, error);
+    ASSERT_TRUE(now) << path;
+    EXPECT_TRUE(now->sameVersion(*left)) << path;
+  }
+  // The report is the one run() gives and status.json holds.
+  EXPECT_EQ(StatusReport::decode(readFile(support + "/status.json")), outcome.report);
+}
+
 TEST_F(ReconcilerTest, WithoutAUsableCatalogEveryLastAppliedCopyIsKept) {
   installCatalog(catalog());
   writeFragment("base", 0, bothHarnesses());
