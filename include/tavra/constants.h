@@ -14,6 +14,9 @@ inline constexpr std::string_view settingsDomain = "com.zelkorandin.tavra";
 inline constexpr std::string_view logSubsystem = "com.zelkorandin.tavra";
 inline constexpr std::string_view policyDomainPrefix = "com.zelkorandin.tavra.policy.";
 inline constexpr std::string_view managedPreferencesDirectory = "/Library/Managed Preferences";
+// The notification a Mac posts when its installed configuration profiles change.
+inline constexpr std::string_view profileListChangedNotification =
+    "com.apple.ManagedConfiguration.profileListChanged";
 inline constexpr std::string_view supportDirectory = "/Library/Application Support/Tavra";
 inline constexpr std::string_view catalogDirectory = "/Library/Application Support/Tavra/catalog";
 inline constexpr std::string_view stateFile = "/Library/Application Support/Tavra/state.json";

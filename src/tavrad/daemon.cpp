@@ -67,12 +67,13 @@ void Daemon::start() {
       if (auto daemon = self.lock()) daemon->onSignal(signal);
     }));
   }
-  profileNotification_ = queue_.onProfileChange([self = weak_from_this()] {
-    if (auto daemon = self.lock()) {
-      daemon->log_->log("configuration profiles changed");
-      daemon->scheduleRun(afterSettling);
-    }
-  });
+  profileNotification_ = queue_.onProfileChange(
+      std::string(Constants::profileListChangedNotification), [self = weak_from_this()] {
+        if (auto daemon = self.lock()) {
+          daemon->log_->log("configuration profiles changed");
+          daemon->scheduleRun(afterSettling);
+        }
+      });
   queue_.post([self = weak_from_this()] {
     if (auto daemon = self.lock()) daemon->scheduleRun(immediately);
   });
@@ -101,17 +102,22 @@ void Daemon::runNow() {
     std::abort();
   }
   const double previousInterval = settings_.reapplyInterval;
-  std::optional<std::vector<std::string>> outputs;
+  std::optional<std::vector<std::string>> paths;
+  FileApplier::LeftFiles left;
   try {
     settings_ = services_.readSettings();
     const Environment environment = services_.environment(settings_);
     refreshCatalogIfDue(environment);
-    const StatusReport report = services_.reconcile(environment, settings_);
-    log_->log(report.summary());
-    outputs.emplace();
-    for (const auto& harness : report.harnesses) {
-      outputs->insert(outputs->end(), harness.outputs.begin(), harness.outputs.end());
+    Reconciler::Outcome outcome = services_.reconcile(environment, settings_);
+    log_->log(outcome.report.summary());
+    // The outputs of the report, and every file the pass kept in line: a frozen harness's
+    // re-asserted files are in no report.
+    paths.emplace();
+    for (const auto& harness : outcome.report.harnesses) {
+      paths->insert(paths->end(), harness.outputs.begin(), harness.outputs.end());
     }
+    for (const auto& [path, file] : outcome.left) paths->push_back(path);
+    left = std::move(outcome.left);
   } catch (const std::exception& error) {
     // A pass reports its own failures and does not throw; should one fail outright anyway, the
     // daemon goes on and keeps watching what it watched.
@@ -120,7 +126,8 @@ void Daemon::runNow() {
     log_->error("run failed: unknown error");
   }
   if (!timer_ || previousInterval != settings_.reapplyInterval) armTimer();
-  rearmWatchers(outputs ? *outputs : std::vector<std::string>(watchedOutputs_));
+  rearmWatchers(paths ? *paths : std::vector<std::string>(watchList_));
+  checkWhatThePassLeft(left);
 }
 
 void Daemon::armTimer() {
@@ -190,37 +197,91 @@ void Daemon::refreshFinished(const RefreshOutcome& outcome) {
   }
 }
 
-void Daemon::rearmWatchers(const std::vector<std::string>& outputs) {
+void Daemon::rearmWatchers(const std::vector<std::string>& paths) {
   // Events still waiting on the old watches (the run's own writes among them) go with them.
   for (Watcher& watcher : watchers_) watcher.source.cancel();
   watchers_.clear();
 
-  std::set<std::string> paths{std::string(Constants::managedPreferencesDirectory)};
-  for (const std::string& output : outputs) {
-    const std::string canonical = PathPolicy::canonical(output);
-    paths.insert(canonical);
-    paths.insert(parentPath(canonical));
-  }
+  std::set<std::string> wanted{std::string(Constants::managedPreferencesDirectory)};
   for (const std::string& path : paths) {
+    const std::string canonical = PathPolicy::canonical(path);
+    wanted.insert(canonical);
+    wanted.insert(parentPath(canonical));
+  }
+  std::set<std::string> watched;
+  std::set<std::string> unwatchable;
+  const auto open = [&](const std::string& path) {
+    if (watched.contains(path)) return true;
+    if (unwatchable.contains(path)) return false;
     std::error_code error;
     EventLoop::Handle source;
     try {
       source = services_.openWatch(
           path,
           [self = weak_from_this(), path] {
-            if (auto daemon = self.lock()) {
-              daemon->log_->info("change detected at " + path);
-              daemon->scheduleRun(afterSettling);
-            }
+            if (auto daemon = self.lock()) daemon->changeDetected(path);
           },
           error);
     } catch (...) {
+      // As good as missing.
+    }
+    if (!source) {
+      unwatchable.insert(path);
+      return false;
+    }
+    watchers_.push_back({path, std::move(source)});
+    watched.insert(path);
+    return true;
+  };
+  for (const std::string& path : wanted) {
+    if (open(path)) continue;
+    // Missing, a symbolic link or unreadable: the nearest ancestor folder that can be watched
+    // sees it come back (or turn from a link into a folder), and the run that follows watches it.
+    for (std::string ancestor = parentPath(path); !ancestor.empty();
+         ancestor = parentPath(ancestor)) {
+      if (open(ancestor) || ancestor == "/") break;
+    }
+  }
+  watchList_ = paths;
+}
+
+void Daemon::checkWhatThePassLeft(const FileApplier::LeftFiles& left) {
+  // The new watches are in place, so a change from now on fires one. One that landed after the
+  // pass wrote or checked a file and before its watch was back shows here, and only that: the
+  // pass's own files are as it left them.
+  for (const auto& [path, file] : left) {
+    std::optional<fs::FileStatus> now;
+    try {
+      now = services_.fileStatus(path);
+    } catch (...) {
       continue;
     }
-    // A path that is missing, a symbolic link or unreadable is skipped.
-    if (source) watchers_.push_back({path, std::move(source)});
+    const bool asLeft = file ? now && now->sameVersion(*file) : !now;
+    if (!asLeft) changeDetected(path);
   }
-  watchedOutputs_ = outputs;
+}
+
+void Daemon::changeDetected(const std::string& path) {
+  // A storm of events gives one line per path and window, not one per event.
+  ChangeWindow& window = changeWindows_[path];
+  if (window.events++ == 0) {
+    window.close = queue_.schedule(timerPeriod(afterSettling), [self = weak_from_this(), path] {
+      if (auto daemon = self.lock()) daemon->closeChangeWindow(path);
+    });
+  }
+  scheduleRun(afterSettling);
+}
+
+void Daemon::closeChangeWindow(const std::string& path) {
+  const auto found = changeWindows_.find(path);
+  if (found == changeWindows_.end()) return;
+  const int events = found->second.events;
+  // The handle of the task now running goes once the task is over.
+  EventLoop::Handle closing = std::move(found->second.close);
+  changeWindows_.erase(found);
+  std::string line = "change detected at " + path;
+  if (events > 1) line += " (" + std::to_string(events) + " events)";
+  log_->info(line);
 }
 
 std::vector<std::string> Daemon::watchedPaths() const {

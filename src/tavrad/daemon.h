@@ -5,6 +5,12 @@
 // folded into one run (the last one wins). Beside the runs it refreshes the installed catalog
 // on its own interval, one download at a time, off the loop thread.
 //
+// Watches: after every run the daemon replaces its watches, so that the events of the run's own
+// writes go with the old ones. A change that landed while the run went on is not lost with
+// them: once the new watches are in place, every file the pass kept in line is compared with
+// what the pass left there, and one that differs counts as a change. A path that cannot be
+// watched (missing, a link) is covered by a watch of its nearest existing ancestor folder.
+//
 // Threading: everything runs on the event loop's thread; the daemon takes no locks. The only
 // work elsewhere is the catalog download, which hands its outcome back to the loop. The daemon
 // owns its sources (timer, watches, signals, pending run, profile notification); destroying it
@@ -19,6 +25,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,9 +34,12 @@
 
 #include "tavra/catalog_store.h"
 #include "tavra/environment.h"
+#include "tavra/file_applier.h"
 #include "tavra/iso8601.h"
 #include "tavra/platform/event_loop.h"
+#include "tavra/platform/file_system.h"
 #include "tavra/platform/logger.h"
+#include "tavra/reconciler.h"
 #include "tavra/settings.h"
 #include "tavra/status_report.h"
 #include "tavra/url.h"
@@ -43,8 +53,8 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
     std::function<TavraSettings()> readSettings;
     // The production environment for the settings.
     std::function<Environment(const TavraSettings&)> environment;
-    // One reconcile pass, inventory included.
-    std::function<StatusReport(const Environment&, const TavraSettings&)> reconcile;
+    // One reconcile pass, inventory included, with what it left at the files it kept in line.
+    std::function<Reconciler::Outcome(const Environment&, const TavraSettings&)> reconcile;
     // Whether the environment's catalog store holds a verified catalog.
     std::function<bool(const Environment&)> verifiedCatalogInstalled;
     // Downloads and installs a catalog; called off the loop thread.
@@ -55,6 +65,9 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
     std::function<EventLoop::Handle(const std::string& canonicalPath, EventLoop::Task,
                                     std::error_code&)>
         openWatch;
+    // The status of the file at a canonical path, reached without following any link; nothing
+    // when no file is there (or it cannot be reached).
+    std::function<std::optional<fs::FileStatus>(const std::string& canonicalPath)> fileStatus;
     // Runs work on another thread. The work must be finished before the loop goes.
     std::function<void(std::function<void()>)> runInBackground;
     // The wall clock.
@@ -98,6 +111,11 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
     std::string path;
     EventLoop::Handle source;
   };
+  // The change lines of one path: said once per window, with the events folded into it.
+  struct ChangeWindow {
+    int events = 0;
+    EventLoop::Handle close;
+  };
   // The outcome of a refresh: its result, or the text of its error.
   struct RefreshOutcome {
     std::optional<CatalogStore::UpdateResult> result;
@@ -110,7 +128,12 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   void refreshCatalogIfDue(const Environment& environment);
   bool refreshDue() const;
   void refreshFinished(const RefreshOutcome& outcome);
-  void rearmWatchers(const std::vector<std::string>& outputs);
+  void rearmWatchers(const std::vector<std::string>& paths);
+  // Every file that is no longer as the pass left it counts as changed.
+  void checkWhatThePassLeft(const FileApplier::LeftFiles& left);
+  // A watch event, or a change found after a run: logged once per window, and a run soon.
+  void changeDetected(const std::string& path);
+  void closeChangeWindow(const std::string& path);
   void onSignal(int signal);
   // A task for the loop that calls `member` on the daemon while it exists.
   EventLoop::Task weakly(void (Daemon::*member)());
@@ -127,8 +150,9 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   std::optional<Date> lastCatalogCheck_;
   bool catalogUpdateRunning_ = false;
   EventLoop::Handle profileNotification_;
-  // The outputs the current watches were made for, kept for a pass that fails outright.
-  std::vector<std::string> watchedOutputs_;
+  // The paths the current watches were made for, kept for a pass that fails outright.
+  std::vector<std::string> watchList_;
+  std::map<std::string, ChangeWindow> changeWindows_;
 };
 
 }  // namespace tavra

@@ -32,7 +32,7 @@ Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
     return Environment::system(settings, core);
   };
   services.reconcile = [](const Environment& environment, const TavraSettings& settings) {
-    return Reconciler(environment, settings).run(/*includeInventory=*/true);
+    return Reconciler(environment, settings).pass(/*includeInventory=*/true);
   };
   services.verifiedCatalogInstalled = [](const Environment& environment) {
     return environment.catalogStore.cached().has_value();
@@ -44,6 +44,14 @@ Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
   services.openWatch = [&loop](const std::string& canonicalPath, EventLoop::Task task,
                                std::error_code& error) {
     return loop.watch(hostPath(canonicalPath), std::move(task), error);
+  };
+  services.fileStatus =
+      [files = core.fileSystem](const std::string& canonicalPath) -> std::optional<fs::FileStatus> {
+    const fs::PathParts parts = fs::splitPath(canonicalPath);
+    const fs::Walk directory = files->openDirectory(parts.directory, fs::Links::never);
+    if (!directory) return std::nullopt;
+    std::error_code error;
+    return files->statusAt(directory.directory, parts.name, error);
   };
   services.runInBackground = [&background](std::function<void()> work) {
     background.run(std::move(work));
@@ -58,7 +66,12 @@ Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
   return services;
 }
 
-SystemDaemon::SystemDaemon() : core_(systemServices()), loop_(makeSystemEventLoop()) {
+SystemDaemon::SystemDaemon()
+    : core_(systemServices()),
+      // This machine posts no profile notification: the managed-preferences folder's changes
+      // stand in for it.
+      loop_(makeSystemEventLoop({{std::string(Constants::profileListChangedNotification),
+                                  hostPath(Constants::managedPreferencesDirectory)}})) {
   daemon_ = Daemon::create(*loop_, core_.daemonLog, daemonServices(*loop_, background_, core_));
 }
 

@@ -33,8 +33,9 @@ class BackgroundThread {
 
 // What the daemon calls on this machine, over `loop` and the library's services `core`: settings
 // from the managed-preferences folder (root-owned files only), the system environment, reconcile
-// passes, the catalog store's cache and download, watches opened at this machine's location of
-// each canonical path, refreshes on `background`, the clock, getuid and an immediate exit.
+// passes, the catalog store's cache and download, watches and file statuses at this machine's
+// location of each canonical path, refreshes on `background`, the clock, getuid and an
+// immediate exit.
 Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
                                 const Services& core);
 

@@ -3,14 +3,18 @@
 #include "tavra/platform/event_loop.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "support/temp_tree.h"
+#include "tavra/platform/file_system.h"
 
 namespace tavra {
 namespace {
@@ -137,9 +141,9 @@ TEST_F(EventLoopTest, SignalsArriveAsLoopWorkAndStayIgnoredAfterwards) {
   EXPECT_EQ(current.sa_handler, SIG_IGN);
 }
 
-TEST_F(EventLoopTest, ProfileChangesNeverFireOnThisMachine) {
+TEST_F(EventLoopTest, ANotificationTheLoopDoesNotStandInForNeverFires) {
   bool fired = false;
-  EventLoop::Handle source = loop->onProfileChange([&] { fired = true; });
+  EventLoop::Handle source = loop->onProfileChange("example.unknown", [&] { fired = true; });
   EXPECT_TRUE(source);
   auto stop = stopAfter(10ms);
   run();
@@ -184,16 +188,52 @@ TEST_F(WatchTest, FileWatchFiresOnEachKindOfChange) {
   }
 }
 
-TEST_F(WatchTest, DirectoryWatchFiresOnEntriesCreatedDeletedRenamedOrWritten) {
-  const std::vector<std::pair<std::string, std::function<void()>>> changes{
-      {"create", [&] { tree.write("dir/new", "x"); }},
-      {"write entry", [&] { append(file, "more"); }},
-      {"rename entry", [&] { ASSERT_EQ(rename(file.c_str(), (dir + "/renamed").c_str()), 0); }},
-      {"delete entry", [&] { ASSERT_EQ(unlink((dir + "/new").c_str()), 0); }},
-      {"attributes", [&] { ASSERT_EQ(chmod(dir.c_str(), 0700), 0); }},
+TEST_F(WatchTest, DirectoryWatchFiresForItsEntriesAndItselfNotForTheFilesInIt) {
+  // As on a Mac: the folder's own list of entries and its own attributes, never what is
+  // written to a file in it.
+  const std::string elsewhere = tree.mkdir("elsewhere");
+  struct Case {
+    std::string name;
+    std::function<void()> change;
+    bool fires;
+  };
+  const std::vector<Case> cases{
+      {"append to an entry", [&] { append(file, "more"); }, false},
+      {"truncate an entry", [&] { ASSERT_EQ(truncate(file.c_str(), 1), 0); }, false},
+      {"chmod an entry", [&] { ASSERT_EQ(chmod(file.c_str(), 0600), 0); }, false},
+      {"touch an entry", [&] { ASSERT_EQ(utimes(file.c_str(), nullptr), 0); }, false},
+      {"create", [&] { tree.write("dir/new", "x"); }, true},
+      {"rename entry", [&] { ASSERT_EQ(rename(file.c_str(), (dir + "/renamed").c_str()), 0); },
+       true},
+      {"move out",
+       [&] { ASSERT_EQ(rename((dir + "/renamed").c_str(), (elsewhere + "/out").c_str()), 0); },
+       true},
+      {"move in",
+       [&] { ASSERT_EQ(rename((elsewhere + "/out").c_str(), (dir + "/back").c_str()), 0); }, true},
+      {"delete entry", [&] { ASSERT_EQ(unlink((dir + "/new").c_str()), 0); }, true},
+      {"create a folder", [&] { tree.mkdir("dir/sub"); }, true},
+      {"entry of a subfolder", [&] { tree.write("dir/sub/deeper", "x"); }, false},
+      {"attributes", [&] { ASSERT_EQ(chmod(dir.c_str(), 0700), 0); }, true},
+  };
+  for (const Case& c : cases) {
+    const int fired = firesOn(dir, c.change);
+    if (c.fires) {
+      EXPECT_GE(fired, 1) << c.name;
+    } else {
+      EXPECT_EQ(fired, 0) << c.name;
+    }
+  }
+}
+
+TEST_F(WatchTest, DirectoryWatchFiresWhenTheDirectoryGoes) {
+  const std::vector<std::pair<std::string, std::function<void(const std::string&)>>> changes{
+      {"rename",
+       [](const std::string& d) { ASSERT_EQ(rename(d.c_str(), (d + ".old").c_str()), 0); }},
+      {"delete", [](const std::string& d) { ASSERT_EQ(rmdir(d.c_str()), 0); }},
   };
   for (const auto& [name, change] : changes) {
-    EXPECT_GE(firesOn(dir, change), 1) << name;
+    const std::string path = tree.mkdir("gone-" + name);
+    EXPECT_GE(firesOn(path, [&, change = change] { change(path); }), 1) << name;
   }
 }
 
@@ -282,12 +322,84 @@ TEST_F(WatchTest, ABurstOfEventsFiresFarFewerTimesAndLeavesTheLoopIdle) {
   EventLoop::Handle source = watch(dir, [&] { ++fired; });
   constexpr int changes = 5000;
   auto act = loop->schedule(1ms, [&] {
-    for (int i = 0; i < changes; ++i) append(file, "x");
+    const std::string entry = dir + "/churn";
+    for (int i = 0; i < changes / 2; ++i) {
+      std::ofstream{entry};
+      ASSERT_EQ(unlink(entry.c_str()), 0);
+    }
   });
   auto stop = stopAfter(500ms);
   run();
   EXPECT_GE(fired, 1);
   EXPECT_LT(fired, changes / 10);
+}
+
+// The stand-in for a notification: the folder's comings, goings and entries.
+class NotificationFolderTest : public EventLoopTest {
+ protected:
+  TempTree tree;
+  std::string library = tree.mkdir("Library");
+  std::string folder = tree.path("Library/Managed Preferences");
+
+  NotificationFolderTest() { loop = makeSystemEventLoop({{"example.profiles", folder}}); }
+
+  // How often the source counting in `fired` fired while `change` ran on the loop, within
+  // 300 ms.
+  int firesOn(int& fired, const std::function<void()>& change) {
+    fired = 0;
+    auto act = loop->schedule(1ms, change);
+    auto stop = stopAfter(300ms);
+    run();
+    return fired;
+  }
+};
+
+TEST_F(NotificationFolderTest, FiresWhenTheFolderAppearsGoesOrItsEntriesChange) {
+  int fired = 0;
+  EventLoop::Handle source = loop->onProfileChange("example.profiles", [&] { ++fired; });
+  PosixFileSystem files;
+  const std::string other = tree.mkdir("other");
+  struct Step {
+    std::string name;
+    std::function<void()> change;
+    bool fires;
+  };
+  const std::vector<Step> steps{
+      {"another entry of its parent", [&] { tree.write("Library/Other", "x"); }, false},
+      {"the folder appears", [&] { tree.mkdir("Library/Managed Preferences"); }, true},
+      {"an entry is created", [&] { tree.write("Library/Managed Preferences/a.plist", "x"); },
+       true},
+      {"an entry is written", [&] { append(folder + "/a.plist", "more"); }, false},
+      {"an entry is chmodded", [&] { ASSERT_EQ(chmod((folder + "/a.plist").c_str(), 0600), 0); },
+       false},
+      {"the atomic write puts a file in place",
+       [&] { files.writeAtomically(folder + "/b.plist", "x", {.mode = 0644}); }, false},
+      {"the atomic write replaces a file",
+       [&] { files.writeAtomically(folder + "/a.plist", "y", {.mode = 0644}); }, false},
+      {"an entry is renamed onto",
+       [&] { ASSERT_EQ(rename((library + "/Other").c_str(), (folder + "/c").c_str()), 0); }, true},
+      {"an entry is deleted", [&] { ASSERT_EQ(unlink((folder + "/c").c_str()), 0); }, true},
+      {"the folder goes", [&] { std::filesystem::remove_all(folder); }, true},
+      {"it comes back as a link", [&] { ASSERT_EQ(symlink(other.c_str(), folder.c_str()), 0); },
+       false},
+      {"the link turns back into a folder",
+       [&] {
+         ASSERT_EQ(unlink(folder.c_str()), 0);
+         ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+       },
+       true},
+      {"its parent goes too", [&] { std::filesystem::remove_all(library); }, true},
+      {"the parent comes back", [&] { tree.mkdir("Library"); }, false},
+      {"and the folder", [&] { tree.mkdir("Library/Managed Preferences"); }, true},
+  };
+  for (const Step& step : steps) {
+    const int count = firesOn(fired, step.change);
+    if (step.fires) {
+      EXPECT_GE(count, 1) << step.name;
+    } else {
+      EXPECT_EQ(count, 0) << step.name;
+    }
+  }
 }
 
 TEST(EventLoopLifetimeTest, HandlesMayOutliveTheirLoop) {
@@ -296,8 +408,9 @@ TEST(EventLoopLifetimeTest, HandlesMayOutliveTheirLoop) {
   EventLoop::Handle repeating;
   EventLoop::Handle signal;
   EventLoop::Handle watch;
+  EventLoop::Handle profile;
   {
-    auto loop = makeSystemEventLoop();
+    auto loop = makeSystemEventLoop({{"example.profiles", tree.path("prefs")}});
     timer = loop->schedule(1h, [] {});
     repeating = loop->repeat(1h, 1s, [] {});
     signal = loop->onSignal(SIGHUP, [] {});
@@ -305,12 +418,14 @@ TEST(EventLoopLifetimeTest, HandlesMayOutliveTheirLoop) {
     watch = loop->watch(
         tree.root(), [] {}, error);
     ASSERT_TRUE(watch);
+    profile = loop->onProfileChange("example.profiles", [] {});
     loop->post([] {});
   }
   timer.cancel();
   repeating = EventLoop::Handle();
   signal.cancel();
   watch.cancel();
+  profile.cancel();
 }
 
 }  // namespace

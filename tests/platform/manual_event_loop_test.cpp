@@ -100,10 +100,11 @@ TEST_F(ManualEventLoopTest, FiredSourcesRunAtTheNextAdvanceAndCancelledOnesDropT
   auto term = loop.onSignal(SIGTERM, recorder.note("term"));
   auto watch = loop.watch(file, recorder.note("watch"), error);
   ASSERT_TRUE(watch) << error.message();
-  auto profile = loop.onProfileChange(recorder.note("profile"));
+  auto profile = loop.onProfileChange("example.profiles", recorder.note("profile"));
   EXPECT_EQ(loop.signals(), (std::vector<int>{SIGHUP, SIGTERM}));
   EXPECT_EQ(loop.watchedPaths(), std::vector<std::string>{file});
   EXPECT_EQ(loop.profileSources(), 1u);
+  EXPECT_EQ(loop.profileNotifications(), std::vector<std::string>{"example.profiles"});
 
   loop.raise(SIGTERM);
   loop.changed(file);

@@ -1,5 +1,6 @@
 // Folding triggers into runs, and the reapply timer, in virtual time.
 #include <csignal>
+#include <map>
 
 #include "tavrad/support/daemon_fixture.h"
 
@@ -35,17 +36,54 @@ TEST_F(DaemonDebounceTest, ThreeFileEventsHalfASecondApartGiveOneRunTwoSecondsAf
   EXPECT_TRUE(passes.empty());
   advanceTo(20);
   EXPECT_EQ(runTimes(), std::vector<double>{13});
-  const std::vector<std::string> detected(3, "change detected at /Library/Managed Preferences");
-  EXPECT_EQ(linesAt(Level::info), detected);
+  // All three within one window: one line, said when the window closes.
+  EXPECT_EQ(linesAt(Level::info),
+            std::vector<std::string>{"change detected at /Library/Managed Preferences (3 events)"});
 }
 
-TEST_F(DaemonDebounceTest, ABurstOfThousandsOfFileEventsGivesOneRun) {
+TEST_F(DaemonDebounceTest, ABurstOfThousandsOfFileEventsGivesOneRunAndOneLine) {
   startSteady();
   advanceTo(5);
   for (int i = 0; i < 5000; ++i) changed(prefs);
   loop.runReady();
+  EXPECT_TRUE(linesAt(Level::info).empty()) << "the line waits for the window to close";
   advanceTo(60);
   EXPECT_EQ(runTimes(), std::vector<double>{7});
+  EXPECT_EQ(
+      linesAt(Level::info),
+      std::vector<std::string>{"change detected at /Library/Managed Preferences (5000 events)"});
+}
+
+TEST_F(DaemonDebounceTest, AStormOfEventsIsSaidOncePerPathAndWindowWithTheEventsCounted) {
+  const std::string output = "/Library/Application Support/opencode/opencode.json";
+  report = reportWith({{output}});
+  makeFile(output);
+  startSteady();
+  // Ten events a second on the output and on its folder for ten seconds: 200 events.
+  constexpr int perPath = 100;
+  for (int i = 0; i < perPath; ++i) {
+    advanceTo(5.05 + 0.1 * i);
+    changed(output);
+    changed(Daemon::parentPath(output));
+  }
+  advanceTo(60);
+  std::map<std::string, int> counted;
+  std::map<std::string, int> lineCount;
+  for (const std::string& line : linesAt(Level::info)) {
+    const std::string start = "change detected at ";
+    ASSERT_TRUE(line.starts_with(start)) << line;
+    const std::size_t open = line.rfind(" (");
+    const std::string path = line.substr(start.size(), open - start.size());
+    ASSERT_NE(open, std::string::npos) << line;
+    counted[path] += std::stoi(line.substr(open + 2));
+    ++lineCount[path];
+  }
+  for (const std::string& path : {output, Daemon::parentPath(output)}) {
+    EXPECT_EQ(counted[path], perPath) << path;
+    // A window of two seconds over ten seconds of events.
+    EXPECT_EQ(lineCount[path], 5) << path;
+  }
+  EXPECT_EQ(runTimes(), std::vector<double>{16.95}) << "the run follows the last event";
 }
 
 TEST_F(DaemonDebounceTest, SighupReplacesAPendingDelayedRunWithAnImmediateOneAndForcesARefresh) {

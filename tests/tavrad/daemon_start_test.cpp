@@ -52,7 +52,8 @@ TEST_F(DaemonStartTest, SettingsAreReadAtConstructionAndAgainAtEveryRun) {
 TEST_F(DaemonStartTest, StartInstallsTheTriggersAndQueuesTheFirstRunWithoutDelay) {
   start();
   EXPECT_EQ(loop.signals(), (std::vector<int>{SIGHUP, SIGTERM, SIGINT}));
-  EXPECT_EQ(loop.profileSources(), 1u);
+  EXPECT_EQ(loop.profileNotifications(),
+            std::vector<std::string>{"com.apple.ManagedConfiguration.profileListChanged"});
   EXPECT_TRUE(passes.empty()) << "start() only queues the first run";
   loop.runReady();
   EXPECT_EQ(runTimes(), std::vector<double>{0});

@@ -80,15 +80,17 @@ TEST_F(DaemonWatchTest, AFileEventLogsThePathAndRunsTwoSecondsLater) {
   runOnce();
   log->clear();
   changed("/Library/Application Support/GeminiCli/settings.json");
-  loop.runReady();
-  EXPECT_EQ(log->lines(),
-            (std::vector<MemoryLogger::Line>{
-                {Level::info,
-                 "change detected at /Library/Application Support/GeminiCli/settings.json"}}));
   advanceTo(1.9);
   EXPECT_EQ(runTimes().size(), 1u);
+  EXPECT_TRUE(log->lines().empty()) << "said once the window of the event closes";
   advanceTo(2);
   EXPECT_EQ(runTimes(), (std::vector<double>{0, 2}));
+  // The line comes just before the run's summary.
+  ASSERT_EQ(log->lines().size(), 2u);
+  EXPECT_EQ(
+      log->lines()[0],
+      (MemoryLogger::Line{
+          Level::info, "change detected at /Library/Application Support/GeminiCli/settings.json"}));
 }
 
 TEST_F(DaemonWatchTest, EventsFromTheRunsOwnWritesStartNoFurtherRun) {
@@ -127,21 +129,59 @@ TEST_F(DaemonWatchTest, TheWatchesFollowTheOutputsOfTheLatestRun) {
   EXPECT_EQ(runTimes().size(), 2u) << "the old output is no longer watched";
 }
 
-TEST_F(DaemonWatchTest, AWatchedPathThatVanishesIsSkippedAtTheNextRun) {
+TEST_F(DaemonWatchTest, AWatchedPathThatVanishesIsWatchedThroughItsNearestExistingAncestor) {
   const std::string output = "/Library/Application Support/opencode/opencode.json";
+  const std::string folder = Daemon::parentPath(output);
   report = reportWith({{output}});
   makeFile(output);
   runOnce();
-  std::filesystem::remove_all(local("/Library/Application Support/opencode"));
+  std::filesystem::remove_all(local(folder));
   changed(output);
   advanceTo(2);
   EXPECT_EQ(runTimes(), (std::vector<double>{0, 2}));
-  EXPECT_EQ(daemon->watchedPaths(), std::vector<std::string>{prefs});
+  EXPECT_EQ(daemon->watchedPaths(),
+            (std::vector<std::string>{"/Library/Application Support", prefs}));
   std::filesystem::remove_all(local(prefs));
   loop.raise(SIGHUP);
   loop.runReady();
-  EXPECT_TRUE(daemon->watchedPaths().empty());
+  EXPECT_EQ(daemon->watchedPaths(),
+            (std::vector<std::string>{"/Library/Application Support", "/Library"}));
   EXPECT_EQ(runTimes().size(), 3u);
+
+  // Both come back; the ancestors' watches see it, and the runs they cause watch them again.
+  makeFolder(prefs);
+  changed("/Library");
+  advanceTo(10);
+  EXPECT_EQ(runTimes().size(), 4u);
+  EXPECT_EQ(daemon->watchedPaths(),
+            (std::vector<std::string>{"/Library/Application Support", prefs}));
+  makeFile(output);
+  changed("/Library/Application Support");
+  advanceTo(20);
+  EXPECT_EQ(runTimes().size(), 5u);
+  EXPECT_EQ(daemon->watchedPaths(), (std::vector<std::string>{folder, output, prefs}));
+}
+
+TEST_F(DaemonWatchTest, AFolderTurnedIntoALinkIsWatchedThroughItsParentUntilItIsAFolderAgain) {
+  const std::string output = "/Library/Application Support/opencode/opencode.json";
+  const std::string folder = Daemon::parentPath(output);
+  report = reportWith({{output}});
+  makeFile(output);
+  makeFolder("/elsewhere/opencode");
+  runOnce();
+  std::filesystem::remove_all(local(folder));
+  ASSERT_EQ(symlink(local("/elsewhere/opencode").c_str(), local(folder).c_str()), 0);
+  changed(folder);
+  advanceTo(2);
+  EXPECT_EQ(daemon->watchedPaths(),
+            (std::vector<std::string>{"/Library/Application Support", prefs}));
+  // Back to a folder: the parent's watch starts the run that watches the folder and file again.
+  std::filesystem::remove(local(folder));
+  makeFile(output);
+  changed("/Library/Application Support");
+  advanceTo(4);
+  EXPECT_EQ(runTimes(), (std::vector<double>{0, 2, 4}));
+  EXPECT_EQ(daemon->watchedPaths(), (std::vector<std::string>{folder, output, prefs}));
 }
 
 TEST_F(DaemonWatchTest, AWatchThatCannotBeOpenedIsSkippedSilently) {

@@ -77,7 +77,7 @@ TEST_F(SystemServicesTest, CatalogServicesUseTheEnvironmentsStore) {
 }
 
 TEST_F(SystemServicesTest, APassRunsOverTheEnvironmentAndLogsToTheReconcileLogger) {
-  const StatusReport report = services.reconcile(scratchEnvironment(), TavraSettings{});
+  const StatusReport report = services.reconcile(scratchEnvironment(), TavraSettings{}).report;
   EXPECT_EQ(report.summary(), "error; catalog none; managed: none");
   EXPECT_TRUE(test::exists(tree.path("support/status.json")));
   const auto texts = reconcileLog->texts();

@@ -2,8 +2,8 @@
 //
 // Everything the daemon does runs as a task on one loop thread, one task at a time, so the
 // daemon's state needs no locks. Work arrives from timers (one-shot and repeating), signals,
-// file-system watches and the configuration-profile notification, and from other threads through
-// post() (the hand-back of work finished elsewhere).
+// file-system watches and system notifications (the configuration-profile change), and from
+// other threads through post() (the hand-back of work finished elsewhere).
 //
 // Threading: post(), stop() and onLoopThread() may be called from any thread. Everything else,
 // including cancelling or dropping a Handle, belongs to the loop thread (or, before run(), to the
@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <system_error>
@@ -79,14 +80,19 @@ class EventLoop {
   // Takes `signal` away from its default action: from now on it is ignored by the process and
   // delivered only as `task` on the loop. It stays ignored after the handle is cancelled.
   virtual Handle onSignal(int signal, Task task) = 0;
-  // Watches the file or directory at `path` (never through a final symbolic link). A file's
-  // watch fires when it is written, extended, deleted, renamed or its attributes change; a
-  // directory's when an entry is created, deleted, renamed or written, or its attributes
-  // change. Several events that arrive together may fire the task once. On failure (missing,
-  // a symbolic link, not readable) the handle is empty and `error` says why.
+  // Watches the file or directory at `path` (never through a final symbolic link), as a Mac's
+  // file-system-object source does. A directory's watch fires when its entries change (an
+  // entry created, deleted, or renamed or moved in or out) and when the directory itself
+  // changes (its attributes, or it is deleted or renamed); writes to the files in it and
+  // changes of their attributes do not fire it. A file's watch fires when the file is written,
+  // extended or truncated, its attributes change, or it is deleted or renamed. Several events
+  // that arrive together may fire the task once. On failure (missing, a symbolic link, not
+  // readable) the handle is empty and `error` says why.
   virtual Handle watch(const std::string& path, Task task, std::error_code& error) = 0;
-  // Runs `task` when the configuration profiles installed on the computer change.
-  virtual Handle onProfileChange(Task task) = 0;
+  // Runs `task` each time the system posts the notification called `name` (on a Mac,
+  // "com.apple.ManagedConfiguration.profileListChanged" when the installed configuration
+  // profiles change). A name the loop does not know gives a source that never fires.
+  virtual Handle onProfileChange(const std::string& name, Task task) = 0;
 
   // Runs the loop on the calling thread until stop(); the daemon never stops it.
   virtual void run() = 0;
@@ -95,9 +101,14 @@ class EventLoop {
 };
 
 // This machine's loop: libuv for the queue, timers, signals and cross-thread wake-ups, one
-// inotify descriptor polled by the loop for the watches. This machine has no configuration
-// profiles: the profile-change source never fires. Throws std::system_error when the loop
-// cannot be set up.
-std::unique_ptr<EventLoop> makeSystemEventLoop();
+// inotify descriptor polled by the loop for the watches. This machine posts no notifications;
+// `notificationFolders` names, for each notification the loop stands in for, the folder whose
+// changes post it: the source fires when that folder appears, goes, or its entries change
+// (watching its nearest existing ancestor while it is missing). A file put in that folder by
+// the system's atomic write (a rename from one of its temporary files) posts nothing, as no
+// configuration profile is installed that way. Throws std::system_error when the loop cannot
+// be set up.
+std::unique_ptr<EventLoop> makeSystemEventLoop(
+    std::map<std::string, std::string> notificationFolders = {});
 
 }  // namespace tavra

@@ -44,7 +44,7 @@ class ManualEventLoop final : public EventLoop {
   Handle repeat(Duration interval, Duration leeway, Task task) override;
   Handle onSignal(int signal, Task task) override;
   Handle watch(const std::string& path, Task task, std::error_code& error) override;
-  Handle onProfileChange(Task task) override;
+  Handle onProfileChange(const std::string& name, Task task) override;
   // A manual loop is never run: use advance().
   void run() override;
   void stop() noexcept override {}
@@ -69,6 +69,8 @@ class ManualEventLoop final : public EventLoop {
   std::vector<std::string> watchedPaths() const;
   std::vector<RepeatingTimer> repeatingTimers() const;
   std::size_t profileSources() const;
+  // The notification names of the live profile-change sources, in the order they were made.
+  std::vector<std::string> profileNotifications() const;
 
   // Blocks until work posted from any thread is waiting, or `timeout` passes; true when some is.
   bool waitForPosted(std::chrono::milliseconds timeout);

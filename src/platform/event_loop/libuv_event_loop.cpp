@@ -114,7 +114,7 @@ class SignalSource final : public HandleSource {
   uv_signal_t handle_{};
 };
 
-// This machine has no configuration profiles: the source exists and never fires.
+// A notification this machine does not stand in for: the source exists and never fires.
 class SilentSource final : public EventLoop::Source {
  public:
   void cancel() noexcept override {}
@@ -124,7 +124,9 @@ class SilentSource final : public EventLoop::Source {
 
 // ---- The loop
 
-LibuvEventLoop::LibuvEventLoop() : loopThread_(std::this_thread::get_id()) {
+LibuvEventLoop::LibuvEventLoop(std::map<std::string, std::string> notificationFolders)
+    : loopThread_(std::this_thread::get_id()),
+      notificationFolders_(std::move(notificationFolders)) {
   if (int rc = uv_loop_init(&loop_); rc != 0) throw uvError(rc, "uv_loop_init");
   if (int rc = uv_async_init(&loop_, &wake_, &LibuvEventLoop::onWake); rc != 0) {
     uv_loop_close(&loop_);
@@ -192,14 +194,20 @@ EventLoop::Handle LibuvEventLoop::onSignal(int signal, Task task) {
   return Handle(source);
 }
 
-EventLoop::Handle LibuvEventLoop::watch(const std::string& path, Task task,
-                                        std::error_code& error) {
+InotifyWatches& LibuvEventLoop::watches() {
   if (!watches_) watches_ = std::make_unique<InotifyWatches>(&loop_);
-  return watches_->add(path, std::move(task), error);
+  return *watches_;
 }
 
-EventLoop::Handle LibuvEventLoop::onProfileChange(Task /*task*/) {
-  return Handle(std::make_shared<SilentSource>());
+EventLoop::Handle LibuvEventLoop::watch(const std::string& path, Task task,
+                                        std::error_code& error) {
+  return watches().add(path, std::move(task), error);
+}
+
+EventLoop::Handle LibuvEventLoop::onProfileChange(const std::string& name, Task task) {
+  const auto folder = notificationFolders_.find(name);
+  if (folder == notificationFolders_.end()) return Handle(std::make_shared<SilentSource>());
+  return watches().followFolder(folder->second, std::move(task));
 }
 
 void LibuvEventLoop::run() {
@@ -216,8 +224,9 @@ void LibuvEventLoop::stop() noexcept {
 
 namespace tavra {
 
-std::unique_ptr<EventLoop> makeSystemEventLoop() {
-  return std::make_unique<uvloop::LibuvEventLoop>();
+std::unique_ptr<EventLoop> makeSystemEventLoop(
+    std::map<std::string, std::string> notificationFolders) {
+  return std::make_unique<uvloop::LibuvEventLoop>(std::move(notificationFolders));
 }
 
 }  // namespace tavra

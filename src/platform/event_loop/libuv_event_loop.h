@@ -6,9 +6,13 @@
 #include <uv.h>
 
 #include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 #include <unordered_set>
@@ -54,19 +58,38 @@ class HandleSource : public EventLoop::Source, public std::enable_shared_from_th
 class InotifyWatches {
  public:
   class WatchSource;
+  class FolderSource;
+
+  // One event of a watched object: its inotify mask, and for an entry of a watched directory
+  // the entry's name and the cookie that pairs the two halves of a rename.
+  struct Event {
+    std::uint32_t mask = 0;
+    std::string_view name;
+    std::uint32_t cookie = 0;
+  };
+  // Whether an event fires a watch; called on the loop thread in the order the events came, and
+  // must not add or cancel watches.
+  using Filter = std::function<bool(const Event&)>;
 
   explicit InotifyWatches(uv_loop_t* loop);
   ~InotifyWatches();
   InotifyWatches(const InotifyWatches&) = delete;
   InotifyWatches& operator=(const InotifyWatches&) = delete;
 
-  EventLoop::Handle add(const std::string& path, EventLoop::Task task, std::error_code& error);
+  // A watch with the Mac's semantics (EventLoop::watch), or one that `filter` decides on.
+  EventLoop::Handle add(const std::string& path, EventLoop::Task task, std::error_code& error,
+                        Filter filter = {});
+  // Runs `task` when the folder at `folder` appears, goes, or its entries change (files put
+  // there by the atomic write excepted), watching its nearest existing ancestor while it is
+  // missing. Never fails: a folder with no ancestor to watch is looked for again never.
+  EventLoop::Handle followFolder(const std::string& folder, EventLoop::Task task);
   // Closes the poll handle (its memory stays valid until the loop has run its close callback)
   // and leaves every source inert.
   void shutdown() noexcept;
 
  private:
   friend class WatchSource;
+  bool start(std::error_code& error);
   void release(WatchSource* source) noexcept;
   void forget(int descriptor) noexcept;
   void readEvents() noexcept;
@@ -82,7 +105,8 @@ class InotifyWatches {
 
 class LibuvEventLoop final : public EventLoop {
  public:
-  LibuvEventLoop();
+  // `notificationFolders`: see makeSystemEventLoop().
+  explicit LibuvEventLoop(std::map<std::string, std::string> notificationFolders = {});
   ~LibuvEventLoop() override;
 
   void post(Task task) override;
@@ -91,7 +115,7 @@ class LibuvEventLoop final : public EventLoop {
   Handle repeat(Duration interval, Duration leeway, Task task) override;
   Handle onSignal(int signal, Task task) override;
   Handle watch(const std::string& path, Task task, std::error_code& error) override;
-  Handle onProfileChange(Task task) override;
+  Handle onProfileChange(const std::string& name, Task task) override;
   void run() override;
   void stop() noexcept override;
 
@@ -102,6 +126,7 @@ class LibuvEventLoop final : public EventLoop {
  private:
   static void onWake(uv_async_t* async);
   void runPosted();
+  InotifyWatches& watches();
 
   uv_loop_t loop_{};
   uv_async_t wake_{};
@@ -111,6 +136,7 @@ class LibuvEventLoop final : public EventLoop {
   std::vector<Task> posted_;
   std::unordered_set<HandleSource*> live_;
   std::unique_ptr<InotifyWatches> watches_;
+  std::map<std::string, std::string> notificationFolders_;
 };
 
 // Runs a task, swallowing what it throws: an exception must not unwind through libuv.

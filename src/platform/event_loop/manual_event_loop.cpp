@@ -23,7 +23,7 @@ class ManualEventLoop::Entry final : public EventLoop::Source {
   Duration interval{0};
   Duration leeway{0};
   int signal = 0;
-  std::string path;
+  std::string path;  // of a watch; the notification's name for a profile-change source
 };
 
 namespace {
@@ -114,8 +114,10 @@ EventLoop::Handle ManualEventLoop::watch(const std::string& path, Task task,
   return Handle(entry);
 }
 
-EventLoop::Handle ManualEventLoop::onProfileChange(Task task) {
-  return Handle(makeSource(Kind::profile, std::move(task)));
+EventLoop::Handle ManualEventLoop::onProfileChange(const std::string& name, Task task) {
+  auto entry = makeSource(Kind::profile, std::move(task));
+  entry->path = name;
+  return Handle(entry);
 }
 
 void ManualEventLoop::run() {
@@ -189,6 +191,12 @@ std::vector<ManualEventLoop::RepeatingTimer> ManualEventLoop::repeatingTimers() 
 
 std::size_t ManualEventLoop::profileSources() const {
   return live(Kind::profile).size();
+}
+
+std::vector<std::string> ManualEventLoop::profileNotifications() const {
+  std::vector<std::string> found;
+  for (const auto& entry : live(Kind::profile)) found.push_back(entry->path);
+  return found;
 }
 
 bool ManualEventLoop::waitForPosted(std::chrono::milliseconds timeout) {

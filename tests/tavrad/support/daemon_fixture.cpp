@@ -44,7 +44,7 @@ Daemon::Services DaemonTest::services() {
     passes.push_back(loop.now());
     if (duringPass) duringPass();
     if (passThrows) throw std::runtime_error("the pass broke");
-    return report;
+    return Reconciler::Outcome{report, left};
   };
   s.verifiedCatalogInstalled = [this](const Environment&) { return catalogInstalled; };
   s.updateCatalog = [this](const CatalogStore& store, const URL& from,
@@ -59,6 +59,10 @@ Daemon::Services DaemonTest::services() {
   s.openWatch = [this](const std::string& path, EventLoop::Task task, std::error_code& error) {
     watchRequests.push_back(path);
     return loop.watch(local(path), std::move(task), error);
+  };
+  s.fileStatus = [this](const std::string& path) {
+    std::error_code error;
+    return files.status(local(path), fs::Links::notFinal, error);
   };
   s.runInBackground = [this](std::function<void()> work) {
     if (backgroundFails) throw std::system_error(EAGAIN, std::generic_category(), "no thread");
@@ -126,6 +130,16 @@ void DaemonTest::makeFile(const std::string& canonicalPath) const {
 
 void DaemonTest::makeFolder(const std::string& canonicalPath) const {
   tree.mkdir(canonicalPath.substr(1));
+}
+
+void DaemonTest::passWrites(const std::string& canonicalPath, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(local(canonicalPath)).parent_path());
+  left[canonicalPath] = files.writeAtomically(local(canonicalPath), bytes, {.mode = 0644});
+}
+
+void DaemonTest::passFinds(const std::string& canonicalPath) {
+  std::error_code error;
+  left[canonicalPath] = files.status(local(canonicalPath), fs::Links::notFinal, error);
 }
 
 }  // namespace tavra::test

@@ -1,7 +1,7 @@
 // The daemon under fakes, in virtual time: a manual event loop, a memory logger, a reconcile
-// pass that records when it ran and returns a report the test sets, a catalog store that says
-// what the test wants, refreshes held back until the test lets them finish, and watches opened
-// at the canonical path's place below a scratch tree.
+// pass that records when it ran and returns a report and left files the test sets, a catalog
+// store that says what the test wants, refreshes held back until the test lets them finish, and
+// watches and file statuses at the canonical path's place below a scratch tree.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -63,8 +63,13 @@ class DaemonTest : public ::testing::Test {
   void makeFolder(const std::string& canonicalPath) const;
   // A change to the watched object at a canonical path, queued on the loop.
   void changed(const std::string& canonicalPath) { loop.changed(local(canonicalPath)); }
+  // Writes the file at a canonical path as a pass does, and records what it left there.
+  void passWrites(const std::string& canonicalPath, const std::string& bytes = "policy");
+  // Records the file at a canonical path as the pass found it, or no file.
+  void passFinds(const std::string& canonicalPath);
 
   TempTree tree;
+  PosixFileSystem files;
   ManualEventLoop loop;
   std::shared_ptr<MemoryLogger> log =
       std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "daemon");
@@ -73,6 +78,9 @@ class DaemonTest : public ::testing::Test {
   TavraSettings settings;
   int settingsReads = 0;
   StatusReport report;
+  // What the pass left, handed to the daemon with the report; set again by every pass that
+  // writes (duringPass).
+  FileApplier::LeftFiles left;
   std::function<void()> duringPass;
   bool passThrows = false;
   std::vector<EventLoop::Duration> passes;
