@@ -9,7 +9,9 @@
 // writes go with the old ones. A change that landed while the run went on is not lost with
 // them: once the new watches are in place, every file the pass kept in line is compared with
 // what the pass left there, and one that differs counts as a change. A path that cannot be
-// watched (missing, a link) is covered by a watch of its nearest existing ancestor folder.
+// watched (missing, a link) is covered by a watch of its nearest existing ancestor folder. The
+// change line of a path is said once per window of the debounce delay, with the number of
+// events folded into it, so a storm of events gives a few lines, not one per event.
 //
 // Threading: everything runs on the event loop's thread; the daemon takes no locks. The only
 // work elsewhere is the catalog download, which hands its outcome back to the loop. The daemon
