@@ -402,6 +402,31 @@ TEST_F(NotificationFolderTest, FiresWhenTheFolderAppearsGoesOrItsEntriesChange) 
   }
 }
 
+TEST_F(NotificationFolderTest, AWatchOfTheSameFolderStillDropsItsQueuedEventsWhenReplaced) {
+  // The daemon's pattern again, with the notification following the folder all along: the
+  // run's writes must not reach the watch that replaces the old one.
+  tree.mkdir("Library/Managed Preferences");
+  int notified = 0;
+  int fired = 0;
+  EventLoop::Handle source = loop->onProfileChange("example.profiles", [&] { ++notified; });
+  std::error_code error;
+  EventLoop::Handle old = loop->watch(
+      folder, [&] { ++fired; }, error);
+  ASSERT_TRUE(old);
+  EventLoop::Handle replacement;
+  auto act = loop->schedule(1ms, [&] {
+    tree.write("Library/Managed Preferences/written-by-the-run", "x");
+    old.cancel();
+    replacement = loop->watch(
+        folder, [&] { ++fired; }, error);
+  });
+  auto stop = stopAfter(300ms);
+  run();
+  EXPECT_TRUE(replacement);
+  EXPECT_EQ(fired, 0);
+  EXPECT_GE(notified, 1);
+}
+
 TEST(EventLoopLifetimeTest, HandlesMayOutliveTheirLoop) {
   TempTree tree;
   EventLoop::Handle timer;

@@ -141,6 +141,7 @@ LibuvEventLoop::~LibuvEventLoop() {
   std::vector<HandleSource*> open(live_.begin(), live_.end());
   for (HandleSource* source : open) source->close();
   if (watches_) watches_->shutdown();
+  if (notificationWatches_) notificationWatches_->shutdown();
   uv_close(reinterpret_cast<uv_handle_t*>(&wake_), nullptr);
   uv_run(&loop_, UV_RUN_DEFAULT);
   uv_loop_close(&loop_);
@@ -194,20 +195,23 @@ EventLoop::Handle LibuvEventLoop::onSignal(int signal, Task task) {
   return Handle(source);
 }
 
-InotifyWatches& LibuvEventLoop::watches() {
-  if (!watches_) watches_ = std::make_unique<InotifyWatches>(&loop_);
-  return *watches_;
+InotifyWatches& LibuvEventLoop::watches(std::unique_ptr<InotifyWatches>& set) {
+  if (!set) set = std::make_unique<InotifyWatches>(&loop_);
+  return *set;
 }
 
 EventLoop::Handle LibuvEventLoop::watch(const std::string& path, Task task,
                                         std::error_code& error) {
-  return watches().add(path, std::move(task), error);
+  return watches(watches_).add(path, std::move(task), error);
 }
 
 EventLoop::Handle LibuvEventLoop::onProfileChange(const std::string& name, Task task) {
   const auto folder = notificationFolders_.find(name);
   if (folder == notificationFolders_.end()) return Handle(std::make_shared<SilentSource>());
-  return watches().followFolder(folder->second, std::move(task));
+  // A descriptor of their own: inotify keeps one watch per object and descriptor, and a watch
+  // that outlived the cancelling of another of the same folder would keep that one's queued
+  // events for whatever watches the folder next.
+  return watches(notificationWatches_).followFolder(folder->second, std::move(task));
 }
 
 void LibuvEventLoop::run() {

@@ -52,9 +52,11 @@ class HandleSource : public EventLoop::Source, public std::enable_shared_from_th
   std::shared_ptr<HandleSource> self_;
 };
 
-// The file watches of one loop: one inotify descriptor, read when the loop finds it readable.
-// Several sources may watch one inode (inotify hands out one watch descriptor per inode); the
-// kernel watch goes when the last of them is cancelled.
+// A set of file watches of one loop: one inotify descriptor, read when the loop finds it
+// readable. Several sources may watch one inode (inotify hands out one watch descriptor per
+// inode); the kernel watch goes, with its queued events, when the last of them is cancelled, so
+// a source made for the inode while another still holds it may get events from before it was
+// made.
 class InotifyWatches {
  public:
   class WatchSource;
@@ -126,7 +128,7 @@ class LibuvEventLoop final : public EventLoop {
  private:
   static void onWake(uv_async_t* async);
   void runPosted();
-  InotifyWatches& watches();
+  InotifyWatches& watches(std::unique_ptr<InotifyWatches>& set);
 
   uv_loop_t loop_{};
   uv_async_t wake_{};
@@ -136,6 +138,7 @@ class LibuvEventLoop final : public EventLoop {
   std::vector<Task> posted_;
   std::unordered_set<HandleSource*> live_;
   std::unique_ptr<InotifyWatches> watches_;
+  std::unique_ptr<InotifyWatches> notificationWatches_;
   std::map<std::string, std::string> notificationFolders_;
 };
 
