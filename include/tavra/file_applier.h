@@ -123,7 +123,7 @@ class FileApplier {
   static constexpr Encoder encoder{};
   static constexpr Decoder decoder{};
 
-  // What an apply left at each target it kept in line, under the target's canonical path: the
+  // What an apply left at each target it kept in line, under the target's file key: the
   // status of the file it wrote (taken from the file before it was put in place) or found
   // already holding the desired bytes, and in a dry run of the file it found; no status where it
   // found no file. A later look that finds another status means someone changed the file since.

@@ -44,7 +44,8 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
       seen.insert(key);
       ItemOutcome outcome = applyItem(d, {p, key}, state, when, dryRun);
       result.changes.push_back({p, d.harnessID, outcome.action});
-      result.left[p] = outcome.left;
+      // Under the file's key: two spellings of one file leave one file, the last one written.
+      result.left[key] = outcome.left;
       if (outcome.warning) result.errors[d.path] = *outcome.warning;
       inPlace.push_back(key);
     } catch (const std::exception& error) {

@@ -537,6 +537,18 @@ TEST_F(FileApplierApplyTest, WhatItLeftIsTheFileOnDiskForEveryItemThatDidNotFail
   EXPECT_EQ(dry.left.at(t.target("absent")), std::nullopt);
 }
 
+TEST_F(FileApplierApplyTest, TwoSpellingsOfOneFileLeaveOneFileTheLastWritten) {
+  const auto result = apply({item("two", "1"), item("/two", "2", 0644, "g")});
+  ASSERT_EQ(result.changes.size(), 2u);
+  ASSERT_EQ(result.left.size(), 1u);
+  const auto& left = result.left.at(t.target("two"));
+  ASSERT_TRUE(left);
+  struct stat now {};
+  ASSERT_EQ(lstat(t.target("two").c_str(), &now), 0);
+  EXPECT_EQ(left->inode, now.st_ino);
+  EXPECT_EQ(readFile(t.target("two")), "2");
+}
+
 TEST_F(FileApplierApplyTest, TwoItemsForOnePathEachReportAChange) {
   const auto result = apply({item("x", "1"), item("x", "2", 0644, "g")});
   EXPECT_EQ(result.changes, (std::vector<Change>{{t.target("x"), "h", Action::created},
