@@ -5,7 +5,7 @@
 #include <cerrno>
 
 #include "libuv_event_loop.h"
-#include "tavra/platform/posix_file.h"
+#include "posix_file.h"
 
 namespace tavra::uvloop {
 

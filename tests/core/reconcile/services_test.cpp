@@ -15,6 +15,8 @@ TEST(ServicesTest, TheSystemSetIsThisMachines) {
   EXPECT_TRUE(std::dynamic_pointer_cast<const http::CurlClient>(services.http));
   EXPECT_TRUE(std::dynamic_pointer_cast<const platform::SystemProcessTable>(services.processes));
   EXPECT_TRUE(std::dynamic_pointer_cast<const keychain::NoKeychain>(services.keychain));
+  EXPECT_TRUE(
+      std::dynamic_pointer_cast<const platform::SystemProgramLauncher>(services.programs));
   ASSERT_TRUE(services.reconcileLog && services.daemonLog);
   EXPECT_EQ(services.reconcileLog->subsystem(), "com.zelkorandin.tavra");
   EXPECT_EQ(services.reconcileLog->category(), "reconcile");
