@@ -36,9 +36,9 @@ struct Services {
 };
 
 // This machine's services: the POSIX file system, the real-time clock, the system log of
-// subsystem "com.zelkorandin.tavra" (categories "reconcile" and "daemon"), the libcurl client
-// trusting the system's CA store, the /proc process table, the (empty) keychain and
-// posix_spawn.
+// subsystem "com.zelkorandin.tavra" (categories "reconcile" and "daemon"), the HTTP client that
+// loads the libcurl module on the first download (trusting the system's CA store), the /proc
+// process table, the (empty) keychain and posix_spawn.
 Services systemServices();
 
 }  // namespace tavra
