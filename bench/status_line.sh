@@ -3,7 +3,8 @@
 # it with `cat` of the same status.json (the floor for any program that reads the file) and
 # reports the ratio; the target is at most 3x. Run by hand after scripts/build:
 #   bench/status_line.sh [path/to/tavractl] [path/to/status.json]
-# Uses hyperfine when it is installed, else a timed loop.
+# Needs hyperfine (the Debian package of that name: `apt-get install hyperfine`) for figures worth
+# comparing; without it a timed loop gives a rough mean.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tool=${1:-build/release/bin/tavractl}

@@ -1,20 +1,25 @@
 #!/usr/bin/env python3
 """Measures the tavrad daemon by hand: memory after a pass over five harnesses and over 1,000
-passes, wake-ups of the idle daemon over a quiet minute, and how soon a hand edit of a managed
-file is put right.
+passes, wake-ups of the idle daemon over a quiet minute, how soon a hand edit of a managed
+file is put right, and memory after catalog refreshes over https (which load the HTTP module).
 
 Run as root:  bench/tavrad_idle.py [path/to/tavrad]   (default build/release/bin/tavrad)
 
 The daemon runs with its production paths in a private mount and network namespace: a tmpfs root
 with the system folders bound in, an empty /Library of its own, and a /dev/log socket from which
-the script reads the daemon's log lines. Nothing on the machine is touched.
+the script reads the daemon's log lines. The HTTP module (tavra-http.so beside the binary, when
+there) is bound in beside the daemon; the https refreshes come from a server on the namespace's
+own loopback, whose CA stands in for the system's CA store inside the private mount. Nothing on
+the machine is touched.
 """
 
 import base64
+import http.server
 import json
 import os
 import plistlib
 import socket
+import ssl
 import statistics
 import subprocess
 import sys
@@ -29,6 +34,8 @@ PREFS = "/Library/Managed Preferences"
 # Not named tavrad: `tavractl apply`, run by anyone on this machine, signals every process whose
 # executable is called that, and the idle minute must stay idle.
 INSIDE_BINARY = "/tavrad-test/tavrad-under-test"
+INSIDE_MODULE = "/tavrad-test/tavra-http.so"
+CA_BUNDLE = "/etc/ssl/certs/ca-certificates.crt"
 CODEX_DIR = "/Library/Application Support/Codex/"
 
 # Five harnesses, one output each, all below /Library (the codex file is moved there through
@@ -69,6 +76,10 @@ def mount_private_root(root, binary):
     os.mkdir(os.path.join(root, "tavrad-test"))
     open(root + INSIDE_BINARY, "w").close()
     run("mount", "--bind", binary, root + INSIDE_BINARY)
+    module = os.path.join(os.path.dirname(binary), "tavra-http.so")
+    if os.path.exists(module):
+        open(root + INSIDE_MODULE, "w").close()
+        run("mount", "--bind", module, root + INSIDE_MODULE)
 
 
 def write(root, inside, data, mode=0o644):
@@ -189,6 +200,63 @@ def memory_breakdown(pid, count=8):
     return ranked, files, pss
 
 
+def private_memory(pid):
+    """Resident, proportional and private kilobytes (smaps_rollup), and the shared objects mapped."""
+    fields = {}
+    with open(f"/proc/{pid}/smaps_rollup") as rollup:
+        for line in rollup:
+            parts = line.split()
+            if len(parts) >= 2 and parts[0].endswith(":") and parts[1].isdigit():
+                fields[parts[0][:-1]] = int(parts[1])
+    with open(f"/proc/{pid}/maps") as maps:
+        objects = {line.split()[-1] for line in maps if ".so" in line.split()[-1]}
+    private = fields.get("Private_Clean", 0) + fields.get("Private_Dirty", 0)
+    return fields.get("Rss", 0), fields.get("Pss", 0), private, objects
+
+
+def report_memory(pid, when):
+    rss, pss, private, objects = private_memory(pid)
+    curl = "libcurl mapped" if any("libcurl" in o for o in objects) else "no libcurl"
+    print(f"{when}: RSS {rss / 1024:.1f} MB, PSS {pss / 1024:.1f} MB, private "
+          f"{private / 1024:.1f} MB; {len(objects)} shared objects mapped, {curl}")
+
+
+def https_server(workdir, catalog, signature):
+    """A loopback HTTPS server (in the script's network namespace) serving the catalog, with a CA
+    made for it; returns its port and the CA's PEM file."""
+    ca_key, ca = os.path.join(workdir, "ca.key"), os.path.join(workdir, "ca.pem")
+    key, csr, cert = (os.path.join(workdir, n) for n in ("server.key", "server.csr", "server.pem"))
+    ext = os.path.join(workdir, "ext.cnf")
+    with open(ext, "w") as out:
+        out.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n")
+    quiet = {"stdout": subprocess.DEVNULL, "stderr": subprocess.DEVNULL}
+    run("openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+        "-nodes", "-keyout", ca_key, "-out", ca, "-days", "1", "-subj", "/CN=Bench CA", **quiet)
+    run("openssl", "req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+        "-keyout", key, "-out", csr, "-subj", "/CN=127.0.0.1", **quiet)
+    run("openssl", "x509", "-req", "-in", csr, "-CA", ca, "-CAkey", ca_key, "-CAcreateserial",
+        "-out", cert, "-days", "1", "-extfile", ext, **quiet)
+    files = {"/catalog.json": catalog, "/catalog.json.sig": signature}
+
+    class Handler(http.server.BaseHTTPRequestHandler):
+        def log_message(self, *args):
+            pass
+
+        def do_GET(self):
+            body = files.get(self.path)
+            self.send_response(200 if body is not None else 404)
+            self.send_header("Content-Length", str(len(body or b"")))
+            self.end_headers()
+            self.wfile.write(body or b"")
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server.server_address[1], ca
+
+
 def wait_idle(pid, timeout=30):
     """Until the loop thread waits in epoll for its next event (the run is over)."""
     deadline = time.monotonic() + timeout
@@ -230,6 +298,7 @@ def measure(binary):
         wait_idle(pid)
         print(f"first pass over five harnesses done {time.monotonic() - start:.2f} s after start")
         print(f"RSS after a pass of five harnesses: {rss_kb(pid) / 1024:.1f} MB")
+        report_memory(pid, "after a pass (catalog refreshed from its file URL)")
         ranked, files, pss = memory_breakdown(pid)
         print(f"    of which mapped files {files / 1024:.1f} MB; PSS {pss / 1024:.1f} MB")
         for name, kb in ranked:
@@ -272,14 +341,41 @@ def measure(binary):
                 wait_idle(pid)
                 samples.append((n, rss_kb(pid)))
         print("RSS over passes: " + ", ".join(f"{n}: {kb / 1024:.1f} MB" for n, kb in samples))
+        report_memory(pid, "after 1,000 passes")
+
+        # Refreshes over https: the first loads the HTTP module, later ones reuse it.
+        run("ip", "link", "set", "lo", "up")
+        port, ca = https_server(workdir, catalog, signature)
+        run("mount", "--bind", ca, root + CA_BUNDLE)
+        write(root, PREFS + "/com.zelkorandin.tavra.plist", plistlib.dumps({
+            "CatalogURL": f"https://127.0.0.1:{port}/catalog.json",
+            "CatalogTrustedKeys": [public_key],
+            "AdditionalAllowedPaths": [CODEX_DIR],
+        }))
+        for n in range(1, 21):
+            wait_idle(pid)
+            mark = log.mark()
+            os.kill(pid, 1)
+            log.wait(lambda t: t == "[daemon] catalog 1.0 is current"
+                     or t.startswith("[daemon] catalog update failed"), mark)
+            failed = [t for _, t in log.lines[mark:] if "catalog update failed" in t]
+            if failed:
+                raise RuntimeError(failed[0])
+            log.wait(is_summary, mark)
+            if n in (1, 20):
+                wait_idle(pid)
+                time.sleep(0.5)  # the refresh thread ends after its completion is queued
+                report_memory(pid, f"after {n} https refresh{'es' if n > 1 else ''}")
     finally:
         daemon.terminate()
         print(f"tavrad ended with status {daemon.wait(30)}")
         # Never remove the root recursively: the system folders are bound into it.
         subprocess.run(["umount", "--recursive", "--lazy", root], check=False)
         os.rmdir(root)
-        for name in ("catalog.key", "catalog.json"):
-            os.remove(os.path.join(workdir, name))
+        for name in ("catalog.key", "catalog.json", "ca.key", "ca.pem", "ca.srl", "server.key",
+                     "server.csr", "server.pem", "ext.cnf"):
+            if os.path.exists(os.path.join(workdir, name)):
+                os.remove(os.path.join(workdir, name))
         os.rmdir(workdir)
 
 

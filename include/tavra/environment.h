@@ -8,9 +8,9 @@
 // daemon and the tool's local apply use system(); offline simulation builds one field by field
 // over a folder of its own.
 //
-// system() never fails: untrusted key texts are dropped silently and missing folders are only
-// noticed when used. The production flush blocks its caller while the program runs, reports
-// nothing and may be called from any thread.
+// system() never fails on account of the machine: untrusted key texts are dropped silently and
+// missing folders are only noticed when used. The production flush blocks its caller while the
+// program runs, reports nothing and may be called from any thread.
 #pragma once
 
 #include <functional>
@@ -47,13 +47,14 @@ struct Environment {
   // directory (root-owned files only), the catalog store under the support directory trusting
   // the built-in key followed by settings.catalogTrustedKeys, the system key provider over the
   // key directory (root-owned files only), the built-in path prefixes, root ownership on, a
-  // discovery of this computer and the cfprefsd flush.
+  // discovery of this computer and the cfprefsd flush through services.programs (which may not
+  // be null: std::invalid_argument).
   static Environment system(const TavraSettings& settings, const Services& services);
 };
 
-// The production flush: runs "/usr/bin/killall" with the one argument "cfprefsd" (environment,
-// working folder and standard streams inherited) and waits for it to exit. Its exit status is
-// ignored, and so is a failure to start it.
-void flushPreferencesCacheWithKillall() noexcept;
+// The production flush: runs "/usr/bin/killall" with the one argument "cfprefsd" through
+// `programs` (environment, working folder and standard streams inherited) and waits for it to
+// exit. Its exit status is ignored, and so is a failure to start it.
+void flushPreferencesCacheWithKillall(const platform::ProgramLauncher& programs) noexcept;
 
 }  // namespace tavra

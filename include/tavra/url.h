@@ -1,13 +1,16 @@
 // URL: an absolute URL as the system uses it for the catalog location (an https address or a
-// file URL), parsed with libcurl's URL API.
+// file URL), parsed as RFC 3986 by uriparser.
 //
 // A plain value: the parts are extracted once at parse time and kept as text, so copies are
 // independent and hold no library handle. `text()` is the URL exactly as given (the form shown in
 // messages); `scheme()` is the scheme exactly as written there (its letter case kept, so a test
-// for "https" can be exact); the other parts are as libcurl reports them. Parsing never throws:
-// text that libcurl refuses (no scheme, bad syntax, blanks, a file URL naming a remote host)
-// and a file URL whose path is not absolute give no value. Any scheme is accepted by the parser;
-// deciding which ones are usable is the caller's job. Thread-safe: no shared state.
+// for "https" can be exact); `path()` has its "." and ".." segments removed and its
+// percent-encoding kept. Parsing never throws. No value for: text that is no RFC 3986 URI (blanks,
+// control or non-ASCII characters, a broken percent escape), one without a scheme, a file URL
+// that names another host than this one ("localhost", 127.0.0.1 or none), a user or a port, or
+// whose path is not absolute, and any other URL without a host, with a host that no server can
+// have, or with a port above 65535. Any scheme is accepted by the parser; deciding which ones are
+// usable is the caller's job. Thread-safe: no shared state.
 #pragma once
 
 #include <optional>
@@ -18,16 +21,16 @@ namespace tavra {
 
 class URL {
  public:
-  // Parses an absolute URL; no value when libcurl does not accept the text as one.
+  // Parses an absolute URL; no value when the text is none (see above).
   static std::optional<URL> parse(std::string_view text);
 
   // The URL as given to parse (or as built by appendingToLastPathComponent).
   const std::string& text() const noexcept { return text_; }
   // The scheme as written in text(), e.g. "https" or "HTTPS"; never empty.
   const std::string& scheme() const noexcept { return scheme_; }
-  // The host as libcurl reports it; empty when the URL has none (file URLs).
+  // The host as written, an IPv6 address in its brackets; empty for file URLs.
   const std::string& host() const noexcept { return host_; }
-  // The path, still percent-encoded; "/" when the URL gives none.
+  // The path, still percent-encoded, without "." and ".." segments; "/" when the URL gives none.
   const std::string& path() const noexcept { return path_; }
 
   // Whether the scheme is "file" in any letter case.
@@ -38,10 +41,11 @@ class URL {
 
   // The last component of the path (trailing "/" ignored), percent-encoded; may be empty.
   std::string lastPathComponent() const;
-  // The same URL with `suffix` appended to the text of its last path component, query and
-  // fragment kept: ".../catalog.json" with ".sig" gives ".../catalog.json.sig". A path without any
-  // component gains one made of the suffix alone. The suffix is taken as path text (characters
-  // that are not allowed there are percent-encoded).
+  // The same URL with `suffix` appended to the text of its last path component: the text as
+  // written but for the path, which is path() so changed (trailing "/" dropped), so
+  // ".../catalog.json?v=2" with ".sig" gives ".../catalog.json.sig?v=2". A path without any
+  // component gains one made of the suffix alone. Every character of the suffix but letters,
+  // digits and "-._~" is percent-encoded.
   URL appendingToLastPathComponent(std::string_view suffix) const;
 
   // Two URLs are equal when their texts are.

@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "posix_file.h"
 #include "tavra/platform/file_system.h"
 #include "tavra/platform/host_path.h"
-#include "tavra/platform/posix_file.h"
 
 namespace tavra {
 

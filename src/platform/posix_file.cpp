@@ -1,4 +1,4 @@
-#include "tavra/platform/posix_file.h"
+#include "posix_file.h"
 
 #include <dirent.h>
 #include <fcntl.h>

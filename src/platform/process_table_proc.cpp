@@ -9,7 +9,7 @@
 #include <fstream>
 #include <memory>
 
-#include "tavra/platform/posix_file.h"
+#include "posix_file.h"
 #include "tavra/platform/process_table.h"
 
 namespace tavra::platform {

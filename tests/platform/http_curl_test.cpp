@@ -35,7 +35,8 @@ class CurlClientTest : public ::testing::Test {
     return r;
   }
 
-  CurlClient client{CurlClient::Options{server ? server->caFile() : std::string()}};
+  ModuleClient client{
+      {.caFile = server ? server->caFile() : std::string(), .modulePath = test::httpModulePath}};
   static test::TempTree* tree;
   static test::HTTPSServer* server;
 };
@@ -88,7 +89,8 @@ TEST_F(CurlClientTest, TransportFailuresThrow) {
   slow.timeout = std::chrono::milliseconds(1000);
   EXPECT_THROW(client.get(slow), TransportError);
   // Without the test CA the server's certificate is not trusted.
-  EXPECT_THROW(CurlClient().get(request("/bytes/1")), TransportError);
+  EXPECT_THROW(ModuleClient({.modulePath = test::httpModulePath}).get(request("/bytes/1")),
+               TransportError);
   // Redirects are followed to https only; plain http is refused outright.
   EXPECT_THROW(client.get(request("/redirect/http/bytes/1")), TransportError);
   Request plain = request("/bytes/1");

@@ -1,4 +1,4 @@
-#include "tavra/platform/posix_file.h"
+#include "posix_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

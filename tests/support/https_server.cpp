@@ -1,5 +1,7 @@
 #include "support/https_server.h"
 
+#include <gtest/gtest.h>
+
 #include <stdexcept>
 
 #include "support/crypto_fixtures.h"
@@ -79,6 +81,19 @@ server.serve_forever()
 
 }  // namespace
 
+std::string transportErrorText(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const http::TransportError& error) {
+    return error.what();
+  } catch (const std::exception& error) {
+    ADD_FAILURE() << "another error: " << error.what();
+    return "";
+  }
+  ADD_FAILURE() << "no error";
+  return "";
+}
+
 bool HTTPSServer::available() {
   return hasProgram("python3") && hasProgram("openssl");
 }
@@ -102,6 +117,11 @@ HTTPSServer::HTTPSServer(const TempTree& scratch, std::string root) {
   const auto line = process_->readLine(std::chrono::seconds(20));
   if (!line || line->empty()) throw std::runtime_error("the test HTTPS server did not start");
   port_ = std::stoi(*line);
+}
+
+std::shared_ptr<const http::Client> HTTPSServer::client() const {
+  return std::make_shared<http::ModuleClient>(
+      http::ModuleClient::Options{.caFile = caFile_, .modulePath = httpModulePath});
 }
 
 std::string HTTPSServer::url(const std::string& path) const {

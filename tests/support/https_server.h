@@ -13,13 +13,22 @@
 //   /files/<path>           the file <root>/<path>, 404 when missing
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "support/child_process.h"
 #include "support/temp_tree.h"
+#include "tavra/platform/http.h"
 
 namespace tavra::test {
+
+// The HTTP module of this build (tavra-http.so beside the programs).
+inline const std::string httpModulePath = TAVRA_HTTP_MODULE;
+
+// Runs `call`, expects it to throw http::TransportError and gives its text; records a test
+// failure and gives the empty text when nothing of that kind is thrown.
+std::string transportErrorText(const std::function<void()>& call);
 
 class HTTPSServer {
  public:
@@ -34,6 +43,8 @@ class HTTPSServer {
   std::string url(const std::string& path) const;
   // The PEM file of the CA that signed the server's certificate.
   const std::string& caFile() const noexcept { return caFile_; }
+  // A client that loads this build's HTTP module and trusts that CA.
+  std::shared_ptr<const http::Client> client() const;
 
  private:
   std::string caFile_;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "support/recording_launcher.h"
+
 namespace tavra::test {
 
 namespace {
@@ -60,7 +62,8 @@ Services services() {
                   std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "daemon"),
                   nullptr,
                   processTable(),
-                  nullptr};
+                  nullptr,
+                  std::make_shared<RecordingLauncher>()};
 }
 
 }  // namespace tavra::test

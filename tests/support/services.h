@@ -1,6 +1,6 @@
 // The services tests build the library's objects with: this machine's file system and clock, and
 // fakes for everything that would reach beyond the test (logs in memory, no HTTP client, a fixed
-// process table, no keychain).
+// process table, no keychain, a launcher that starts nothing).
 #pragma once
 
 #include <functional>
@@ -26,7 +26,7 @@ std::shared_ptr<const platform::ProcessTable> processTable(
 std::shared_ptr<const Clock> clock(std::function<Date()> now);
 
 // files(), the system clock, a MemoryLogger for each log, no HTTP client, an empty process table,
-// no keychain.
+// no keychain, a RecordingLauncher.
 Services services();
 
 }  // namespace tavra::test

@@ -21,9 +21,7 @@ class CatalogUpdateCommandTest : public ::testing::TestWithParam<Source> {
     if (GetParam() == Source::https) {
       if (!HTTPSServer::available()) GTEST_SKIP() << "python3 and openssl are needed";
       server = std::make_unique<HTTPSServer>(tree, served);
-      cache.transport = {
-          std::make_shared<http::CurlClient>(http::CurlClient::Options{server->caFile()}),
-          std::chrono::seconds(20)};
+      cache.transport = {server->client(), std::chrono::seconds(20)};
     }
     fake.context.catalogCache = [this](const std::vector<std::string>& keys) {
       return cache.store(keys);

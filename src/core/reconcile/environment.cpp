@@ -1,29 +1,20 @@
 #include "tavra/environment.h"
 
-#include <spawn.h>
-#include <sys/wait.h>
-
-#include <cerrno>
+#include <stdexcept>
 
 #include "tavra/constants.h"
 #include "tavra/path_policy.h"
 
-extern char** environ;
-
 namespace tavra {
 
-void flushPreferencesCacheWithKillall() noexcept {
-  char program[] = "/usr/bin/killall";
-  char argument[] = "cfprefsd";
-  char* argv[] = {program, argument, nullptr};
-  pid_t child = 0;
-  if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) return;
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
+void flushPreferencesCacheWithKillall(const platform::ProgramLauncher& programs) noexcept {
+  // Its status is of no interest: with no cfprefsd running there is nothing to flush.
+  (void)programs.run("/usr/bin/killall", {"cfprefsd"});
 }
 
 Environment Environment::system(const TavraSettings& settings, const Services& services) {
+  if (!services.programs)
+    throw std::invalid_argument("Environment::system needs a ProgramLauncher");
   std::vector<std::string> trusted = Constants::embeddedCatalogKeys();
   trusted.insert(trusted.end(), settings.catalogTrustedKeys.begin(),
                  settings.catalogTrustedKeys.end());
@@ -40,7 +31,7 @@ Environment Environment::system(const TavraSettings& settings, const Services& s
       PathPolicy::builtInPrefixes(),
       true,
       Discovery(services.fileSystem, services.processes),
-      &flushPreferencesCacheWithKillall,
+      [programs = services.programs] { flushPreferencesCacheWithKillall(*programs); },
       services,
   };
 }

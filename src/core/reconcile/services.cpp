@@ -11,8 +11,8 @@ Services systemServices() {
   return Services{
       std::make_shared<PosixFileSystem>(),      std::make_shared<SystemClock>(),
       systemLogger(subsystem, "reconcile"),     systemLogger(subsystem, "daemon"),
-      std::make_shared<http::CurlClient>(),     std::make_shared<platform::SystemProcessTable>(),
-      std::make_shared<keychain::NoKeychain>(),
+      std::make_shared<http::ModuleClient>(),   std::make_shared<platform::SystemProcessTable>(),
+      std::make_shared<keychain::NoKeychain>(), std::make_shared<platform::SystemProgramLauncher>(),
   };
 }
 

@@ -1,67 +1,155 @@
 #include "tavra/url.h"
 
-#include <curl/curl.h>
+#include <uriparser/Uri.h>
 
 #include <strings.h>
-#include <memory>
-#include <new>
+#include <algorithm>
+#include <charconv>
 #include <stdexcept>
 
 namespace tavra {
 namespace {
 
-struct CurlUrlDeleter {
-  void operator()(CURLU* handle) const noexcept { curl_url_cleanup(handle); }
-};
-// Owner of one libcurl URL handle.
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
+// Owner of the parts uriparser fills in.
+class ParsedUri {
+ public:
+  ParsedUri() = default;
+  ParsedUri(const ParsedUri&) = delete;
+  ParsedUri& operator=(const ParsedUri&) = delete;
+  ~ParsedUri() {
+    if (filled_) uriFreeUriMembersA(&uri_);
+  }
 
-struct CurlStringDeleter {
-  void operator()(char* text) const noexcept { curl_free(text); }
-};
-using CurlString = std::unique_ptr<char, CurlStringDeleter>;
+  // Parses the whole of `text` as an RFC 3986 URI reference; false when it is none.
+  bool parse(const std::string& text) {
+    const char* first = text.data();
+    filled_ = uriParseSingleUriExA(&uri_, first, first + text.size(), nullptr) == URI_SUCCESS;
+    return filled_;
+  }
+  // Resolves `reference` against itself: the same URI with its "." and ".." path segments
+  // removed, percent-encoding left as it is.
+  bool withoutDotSegments(const ParsedUri& reference) {
+    filled_ = uriAddBaseUriExA(&uri_, &reference.uri_, &reference.uri_, URI_RESOLVE_STRICTLY) ==
+              URI_SUCCESS;
+    return filled_;
+  }
 
-CurlUrl newHandle() {
-  CurlUrl handle(curl_url());
-  if (!handle) throw std::bad_alloc();
-  return handle;
+  const UriUriA& operator*() const noexcept { return uri_; }
+  const UriUriA* operator->() const noexcept { return &uri_; }
+
+ private:
+  UriUriA uri_{};
+  bool filled_ = false;
+};
+
+bool present(const UriTextRangeA& range) noexcept {
+  return range.first != nullptr;
+}
+std::string_view view(const UriTextRangeA& range) noexcept {
+  if (range.first == nullptr) return {};
+  return {range.first, static_cast<std::size_t>(range.afterLast - range.first)};
+}
+bool hasAuthority(const UriUriA& uri) noexcept {
+  return present(uri.hostText);
+}
+bool isIPLiteral(const UriUriA& uri) noexcept {
+  return uri.hostData.ip6 != nullptr || present(uri.hostData.ipFuture);
 }
 
-// A part of the URL, or no value when the URL has none (or it cannot be given as asked).
-std::optional<std::string> part(CURLU* handle, CURLUPart which, unsigned int flags = 0) {
-  char* raw = nullptr;
-  if (curl_url_get(handle, which, &raw, flags) != CURLUE_OK) return std::nullopt;
-  CurlString owned(raw);
-  if (!owned) return std::nullopt;
-  return std::string(owned.get());
+// The path as text ("/" when there is none): its segments joined by "/", led by one when the
+// URI has an authority or an absolute path.
+std::string pathText(const UriUriA& uri) {
+  std::string path;
+  const bool rooted = hasAuthority(uri) || uri.absolutePath == URI_TRUE;
+  for (const UriPathSegmentA* segment = uri.pathHead; segment != nullptr; segment = segment->next) {
+    if (rooted || segment != uri.pathHead) path += '/';
+    path += view(segment->text);
+  }
+  return path.empty() ? "/" : path;
 }
 
-// Parses `text` into `handle`; any scheme is allowed, nothing is guessed or encoded.
-bool load(CURLU* handle, const std::string& text) {
-  return curl_url_set(handle, CURLUPART_URL, text.c_str(), CURLU_NON_SUPPORT_SCHEME) == CURLUE_OK;
+// Where the path begins and ends in `text`, a URI that parsed: the split of RFC 3986's
+// appendix B (the scheme runs to the first ":", an authority from "//" to the next "/", "?" or
+// "#", the path from there to the next "?" or "#"). uriparser's ranges cannot serve here: the
+// empty ones do not point into the text.
+std::pair<std::size_t, std::size_t> pathRange(std::string_view text) {
+  std::size_t start = text.find(':') + 1;
+  if (text.substr(start, 2) == "//")
+    start = std::min(text.find_first_of("/?#", start + 2), text.size());
+  const std::size_t end = std::min(text.find_first_of("?#", start), text.size());
+  return {start, end};
+}
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+// A file URL names this machine: no host, "localhost" or 127.0.0.1, and neither a user nor a
+// port; and its path is absolute ("file:name" would be relative to whatever the working
+// directory happens to be).
+bool usableFileURL(const UriUriA& uri) {
+  if (!hasAuthority(uri)) return uri.absolutePath == URI_TRUE;
+  const std::string_view host = view(uri.hostText);
+  if (!host.empty() && !equalsIgnoringCase(host, "localhost") && host != "127.0.0.1") {
+    return false;
+  }
+  return !present(uri.userInfo) && !present(uri.portText) && uri.pathHead != nullptr;
+}
+
+bool hostNameCharacter(char c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+// Any other URL names a server: its host is an IP address or a name made of letters, digits and
+// "-._~" (RFC 3986 also allows percent escapes and sub-delimiters there, which no host name can
+// hold), and its port, when given, is at most 65535.
+bool usableServerURL(const UriUriA& uri) {
+  if (!hasAuthority(uri) || present(uri.hostData.ipFuture)) return false;
+  const std::string_view host = view(uri.hostText);
+  if (host.empty()) return false;
+  const bool name = uri.hostData.ip4 == nullptr && uri.hostData.ip6 == nullptr;
+  if (name && !std::all_of(host.begin(), host.end(), hostNameCharacter)) return false;
+  const std::string_view port = view(uri.portText);
+  if (!port.empty()) {
+    unsigned long number = 0;
+    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+    if (error != std::errc() || end != port.data() + port.size() || number > 65535) return false;
+  }
+  return true;
+}
+
+// `text` with every character but the unreserved ones percent-encoded.
+std::string escaped(std::string_view text) {
+  std::string out(text.size() * 3 + 1, '\0');
+  const char* end = uriEscapeExA(text.data(), text.data() + text.size(), out.data(),
+                                 /*spaceToPlus=*/URI_FALSE, /*normalizeBreaks=*/URI_FALSE);
+  out.resize(static_cast<std::size_t>(end - out.data()));
+  return out;
 }
 
 }  // namespace
 
 std::optional<URL> URL::parse(std::string_view text) {
   std::string owned(text);
-  // libcurl reads C strings: a NUL would silently cut the text short.
+  // uriparser stops nowhere short, but a NUL has no place in a URL either.
   if (owned.find('\0') != std::string::npos) return std::nullopt;
-  CurlUrl handle = newHandle();
-  if (!load(handle.get(), owned)) return std::nullopt;
-  std::optional<std::string> scheme = part(handle.get(), CURLUPART_SCHEME);
-  if (!scheme || scheme->empty()) return std::nullopt;
-
+  ParsedUri uri;
+  if (!uri.parse(owned) || !present(uri->scheme) || uri->scheme.first == uri->scheme.afterLast) {
+    return std::nullopt;
+  }
   URL url;
+  url.scheme_ = std::string(view(uri->scheme));
+  if (!(url.isFileURL() ? usableFileURL(*uri) : usableServerURL(*uri))) return std::nullopt;
+
+  ParsedUri resolved;
+  if (!resolved.withoutDotSegments(uri)) return std::nullopt;
+  url.path_ = pathText(*resolved);
+  if (!url.isFileURL()) {
+    url.host_ = std::string(view(uri->hostText));
+    if (isIPLiteral(*uri)) url.host_ = "[" + url.host_ + "]";
+  }
   url.text_ = std::move(owned);
-  // libcurl reports the scheme lower-cased; callers need it as written, and the text begins
-  // with it (libcurl refuses anything in front of the scheme).
-  const std::string written = url.text_.substr(0, scheme->size());
-  url.scheme_ = strcasecmp(written.c_str(), scheme->c_str()) == 0 ? written : *scheme;
-  url.host_ = part(handle.get(), CURLUPART_HOST).value_or("");
-  url.path_ = part(handle.get(), CURLUPART_PATH).value_or("/");
-  // "file:name" names a path relative to whatever the working directory happens to be.
-  if (url.isFileURL() && (url.path_.empty() || url.path_.front() != '/')) return std::nullopt;
   return url;
 }
 
@@ -71,10 +159,12 @@ bool URL::isFileURL() const noexcept {
 
 std::optional<std::string> URL::filePath() const {
   if (!isFileURL()) return std::nullopt;
-  CurlUrl handle = newHandle();
-  if (!load(handle.get(), text_)) return std::nullopt;
-  // libcurl refuses to decode a path that would hold a NUL.
-  return part(handle.get(), CURLUPART_PATH, CURLU_URLDECODE);
+  std::string decoded = path_;
+  const char* end =
+      uriUnescapeInPlaceExA(decoded.data(), /*plusToSpace=*/URI_FALSE, URI_BR_DONT_TOUCH);
+  decoded.resize(static_cast<std::size_t>(end - decoded.data()));
+  if (decoded.find('\0') != std::string::npos) return std::nullopt;
+  return decoded;
 }
 
 std::string URL::lastPathComponent() const {
@@ -87,19 +177,18 @@ std::string URL::lastPathComponent() const {
 URL URL::appendingToLastPathComponent(std::string_view suffix) const {
   std::string_view path = path_;
   while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-
-  CurlString escaped(curl_easy_escape(nullptr, suffix.data(), static_cast<int>(suffix.size())));
-  if (!escaped) throw std::bad_alloc();
   std::string newPath = path.empty() ? "/" : std::string(path);
-  newPath += escaped.get();
+  newPath += escaped(suffix);
 
-  CurlUrl handle = newHandle();
-  std::optional<std::string> text;
-  if (load(handle.get(), text_) &&
-      curl_url_set(handle.get(), CURLUPART_PATH, newPath.c_str(), 0) == CURLUE_OK) {
-    text = part(handle.get(), CURLUPART_URL);
+  std::optional<URL> result;
+  ParsedUri uri;
+  if (uri.parse(text_)) {
+    // Without an authority a path may not begin with "//" (it would read as one): "/." keeps
+    // it a path.
+    if (!hasAuthority(*uri) && newPath.starts_with("//")) newPath.insert(0, "/.");
+    const auto [start, end] = pathRange(text_);
+    result = parse(text_.substr(0, start) + newPath + text_.substr(end));
   }
-  std::optional<URL> result = text ? parse(*text) : std::nullopt;
   // The text parsed before and only its path changed, so it parses again.
   if (!result) throw std::logic_error("URL: cannot extend the path of " + text_);
   return *result;

@@ -6,7 +6,7 @@
 #include <deque>
 
 #include "libuv_event_loop.h"
-#include "tavra/platform/posix_file.h"
+#include "posix_file.h"
 
 namespace tavra::uvloop {
 

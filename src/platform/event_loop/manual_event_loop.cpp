@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "posix_file.h"
 #include "tavra/platform/file_system.h"
-#include "tavra/platform/posix_file.h"
 
 namespace tavra {
 

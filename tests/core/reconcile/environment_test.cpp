@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/recording_launcher.h"
 #include "support/services.h"
 #include "tavra/base64.h"
 #include "tavra/constants.h"
@@ -43,8 +44,25 @@ TEST(EnvironmentTest, SystemEnvironmentTrustsTheBuiltInKeyThenValidExtraKeys) {
 
 TEST(EnvironmentTest, ProductionFlushReturnsWhenThereIsNothingToKill) {
   // No cfprefsd runs here: killall fails, and the failure is ignored.
-  flushPreferencesCacheWithKillall();
+  flushPreferencesCacheWithKillall(platform::SystemProgramLauncher());
   SUCCEED();
+}
+
+// The flush starts killall through the services' launcher, whatever becomes of it.
+TEST(EnvironmentTest, TheSystemFlushRunsKillallOfCfprefsdThroughTheLauncher) {
+  for (const std::optional<int> answer :
+       {std::optional<int>(0), std::optional<int>(1 << 8), std::optional<int>()}) {
+    Services services = test::services();
+    const auto launcher = std::make_shared<test::RecordingLauncher>(answer);
+    services.programs = launcher;
+    const Environment environment = Environment::system(TavraSettings(), services);
+    environment.flushPreferencesCache();
+    const std::vector<test::RecordingLauncher::Run> expected = {{"/usr/bin/killall", {"cfprefsd"}}};
+    EXPECT_EQ(launcher->runs(), expected);
+  }
+  Services none = test::services();
+  none.programs = nullptr;
+  EXPECT_THROW(Environment::system(TavraSettings(), none), std::invalid_argument);
 }
 
 }  // namespace

@@ -48,9 +48,8 @@ class CatalogUpdateTest : public ::testing::TestWithParam<Source> {
     if (GetParam() == Source::https) {
       if (!test::HTTPSServer::available()) GTEST_SKIP() << "python3 and openssl are needed";
       server = std::make_unique<test::HTTPSServer>(tree, served);
-      auto client = std::make_shared<http::CurlClient>(http::CurlClient::Options{server->caFile()});
       store = CatalogStore(cache, {signer.publicBase64()}, test::files(),
-                           {client, std::chrono::seconds(20)});
+                           {server->client(), std::chrono::seconds(20)});
     }
   }
 
@@ -180,7 +179,7 @@ TEST_F(CatalogDownloadTest, HTTPSStatusSizeAndTimeout) {
   if (!test::HTTPSServer::available()) GTEST_SKIP() << "python3 and openssl are needed";
   const std::string served = tree.mkdir("served");
   const test::HTTPSServer server(tree, served);
-  auto client = std::make_shared<http::CurlClient>(http::CurlClient::Options{server.caFile()});
+  const auto client = server.client();
   const CatalogStore store(tree.path("cache"), {signer.publicBase64()}, test::files(),
                            {client, std::chrono::seconds(20)});
   const auto update = [&](const std::string& path) {
@@ -210,6 +209,25 @@ TEST_F(CatalogDownloadTest, HTTPSStatusSizeAndTimeout) {
                                {client, std::chrono::milliseconds(1000)});
   EXPECT_THROW(impatient.update(*URL::parse(server.url("/slow/10/catalog.json")), std::nullopt),
                http::TransportError);
+}
+
+// Without the HTTP module an https download fails with the loader's text, and file URLs still
+// work with the same store.
+TEST_F(CatalogDownloadTest, AMissingHTTPModuleFailsOnlyTheHTTPSDownloadWithItsText) {
+  const std::string module = tree.path("no-such-folder/tavra-http.so");
+  const CatalogStore store(
+      tree.path("cache"), {signer.publicBase64()}, test::files(),
+      {std::make_shared<http::ModuleClient>(http::ModuleClient::Options{.modulePath = module}),
+       std::chrono::seconds(20)});
+  EXPECT_EQ(test::transportErrorText([&] {
+              store.update(*URL::parse("https://127.0.0.1:1/c/catalog.json"), std::nullopt);
+            }),
+            "the HTTP module tavra-http.so is missing: looked for " + module);
+  const std::string catalog = catalogJSON("2.0");
+  tree.write("c/catalog.json", catalog);
+  tree.write("c/catalog.json.sig", signer.signatureFile(catalog));
+  EXPECT_EQ(store.update(*URL::parse("file://" + tree.path("c/catalog.json")), std::nullopt),
+            Result::updated("2.0"));
 }
 
 // A client whose answers the test scripts. A request for a URL in `hanging` waits until it is

@@ -25,6 +25,78 @@ TEST(URLTest, RefusesWhatIsNoAbsoluteURL) {
   EXPECT_EQ(URL::parse(std::string_view("https://x/\0y", 12)), std::nullopt);
 }
 
+// What a lenient parser would fix up is refused: text that is no RFC 3986 URI, slashes that do
+// not introduce a host, a host that no server can have, a port beyond 65535, and a file URL with
+// a user, a port or no path.
+TEST(URLTest, RefusesWhatIsNoURLOfAServerOrOfThisMachine) {
+  for (const char* text : {"https:/x.example/c.json",
+                           "https:///x.example/c.json",
+                           "https:x.example/c.json",
+                           "https://x.example:99999/c.json",
+                           "https://x.example:abc/c.json",
+                           "https://a!b/c.json",
+                           "https://ex%41mple.com/c.json",
+                           "https://b\xc3\xbc"
+                           "cher.example/c.json",
+                           "https://x/a%zz",
+                           "https://x/a|b",
+                           "https://x/a#f#g",
+                           "https://[v1.x]/c.json",
+                           "mailto:admin@example.com",
+                           "1x://host/p",
+                           "file:",
+                           "file://",
+                           "file://localhost",
+                           "file://localhost:80/tmp/x",
+                           "file://user@localhost/tmp/x",
+                           "file://x.example/tmp/x"}) {
+    EXPECT_EQ(URL::parse(text), std::nullopt) << text;
+  }
+}
+
+// The path loses its "." and ".." segments (as a server would resolve them) but keeps its
+// percent-encoding as written, including encoded dots.
+TEST(URLTest, ThePathHasNoDotSegmentsAndKeepsItsEncoding) {
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"https://x/a/../c.json", "/c.json"},
+      {"https://x/a/./c.json", "/a/c.json"},
+      {"https://x/../../c.json", "/c.json"},
+      {"https://x/a/%2e%2e/c.json", "/a/%2e%2e/c.json"},
+      {"https://x/a%7e/b%2Fc", "/a%7e/b%2Fc"},
+      {"file:///tmp/x/../c/catalog.json", "/tmp/c/catalog.json"},
+      {"https://[::1]:8443/c.json", "/c.json"},
+      {"https://x.example", "/"},
+  };
+  for (const auto& [text, path] : cases) {
+    const auto url = URL::parse(text);
+    ASSERT_TRUE(url) << text;
+    EXPECT_EQ(url->path(), path) << text;
+    EXPECT_EQ(url->text(), text);
+  }
+  EXPECT_EQ(URL::parse("https://[::1]:8443/c.json")->host(), "[::1]");
+  EXPECT_EQ(URL::parse("file:///tmp/x/../c/catalog.json")->filePath(), "/tmp/c/catalog.json");
+  EXPECT_EQ(URL::parse("https://x/a/../c.json")->appendingToLastPathComponent(".sig").text(),
+            "https://x/c.json.sig");
+}
+
+// Outside its path the signature URL is the text as written: the same host, user and port.
+TEST(URLTest, TheSuffixChangesNothingButThePath) {
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"https://user@x.example:8443/c.json", "https://user@x.example:8443/c.json.sig"},
+      {"https://[::1]:8443/c.json?v=1", "https://[::1]:8443/c.json.sig?v=1"},
+      {"file://localhost/tmp/c.json", "file://localhost/tmp/c.json.sig"},
+      {"file:/tmp/c.json", "file:/tmp/c.json.sig"},
+      {"file:///", "file:///.sig"},
+  };
+  for (const auto& [text, expected] : cases) {
+    const URL signature = URL::parse(text)->appendingToLastPathComponent(".sig");
+    EXPECT_EQ(signature.text(), expected) << text;
+  }
+  EXPECT_EQ(
+      URL::parse("file://localhost/tmp/c.json")->appendingToLastPathComponent(".sig").filePath(),
+      "/tmp/c.json.sig");
+}
+
 TEST(URLTest, AcceptsAnySchemeForTheCallerToJudge) {
   for (const char* text : {"http://x/catalog.json", "ftp://x/catalog.json", "gopher://x/"}) {
     const auto url = URL::parse(text);

@@ -27,6 +27,7 @@ namespace {
 struct Plan {
   std::string root;
   std::string binary;
+  std::string httpModule;  // bound in beside the binary; none when empty
   bool asNobody = false;
   std::vector<std::string> binds;                          // top-level folders
   std::vector<std::pair<std::string, std::string>> links;  // top-level links: name, target
@@ -39,6 +40,8 @@ constexpr uid_t nobody = 65534;
 // Where the daemon's binary is bound in the root. Not named tavrad: `tavractl apply`, run by
 // anyone on this machine, signals every process whose executable is called that.
 constexpr const char* insideBinary = "/tavrad-test/tavrad-under-test";
+// Beside it, where the daemon looks for its HTTP module.
+constexpr const char* insideHttpModule = "/tavrad-test/tavra-http.so";
 
 int unavailable(int report, const std::string& what) {
   writeReport(report, "unavailable: " + what + ": " + std::strerror(errno) + "\n");
@@ -90,6 +93,13 @@ int enterRootAndRun(const Plan& plan, int report, int go) {
       mkdir((root + "/tavrad-test").c_str(), 0755) != 0 || !makeFile(binary) ||
       mount(plan.binary.c_str(), binary.c_str(), nullptr, MS_BIND, nullptr) != 0) {
     return unavailable(report, "placing the daemon");
+  }
+  if (!plan.httpModule.empty()) {
+    const std::string module = root + insideHttpModule;
+    if (!makeFile(module) ||
+        mount(plan.httpModule.c_str(), module.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+      return unavailable(report, "placing the HTTP module");
+    }
   }
   if (chroot(root.c_str()) != 0 || chdir("/") != 0) return unavailable(report, "chroot");
   writeReport(report, "ready\n");
@@ -148,7 +158,7 @@ PrivateRootDaemon::Line parse(std::string datagram) {
 
 }  // namespace
 
-PrivateRootDaemon::PrivateRootDaemon(bool asNobody) {
+PrivateRootDaemon::PrivateRootDaemon(bool asNobody, bool withHttpModule) {
   if (geteuid() != 0) {
     unavailable_ = "the private root needs root";
     return;
@@ -156,6 +166,7 @@ PrivateRootDaemon::PrivateRootDaemon(bool asNobody) {
   Plan plan;
   plan.root = tree_.mkdir("root");
   plan.binary = TAVRAD_BINARY;
+  if (withHttpModule) plan.httpModule = TAVRA_HTTP_MODULE;
   plan.asNobody = asNobody;
   for (const char* name : systemFolders) {
     const std::string host = std::string("/") + name;

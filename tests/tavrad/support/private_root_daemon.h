@@ -4,7 +4,8 @@
 // The daemon's root is a tmpfs of its own: the host's system folders (bin, sbin, lib*, usr, etc,
 // proc) are bound into it read-through, /dev holds only the usual character devices, /Library is
 // empty and the binary is bound in as /tavrad-test/tavrad-under-test (a name no `tavractl apply`
-// elsewhere on the machine signals). The test reaches that root through
+// elsewhere on the machine signals), with the build's HTTP module beside it as
+// /tavrad-test/tavra-http.so unless told otherwise. The test reaches that root through
 // /proc/<pid>/root (path()) and reads the daemon's log lines from a socket at /dev/log in it,
 // where syslog(3) sends them. Nothing mounted there is seen outside the child; the namespace goes
 // with the process.
@@ -41,8 +42,8 @@ class PrivateRootDaemon {
   };
 
   // Prepares the private root; the daemon starts with start(). With `asNobody` it runs as uid
-  // and gid 65534.
-  explicit PrivateRootDaemon(bool asNobody = false);
+  // and gid 65534; without `withHttpModule` the HTTP module is not beside it.
+  explicit PrivateRootDaemon(bool asNobody = false, bool withHttpModule = true);
   ~PrivateRootDaemon();
   PrivateRootDaemon(const PrivateRootDaemon&) = delete;
   PrivateRootDaemon& operator=(const PrivateRootDaemon&) = delete;

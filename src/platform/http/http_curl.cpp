@@ -1,9 +1,9 @@
+#include "http_curl.h"
+
 #include <curl/curl.h>
 
 #include <memory>
 #include <string>
-
-#include "tavra/platform/http.h"
 
 namespace tavra::http {
 
@@ -83,7 +83,7 @@ Response CurlClient::get(const Request& request, std::stop_token cancel) const {
   set(handle, CURLOPT_PROXY, "");
   set(handle, CURLOPT_SSL_VERIFYPEER, 1L);
   set(handle, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (options_.caFile) set(handle, CURLOPT_CAINFO, options_.caFile->c_str());
+  if (caFile_) set(handle, CURLOPT_CAINFO, caFile_->c_str());
   set(handle, CURLOPT_WRITEFUNCTION, &receive);
   set(handle, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
   set(handle, CURLOPT_ERRORBUFFER, errorText);
