@@ -42,6 +42,10 @@ struct Environment {
   std::function<void()> flushPreferencesCache;
   // What the pass itself reaches the machine through (the file applier's files, ...).
   Services services;
+  // A managed file no longer wanted is released only where the allow-list admits it: for a state
+  // whose folder someone else may have prepared (a simulation). The production pass releases
+  // every file its own state records.
+  bool releaseOnlyAllowedPaths = false;
 
   // The production environment for `settings`, built on `services`: the managed-preferences
   // directory (root-owned files only), the catalog store under the support directory trusting

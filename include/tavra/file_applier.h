@@ -141,13 +141,18 @@ class FileApplier {
 
   // `setRootOwnership`: every written file gets owner 0:0 and every directory the applier
   // creates too. Every file and directory is reached through `files`; `clock` gives "now" for an
-  // apply. Neither may be null.
+  // apply. Neither may be null. `releaseOnlyAllowed`: a managed file is released only where the
+  // allow-list admits it (for a state that someone else may have prepared, as in a folder of
+  // simulate's); otherwise every managed file is released, also one below a prefix that has
+  // since left the settings.
   FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bool setRootOwnership,
-              std::shared_ptr<const FileSystem> files, std::shared_ptr<const Clock> clock);
+              std::shared_ptr<const FileSystem> files, std::shared_ptr<const Clock> clock,
+              bool releaseOnlyAllowed = false);
 
   const std::string& supportDirectory() const noexcept { return supportDirectory_; }
   const PathPolicy& pathPolicy() const noexcept { return pathPolicy_; }
   bool setRootOwnership() const noexcept { return setRootOwnership_; }
+  bool releaseOnlyAllowed() const noexcept { return releaseOnlyAllowed_; }
 
   // Lowercase hex SHA-256 of `bytes` (content hashes and the names of copies and backups).
   static std::string sha256(std::string_view bytes);
@@ -170,12 +175,18 @@ class FileApplier {
 
   // Brings every desired item to its bytes and mode, in order; with `unmanage`, releases every
   // managed file that is not desired (and was not failed) and removes the empty directories the
-  // applier created; with `dryRun`, changes nothing at all and reports wouldWrite/wouldRemove.
-  // Saves the state after every apply that is not a dry run; a failed save is thrown.
+  // applier created (those below an allowed folder, or on the way to an allowed entry); with
+  // `dryRun`, changes nothing at all and reports wouldWrite/wouldRemove. Saves the state after
+  // every apply that is not a dry run; a failed save is thrown.
+  //
+  // The state file is data: the applier reaches only the applied copy and backup it names itself
+  // for a file's key. An entry that records any other file for either is refused whole: it is
+  // reported under its key, neither written, released nor re-asserted, and kept as it stands.
   ApplyResult apply(const std::vector<Desired>& desired, bool unmanage, bool dryRun) const;
 
   // Desired items rebuilt from the applied copies of the managed files (of the given harnesses,
-  // or all when absent), under their file keys; entries whose copy cannot be read are left out.
+  // or all when absent), under their file keys; entries whose copy cannot be read, and refused
+  // entries (see apply()), are left out.
   // Each gets the mode its file was last written with, narrowed to the file's own mode only when
   // that file is root-owned, has one link and holds the copy's bytes; never a set-id bit. Never
   // fails.
@@ -189,15 +200,34 @@ class FileApplier {
 
  private:
   // A desired item's file: its canonical path as checked (the file is reached and reported
-  // under it) and its key (PathPolicy::fileKey), under which its state entry, applied copy and
-  // backup are kept.
+  // under it), its key (PathPolicy::fileKey), under which its state entry, applied copy and
+  // backup are kept, and the applied copy written for it.
   struct Target {
     std::string path;
     std::string key;
+    std::string appliedCopy;
+  };
+
+  // The state as loaded, and the key under which the state file held each entry where that is
+  // not the entry's file key (a state file from before the keys were normalised).
+  struct LoadedState {
+    State state;
+    std::map<std::string, std::string> storedUnder;
+  };
+  // The files of one state entry, as the applier names them.
+  struct EntryFiles {
+    std::string appliedCopy;
+    std::optional<std::string> backup;
   };
 
   std::string appliedCopyPath(const std::string& key) const;
   std::string backupPath(const std::string& key) const;
+  LoadedState load() const;
+  // The applied copy and backup of the entry under `key`: the applier's own names for the key
+  // (or for the spelling the state file held it under), when the entry records exactly those.
+  // Throws TavraError::io naming the recorded path when it records any other file.
+  EntryFiles entryFiles(const std::string& key, const StateEntry& entry,
+                        const LoadedState& loaded) const;
   // The directory at `path`, open, made when missing.
   fs::Walk ensureDirectory(const std::string& path, std::uint16_t mode) const;
   // apply(): one desired item, the record of a file found already as desired, the backup of a
@@ -210,30 +240,35 @@ class FileApplier {
   };
   ItemOutcome applyItem(const Desired& d, const Target& target, State& state, Date when,
                         bool dryRun) const;
-  void catchUpRecord(const Desired& d, const std::string& want, std::uint16_t mode,
-                     StateEntry& entry, Date when) const;
+  void catchUpRecord(const Desired& d, const Target& target, const std::string& want,
+                     std::uint16_t mode, StateEntry& entry, Date when) const;
   // The backup's path, or nothing when the file is too large to be kept.
   std::optional<std::string> takeBackup(const std::string& key,
                                         const applier::FileInfo& current) const;
   fs::Walk targetDirectory(const std::string& p, State& state) const;
-  void releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,
+  void releaseUnwanted(State& state, const std::set<std::string>& seen,
+                       const std::map<std::string, EntryFiles>& own, bool dryRun,
                        ApplyResult& result) const;
   // The atomic write into the directory of a target (or of the applier's own file), already
   // open.
   std::optional<fs::FileStatus> writeTarget(const fs::FileDescriptor& directory,
                                             const std::string& path, std::string_view data,
                                             std::uint16_t mode) const;
-  Action release(const std::string& path, const StateEntry& entry) const;
+  Action release(const std::string& path, const EntryFiles& entry) const;
   // lastApplied(): the mode to re-assert the file at `path` with, holding `copy`.
   std::uint16_t reassertedMode(const std::string& path, const StateEntry& entry,
                                std::string_view copy) const;
-  // Leaves alone the folders above `inPlace`, the files the pass found in place or wrote.
+  // Leaves alone the folders above `inPlace`, the files the pass found in place or wrote, and
+  // those the allow-list has no part in.
   void removeEmptyCreatedDirectories(State& state, const std::vector<std::string>& inPlace) const;
+  // Whether `directory` lies below an allowed folder or on the way to an allowed entry.
+  bool mayHaveCreated(const std::string& directory) const;
   Date now() const;
 
   std::string supportDirectory_;
   PathPolicy pathPolicy_;
   bool setRootOwnership_;
+  bool releaseOnlyAllowed_;
   std::shared_ptr<const FileSystem> files_;
   std::shared_ptr<const Clock> clock_;
 };

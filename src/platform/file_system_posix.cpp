@@ -87,6 +87,29 @@ Step openComponent(const FileDescriptor& current, const std::string& name, int f
   return step;
 }
 
+// Walks `steps` down from the directory open in `walk`, one component at a time; `at` is the
+// place reached so far as shown, `shown` the name of each step as shown.
+void descend(fs::Walk& walk, const std::vector<std::string>& steps,
+             const std::vector<std::string>& shown, std::string at, fs::Links links,
+             const fs::MakeOptions* make) {
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    at.append(1, '/').append(shown[i]);
+    const bool last = i + 1 == steps.size();
+    const bool refuseLink = links == fs::Links::never || (links == fs::Links::notFinal && last);
+    Step step =
+        openComponent(walk.directory, steps[i], directoryFlags | (refuseLink ? O_NOFOLLOW : 0),
+                      make, last, at, walk.created);
+    if (!step.next) {
+      walk.stop = step.stop == Stop::none ? Stop::unreachable : step.stop;
+      walk.at = at;
+      walk.error = step.error;
+      walk.directory.reset();
+      return;
+    }
+    walk.directory = std::move(step.next);
+  }
+}
+
 }  // namespace
 
 fs::Walk PosixFileSystem::walk(const std::string& path, fs::Links links,
@@ -125,22 +148,37 @@ fs::Walk PosixFileSystem::walk(const std::string& path, fs::Links links,
     walk.at = absolute ? "/" : ".";
     return walk;
   }
-  for (std::size_t i = 0; i < steps.size(); ++i) {
-    at.append(1, '/').append(given[i + skipped]);
-    const bool last = i + 1 == steps.size();
-    const bool refuseLink = links == fs::Links::never || (links == fs::Links::notFinal && last);
-    Step step =
-        openComponent(walk.directory, steps[i], directoryFlags | (refuseLink ? O_NOFOLLOW : 0),
-                      make, last, at, walk.created);
-    if (!step.next) {
-      walk.stop = step.stop == Stop::none ? Stop::unreachable : step.stop;
+  descend(walk, steps,
+          std::vector<std::string>(given.begin() + std::ptrdiff_t(skipped), given.end()),
+          std::move(at), links, make);
+  return walk;
+}
+
+fs::Walk PosixFileSystem::walkAt(const FileDescriptor& directory, const std::string& shownAs,
+                                 const std::string& relative, fs::Links links,
+                                 const fs::MakeOptions* make) const {
+  fs::Walk walk;
+  const std::vector<std::string> steps = fs::pathComponents(relative);
+  std::string at = shownAs;
+  for (const std::string& step : steps) {
+    at.append(1, '/').append(step);
+    if (step == "..") {
+      walk.stop = Stop::unreachable;
       walk.at = at;
-      walk.error = step.error;
-      walk.directory.reset();
+      walk.error = std::make_error_code(std::errc::invalid_argument);
       return walk;
     }
-    walk.directory = std::move(step.next);
   }
+  walk.directory = fs::openAt(directory.get(), ".", directoryFlags, 0, walk.error);
+  if (!walk.directory) {
+    walk.stop = Stop::unreachable;
+    walk.at = shownAs;
+    return walk;
+  }
+  std::string start = shownAs;
+  if (start.size() > 1 && start.back() == '/') start.pop_back();
+  if (start == "/") start.clear();
+  descend(walk, steps, steps, std::move(start), links, make);
   return walk;
 }
 

@@ -101,6 +101,9 @@ StatusReport runSimulationPass(const Services& services, const SimulationSetup& 
       /*discovery=*/std::nullopt,
       /*flushPreferencesCache=*/nullptr,
       services,
+      // The state below the folder is only as trustworthy as the folder: a release there never
+      // reaches a file the allow-list refuses.
+      /*releaseOnlyAllowedPaths=*/true,
   };
   return Reconciler(std::move(environment), TavraSettings{}).run(/*includeInventory=*/false);
 }

@@ -53,8 +53,8 @@ Discovery systemDiscovery(const Services& services);
 
 // An offline pass rooted in a folder of its own (simulate): managed preferences in
 // `preferencesFolder` (any owner), the catalog store `catalogStore`, the support folder, the one
-// allowed output prefix, the given keys, no root ownership, no discovery, no cache flush, the
-// default settings, no inventory.
+// allowed output prefix, the given keys, no root ownership, no discovery, no cache flush, releases
+// only where the allow-list admits them, the default settings, no inventory.
 struct SimulationSetup {
   std::string preferencesFolder;
   std::string supportFolder;

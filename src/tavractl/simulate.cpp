@@ -1,5 +1,7 @@
 #include "simulate.h"
 
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 
@@ -57,12 +59,15 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   const std::string preferences = below(folder, Constants::managedPreferencesDirectory);
   const std::string support = below(folder, Constants::supportDirectory);
 
-  requireInside(files, folder, preferences);
-  makeDirectories(files, preferences);
-  requireInside(files, folder, preferences);
+  // From here on every file of the simulation is reached from the folder opened now, without
+  // following a link: what another user does meanwhile cannot carry a write out of it.
+  Services confined = context.services;
+  confined.fileSystem = openSimulationFolder(context.services.fileSystem, folder, options.out,
+                                             {context.realUserID(), ::geteuid()});
+  const FileSystem& inside = *confined.fileSystem;
   for (const auto& fragment : loaded.fragments) {
-    writePlainly(files, preferences + "/" + fragmentFileName(fragment.sourceDomain),
-                 plist::writeXML(fragmentPayload(fragment)));
+    replaceFile(inside, preferences + "/" + fragmentFileName(fragment.sourceDomain),
+                plist::writeXML(fragmentPayload(fragment)));
   }
 
   Catalog catalog = Catalog::decode(
@@ -79,12 +84,7 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   const crypto::Ed25519PrivateKey signingKey = crypto::Ed25519PrivateKey::generate();
   const std::string catalogBytes = catalog.encode();
   const std::string signature = CatalogSigner::sign(catalogBytes, base64::encode(signingKey.raw()));
-  // The store and the pass write into these folders of the support folder without refusing links.
-  for (const std::string& written :
-       {support, support + "/catalog", support + "/applied", support + "/backups"}) {
-    requireInside(files, folder, written);
-  }
-  const CatalogStore store = simulationCatalogStore(context.services, support + "/catalog",
+  const CatalogStore store = simulationCatalogStore(confined, support + "/catalog",
                                                     base64::encode(signingKey.publicKey().raw()));
   store.install(catalogBytes, signature);
 
@@ -96,10 +96,10 @@ void runSimulate(const SimulateOptions& options, Context& context) {
     keys = std::make_shared<const PassthroughKeys>();
   }
 
-  StatusReport report = runSimulationPass(
-      context.services, {preferences, support, folder == "/" ? "/" : folder + "/", keys}, store);
+  StatusReport report =
+      runSimulationPass(confined, {preferences, support, folder + "/", keys}, store);
   rewriteForMac(report, folder);
-  writePlainly(files, support + "/status.json", report.encode());
+  replaceFile(inside, support + "/status.json", report.encode());
 
   context.out << report.summary() << "\n";
   for (const auto& change : report.changes) {

@@ -1,9 +1,14 @@
-// The output folder of `simulate`: its path, the plain writes into it, and the rewriting of a
-// report made there so that it reads as on a Mac.
+// The output folder of `simulate`: its path, the opening of it with the check of who can write
+// there, the writes into it, and the rewriting of a report made there so that it reads as on a
+// Mac.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tavra/platform/file_system.h"
 #include "tavra/policy_fragment.h"
@@ -22,19 +27,28 @@ bool isFileSystemRoot(const FileSystem& files, const std::string& folder);
 // `path` (absolute) moved below `folder`: plain concatenation, except below "/" itself.
 std::string below(const std::string& folder, std::string_view path);
 
-// Creates `directory` and its missing parents with the default permissions. Throws
-// std::system_error "cannot create directory <path>: <system text>".
-void makeDirectories(const FileSystem& files, const std::string& directory);
+// Opens the output folder `folder` (standardised, as outputFolder() gives it; `out` is the
+// option's text, for messages) for a simulation and gives a file system confined to it, through
+// which everything of the simulation is then written.
+//
+// Before anything is written the folder must be safe: each folder from the root down to it
+// (walked in its canonical form, as this machine places it) is reached without following any
+// link, belongs to root or to one of `users`, and cannot be written by group or others, except
+// that a sticky folder such as /tmp may be open to all above the output folder. Missing folders
+// of it are created (0755). The same holds below it for the folders the simulation relies on,
+// where they exist: the preferences folder (created when missing, 0755) with the folders on its
+// way, and the support folder with its catalog, applied and backups folders, so that no
+// fragment or state can have been planted there. Throws ValidationError naming the folder
+// refused, or std::system_error "cannot create directory <path>: <system text>".
+std::shared_ptr<const FileSystem> openSimulationFolder(std::shared_ptr<const FileSystem> files,
+                                                       const std::string& folder,
+                                                       const std::string& out,
+                                                       const std::vector<uid_t>& users);
 
-// Throws std::runtime_error when an existing part of `path` (a path below `folder`) is reached
-// through a symbolic link, so that writing there could leave the folder.
-void requireInside(const FileSystem& files, const std::string& folder, const std::string& path);
-
-// Writes `bytes` to `path`, creating or replacing the file (default permissions, not atomic, a
-// symbolic link at the path is not followed). Throws std::system_error
-// "cannot write <path>: <system text>", or std::runtime_error "cannot write <path>: not a regular
-// file" for a pipe, device or the like at the path.
-void writePlainly(const FileSystem& files, const std::string& path, std::string_view bytes);
+// Replaces the file at `path` with `bytes`, mode 0644: a new file renamed into place, so that a
+// hard link, a pipe or anything else standing at the path is replaced and never written through.
+// Throws fs::WriteError ("cannot create <temporary>: ..." or "cannot write <path>: ...").
+void replaceFile(const FileSystem& files, const std::string& path, std::string_view bytes);
 
 // The managed-preferences payload of a fragment: PolicyID, Priority, Description when present,
 // Harnesses.

@@ -263,6 +263,53 @@ TEST_F(FileLayerTest, TheMakerCreatesWhatIsMissingWithItsModesAndListsIt) {
   EXPECT_EQ(blocked.at, tree.path("file"));
 }
 
+// The walk from an open directory: what lies below it, reported under the name given for it;
+// nothing above it.
+TEST_F(FileLayerTest, TheWalkFromAnOpenDirectoryStaysBelowIt) {
+  tree.mkdir("top/a/b");
+  tree.mkdir("outside");
+  ASSERT_EQ(::symlink(tree.path("outside").c_str(), tree.path("top/link").c_str()), 0);
+  fs::Walk top = files.openDirectory(tree.path("top"), Links::never);
+  ASSERT_TRUE(top);
+
+  const fs::Walk same = files.walkAt(top.directory, "/shown", "", Links::never, nullptr);
+  ASSERT_TRUE(same);
+  std::error_code error;
+  EXPECT_TRUE(files.status(same.directory, error)->sameFile(*files.status(top.directory, error)));
+  EXPECT_TRUE(files.walkAt(top.directory, "/shown", "a//b", Links::never, nullptr));
+  EXPECT_TRUE(files.walkAt(top.directory, "/shown", "link", Links::follow, nullptr));
+
+  struct Case {
+    const char* relative;
+    Links links;
+    Stop stop;
+    const char* at;
+  };
+  for (const Case& c :
+       std::vector<Case>{{"link", Links::never, Stop::symlink, "/shown/link"},
+                         {"link", Links::notFinal, Stop::symlink, "/shown/link"},
+                         {"a/missing", Links::never, Stop::missing, "/shown/a/missing"},
+                         {"..", Links::follow, Stop::unreachable, "/shown/.."},
+                         {"a/../../outside", Links::follow, Stop::unreachable, "/shown/a/.."}}) {
+    SCOPED_TRACE(c.relative);
+    const fs::Walk walk = files.walkAt(top.directory, "/shown", c.relative, c.links, nullptr);
+    EXPECT_EQ(walk.stop, c.stop);
+    EXPECT_EQ(walk.at, c.at);
+    EXPECT_FALSE(walk.directory);
+  }
+
+  const fs::MakeOptions make{.mode = 0700, .links = Links::never};
+  const fs::Walk made = files.walkAt(top.directory, "/shown/", "a/c/d", Links::never, &make);
+  ASSERT_TRUE(made);
+  EXPECT_EQ(made.created, (std::vector<std::string>{"/shown/a/c", "/shown/a/c/d"}));
+  EXPECT_EQ(modeOf(tree.path("top/a/c")), 0755u);
+  EXPECT_EQ(modeOf(tree.path("top/a/c/d")), 0700u);
+  EXPECT_FALSE(files.walkAt(top.directory, "/", "link/new", Links::never, &make));
+  EXPECT_FALSE(files.walkAt(top.directory, "/", "../made-above", Links::never, &make));
+  EXPECT_TRUE(std::filesystem::is_empty(tree.path("outside")));
+  EXPECT_FALSE(test::exists(tree.path("made-above")));
+}
+
 // A path holding a NUL names no file: the system call would see only the text before it, so a
 // check made on the whole path would be made on another file than the one touched.
 TEST_F(FileLayerTest, APathWithANulNamesNoFile) {

@@ -14,6 +14,11 @@ fs::Walk FileSystemWrapper::walk(const std::string& path, fs::Links links,
                                  const fs::MakeOptions* make) const {
   return target_->walk(path, links, make);
 }
+fs::Walk FileSystemWrapper::walkAt(const FileDescriptor& directory, const std::string& shownAs,
+                                   const std::string& relative, fs::Links links,
+                                   const fs::MakeOptions* make) const {
+  return target_->walkAt(directory, shownAs, relative, links, make);
+}
 FileDescriptor FileSystemWrapper::openFile(const std::string& path, fs::Links links,
                                            std::error_code& error) const {
   return target_->openFile(path, links, error);
@@ -197,6 +202,18 @@ fs::Walk FaultyFileSystem::walk(const std::string& path, fs::Links links,
     return failed;
   }
   return FileSystemWrapper::walk(path, links, make);
+}
+
+fs::Walk FaultyFileSystem::walkAt(const FileDescriptor& directory, const std::string& shownAs,
+                                  const std::string& relative, fs::Links links,
+                                  const fs::MakeOptions* make) const {
+  fs::Walk failed;
+  if (fails(Call::walk, failed.error)) {
+    failed.stop = fs::Walk::Stop::unreachable;
+    failed.at = shownAs;
+    return failed;
+  }
+  return FileSystemWrapper::walkAt(directory, shownAs, relative, links, make);
 }
 
 FileDescriptor FaultyFileSystem::openFile(const std::string& path, fs::Links links,

@@ -37,6 +37,9 @@ class FileSystemWrapper : public FileSystem {
 
   fs::Walk walk(const std::string& path, fs::Links links,
                 const fs::MakeOptions* make) const override;
+  fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
+                  const std::string& relative, fs::Links links,
+                  const fs::MakeOptions* make) const override;
   fs::FileDescriptor openFile(const std::string& path, fs::Links links,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
@@ -85,7 +88,7 @@ class FaultyFileSystem final : public FileSystemWrapper {
   // The kinds of calls that are counted; every call also counts as `any`.
   enum class Call {
     any,
-    walk,  // opening a directory path, or making one
+    walk,  // opening a directory path (from the root or an open directory), or making one
     open,
     create,
     status,
@@ -128,6 +131,9 @@ class FaultyFileSystem final : public FileSystemWrapper {
   // The primitives, with the faults.
   fs::Walk walk(const std::string& path, fs::Links links,
                 const fs::MakeOptions* make) const override;
+  fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
+                  const std::string& relative, fs::Links links,
+                  const fs::MakeOptions* make) const override;
   fs::FileDescriptor openFile(const std::string& path, fs::Links links,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,

@@ -2,11 +2,15 @@
 #include "simulate_folder.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
+
+#include "errors.h"
 
 #include "support/temp_tree.h"
 
@@ -30,25 +34,61 @@ TEST(SimulateFolderTest, OutputFolderIsAbsoluteAndNormalised) {
   EXPECT_EQ(below("/", "/etc/x"), "/etc/x");
 }
 
-// A folder reached without links passes; one reached through a link does not, also when the
-// output folder is the root itself.
-TEST(SimulateFolderTest, RequireInsideRefusesOnlyLinks) {
-  TempTree tree;
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(tree.root().c_str(), nullptr),
-                                                   &std::free);
-  ASSERT_TRUE(real);
-  const std::string root = real.get();
-  tree.mkdir("out/Library/Managed Preferences");
-  std::filesystem::create_directory_symlink(root + "/out/Library", root + "/out/link");
-  for (const std::string& folder : {root + "/out", std::string("/")}) {
-    SCOPED_TRACE(folder);
-    EXPECT_NO_THROW(
-        requireInside(*test::files(), folder, root + "/out/Library/Managed Preferences"));
-    EXPECT_NO_THROW(requireInside(*test::files(), folder, root + "/out/Library/not yet/there"));
-    EXPECT_THROW(requireInside(*test::files(), folder, root + "/out/link/Managed Preferences"),
-                 std::runtime_error);
-    EXPECT_THROW(requireInside(*test::files(), folder, root + "/out/link/not yet"),
-                 std::runtime_error);
+// Who may have made the folders on the way to the output folder and below it: root or a user
+// given, and nobody else may write there, except in a sticky folder above the output folder.
+TEST(SimulateFolderTest, AFolderIsUsedOnlyWhenNobodyElseCanWriteOnTheWay) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the folders are given to another owner";
+  struct Case {
+    std::string name;
+    std::function<void(const TempTree&)> prepare;
+    std::vector<uid_t> users;
+    std::string refused;  // relative to the tree; empty when the folder is used
+  };
+  const auto chmodAt = [](const TempTree& tree, const std::string& path, mode_t mode) {
+    std::filesystem::create_directories(tree.path(path));
+    ::chmod(tree.path(path).c_str(), mode);
+  };
+  const auto chownAt = [](const TempTree& tree, const std::string& path) {
+    std::filesystem::create_directories(tree.path(path));
+    ::chown(tree.path(path).c_str(), 65534, 65534);
+  };
+  const std::vector<Case> cases = {
+      {"Fresh", [](const TempTree&) {}, {}, ""},
+      {"StickyParent", [&](const TempTree& t) { chmodAt(t, "p", 01777); }, {}, ""},
+      {"GroupWritableParent", [&](const TempTree& t) { chmodAt(t, "p", 0775); }, {}, "p"},
+      {"StickyOutputFolder", [&](const TempTree& t) { chmodAt(t, "p/sim", 01777); }, {}, "p/sim"},
+      {"AnotherUsersParent", [&](const TempTree& t) { chownAt(t, "p"); }, {}, "p"},
+      {"TheRunningUsersParent", [&](const TempTree& t) { chownAt(t, "p"); }, {65534}, ""},
+      {"AnotherUsersCatalogFolder",
+       [&](const TempTree& t) { chownAt(t, "p/sim/Library/Application Support/Tavra/catalog"); },
+       {},
+       "p/sim/Library/Application Support/Tavra/catalog"},
+      {"PreferencesWritableByAll",
+       [&](const TempTree& t) { chmodAt(t, "p/sim/Library/Managed Preferences", 0757); },
+       {},
+       "p/sim/Library/Managed Preferences"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempTree tree;
+    c.prepare(tree);
+    const std::string folder = tree.path("p/sim");
+    if (!c.refused.empty()) {
+      try {
+        openSimulationFolder(test::files(), folder, "x", c.users);
+        ADD_FAILURE() << "not refused";
+      } catch (const ValidationError& error) {
+        EXPECT_TRUE(std::string(error.what()).starts_with("--out x: " + tree.path(c.refused) + " "))
+            << error.what();
+      }
+      continue;
+    }
+    const std::shared_ptr<const FileSystem> inside =
+        openSimulationFolder(test::files(), folder, "x", c.users);
+    EXPECT_TRUE(std::filesystem::is_directory(folder + "/Library/Managed Preferences"));
+    inside->writeAtomically(folder + "/Library/file", "x", {});
+    EXPECT_TRUE(exists(folder + "/Library/file"));
+    EXPECT_THROW(inside->writeAtomically(tree.path("p/outside"), "x", {}), fs::WriteError);
   }
 }
 

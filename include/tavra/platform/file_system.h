@@ -201,6 +201,13 @@ class FileSystem {
   // on the way (see MakeOptions) and listed in the result. Never throws for a system failure.
   virtual fs::Walk walk(const std::string& path, fs::Links links,
                         const fs::MakeOptions* make) const = 0;
+  // The same below an open `directory`: `relative` is walked from it one component at a time
+  // (nothing in it ever leads above `directory`: a ".." component is refused with EINVAL), and
+  // places are reported as `shownAs` followed by the components. An empty `relative` opens
+  // `directory` itself once more.
+  virtual fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
+                          const std::string& relative, fs::Links links,
+                          const fs::MakeOptions* make) const = 0;
 
   // Opens a file for reading without waiting (a FIFO does not block) and without becoming its
   // controlling terminal. `links` is follow or notFinal.
@@ -314,6 +321,9 @@ class PosixFileSystem final : public FileSystem {
  public:
   fs::Walk walk(const std::string& path, fs::Links links,
                 const fs::MakeOptions* make) const override;
+  fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
+                  const std::string& relative, fs::Links links,
+                  const fs::MakeOptions* make) const override;
   fs::FileDescriptor openFile(const std::string& path, fs::Links links,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,

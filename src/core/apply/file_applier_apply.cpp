@@ -1,5 +1,6 @@
 // The file applier's apply pass: every desired file brought to its bytes and mode, then the
 // release of the unwanted ones and the state save.
+#include <algorithm>
 #include <limits>
 
 #include "apply/target_file.h"
@@ -30,7 +31,21 @@ Action actionFor(const std::optional<applier::FileInfo>& current,
 
 FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired, bool unmanage,
                                             bool dryRun) const {
-  State state = loadState();
+  LoadedState loaded = load();
+  State& state = loaded.state;
+  // What each entry may reach: the copy and backup the applier names for its key. An entry that
+  // records other files is not the applier's own record (someone wrote it into the state file):
+  // it is refused whole and kept as it stands.
+  std::map<std::string, EntryFiles> own;
+  std::map<std::string, TavraError> refused;
+  for (const auto& [key, entry] : state.entries) {
+    try {
+      own.emplace(key, entryFiles(key, entry, loaded));
+    } catch (const TavraError& error) {
+      refused.emplace(key, error);
+    }
+  }
+
   ApplyResult result;
   const Date when = now();
   std::set<std::string> seen;
@@ -42,7 +57,11 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
       const std::string p = pathPolicy_.check(d.path);
       const std::string key = PathPolicy::fileKey(p);
       seen.insert(key);
-      ItemOutcome outcome = applyItem(d, {p, key}, state, when, dryRun);
+      if (const auto refusal = refused.find(key); refusal != refused.end()) throw refusal->second;
+      const auto files = own.find(key);
+      const Target target{p, key,
+                          files != own.end() ? files->second.appliedCopy : appliedCopyPath(key)};
+      ItemOutcome outcome = applyItem(d, target, state, when, dryRun);
       result.changes.push_back({p, d.harnessID, outcome.action});
       // Under the file's key: two spellings of one file leave one file, the last one written.
       result.left[key] = outcome.left;
@@ -52,8 +71,17 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
       result.errors[d.path] = describe(error);
     }
   }
-  if (unmanage) releaseUnwanted(state, seen, dryRun, result);
+  if (unmanage) releaseUnwanted(state, seen, own, dryRun, result);
   if (unmanage && !dryRun) removeEmptyCreatedDirectories(state, inPlace);
+  // Every refused entry is reported under its key, once: a desired item of it that failed here
+  // has named it already.
+  for (const auto& refusal : refused) {
+    const std::string& key = refusal.first;
+    const bool named = std::any_of(result.errors.begin(), result.errors.end(), [&](auto& failed) {
+      return PathPolicy::fileKey(failed.first) == key;
+    });
+    if (!named) result.errors[key] = describe(refusal.second);
+  }
   if (dryRun) return result;
   saveState(state);
   return result;
@@ -77,7 +105,7 @@ FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& 
     // Nothing is written to the file. Its record may still be behind it: a pass that wrote these
     // bytes and then could not save its state or applied copy. Left so, a later re-assertion of
     // the applied copy would take the file back to older bytes.
-    if (!dryRun) catchUpRecord(d, want, mode, *existing, when);
+    if (!dryRun) catchUpRecord(d, target, want, mode, *existing, when);
     return {Action::unchanged, cur->status, std::nullopt};
   }
   if (dryRun) return {Action::wouldWrite, cur ? std::optional(cur->status) : std::nullopt, {}};
@@ -106,7 +134,7 @@ FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& 
   const fs::Walk directory = targetDirectory(p, state);
   outcome.left = writeTarget(directory.directory, p, d.data, mode);
   ensureDirectory(supportDirectory_ + "/applied", 0700);
-  writeAtomically(d.data, entry.appliedCopyPath, 0600);
+  writeAtomically(d.data, target.appliedCopy, 0600);
 
   entry.harnessID = d.harnessID;
   entry.outputID = d.outputID;
@@ -117,12 +145,12 @@ FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& 
   return outcome;
 }
 
-void FileApplier::catchUpRecord(const Desired& d, const std::string& want, std::uint16_t mode,
-                                StateEntry& entry, Date when) const {
+void FileApplier::catchUpRecord(const Desired& d, const Target& target, const std::string& want,
+                                std::uint16_t mode, StateEntry& entry, Date when) const {
   if (entry.sha256 != want) {
     // The applied copy first: the entry names these bytes only once the copy holds them.
     ensureDirectory(supportDirectory_ + "/applied", 0700);
-    writeAtomically(d.data, entry.appliedCopyPath, 0600);
+    writeAtomically(d.data, target.appliedCopy, 0600);
     entry.sha256 = want;
     entry.lastWritten = when;
   }

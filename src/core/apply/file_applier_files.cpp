@@ -11,10 +11,11 @@ namespace tavra {
 
 FileApplier::FileApplier(std::string supportDirectory, PathPolicy pathPolicy, bool setRootOwnership,
                          std::shared_ptr<const FileSystem> files,
-                         std::shared_ptr<const Clock> clock)
+                         std::shared_ptr<const Clock> clock, bool releaseOnlyAllowed)
     : supportDirectory_(std::move(supportDirectory)),
       pathPolicy_(std::move(pathPolicy)),
       setRootOwnership_(setRootOwnership),
+      releaseOnlyAllowed_(releaseOnlyAllowed),
       files_(std::move(files)),
       clock_(std::move(clock)) {
   if (!files_ || !clock_) throw std::invalid_argument("FileApplier needs a FileSystem and a Clock");
@@ -41,32 +42,85 @@ namespace {
 
 // The state with every entry under its file's key. A state file written before the keys were
 // normalised may hold one file under two spellings; the entry that took the file over first
-// stays, since only its backup can hold the user's own file.
-FileApplier::State underFileKeys(FileApplier::State state) {
+// stays, since only its backup can hold the user's own file. `storedUnder` gets the spelling of
+// each entry kept that was not held under its key.
+FileApplier::State underFileKeys(FileApplier::State state,
+                                 std::map<std::string, std::string>& storedUnder) {
   const bool normalised = std::all_of(state.entries.begin(), state.entries.end(), [](auto& entry) {
     return PathPolicy::fileKey(entry.first) == entry.first;
   });
   if (normalised) return state;
   std::map<std::string, FileApplier::StateEntry> entries;
   for (auto& [path, entry] : state.entries) {
-    auto [it, inserted] = entries.try_emplace(PathPolicy::fileKey(path), entry);
-    if (!inserted && entry.managedSince < it->second.managedSince) it->second = std::move(entry);
+    const std::string key = PathPolicy::fileKey(path);
+    auto [it, inserted] = entries.try_emplace(key, entry);
+    if (!inserted && !(entry.managedSince < it->second.managedSince)) continue;
+    if (!inserted) it->second = std::move(entry);
+    if (path == key) {
+      storedUnder.erase(key);
+    } else {
+      storedUnder[key] = path;
+    }
   }
   state.entries = std::move(entries);
   return state;
 }
 
+// Whether `recorded` and `computed` name one file, whatever their spelling (/tmp/x and
+// /private/tmp/x, a doubled "/").
+bool sameFile(const std::string& recorded, const std::string& computed) {
+  return PathPolicy::fileKey(recorded) == PathPolicy::fileKey(computed);
+}
+
 }  // namespace
 
-FileApplier::State FileApplier::loadState() const {
+FileApplier::LoadedState FileApplier::load() const {
   const fs::ReadResult file =
       files_->readFile(supportDirectory_ + "/state.json", {.maxBytes = maxFileSize});
-  if (!file) return State();
+  LoadedState loaded;
+  if (!file) return loaded;
   try {
-    return underFileKeys(State::decode(decoder(file.bytes)));
+    loaded.state = underFileKeys(State::decode(decoder(file.bytes)), loaded.storedUnder);
   } catch (const std::exception&) {
-    return State();
+    loaded = LoadedState();
   }
+  return loaded;
+}
+
+FileApplier::State FileApplier::loadState() const {
+  return load().state;
+}
+
+FileApplier::EntryFiles FileApplier::entryFiles(const std::string& key, const StateEntry& entry,
+                                                const LoadedState& loaded) const {
+  // The spellings whose names the applier may have given this file's copies: its key, and in an
+  // older state file the key as it was stored there (which names the same file).
+  std::vector<std::string> spellings{key};
+  if (const auto stored = loaded.storedUnder.find(key); stored != loaded.storedUnder.end()) {
+    spellings.push_back(stored->second);
+  }
+  const auto own = [&](const std::string& recorded, auto nameFor) -> std::optional<std::string> {
+    for (const std::string& spelling : spellings) {
+      std::string computed = (this->*nameFor)(spelling);
+      if (sameFile(recorded, computed)) return computed;
+    }
+    return std::nullopt;
+  };
+  const auto refuse = [&](const std::string& what, const std::string& recorded,
+                          const std::string& computed) {
+    return TavraError::io("state entry refused: its " + what + " is recorded as " + recorded +
+                          ", not " + computed + "; nothing is read, written or removed for it");
+  };
+
+  EntryFiles files;
+  std::optional<std::string> applied = own(entry.appliedCopyPath, &FileApplier::appliedCopyPath);
+  if (!applied) throw refuse("applied copy", entry.appliedCopyPath, appliedCopyPath(key));
+  files.appliedCopy = std::move(*applied);
+  if (entry.backupPath) {
+    files.backup = own(*entry.backupPath, &FileApplier::backupPath);
+    if (!files.backup) throw refuse("backup", *entry.backupPath, backupPath(key));
+  }
+  return files;
 }
 
 void FileApplier::saveState(const State& state) const {

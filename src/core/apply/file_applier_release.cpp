@@ -23,7 +23,8 @@ bool isGone(const fs::ReadResult& read) {
 
 }  // namespace
 
-void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& seen, bool dryRun,
+void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& seen,
+                                  const std::map<std::string, EntryFiles>& own, bool dryRun,
                                   ApplyResult& result) const {
   std::vector<std::string> keys;
   for (const auto& [key, entry] : state.entries) keys.push_back(key);
@@ -34,13 +35,24 @@ void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& see
         std::any_of(result.errors.begin(), result.errors.end(),
                     [&](const auto& error) { return PathPolicy::fileKey(error.first) == k; });
     if (failedNow) continue;
+    // A refused entry (one that records files the applier did not name) is reported by apply().
+    const auto files = own.find(k);
+    if (files == own.end()) continue;
+    if (releaseOnlyAllowed_) {
+      try {
+        pathPolicy_.check(k);
+      } catch (const std::exception& error) {
+        result.errors[k] = describe(error);
+        continue;
+      }
+    }
     const StateEntry e = state.entries.at(k);
     if (dryRun) {
       result.changes.push_back({k, e.harnessID, Action::wouldRemove});
       continue;
     }
     try {
-      const Action action = release(k, e);
+      const Action action = release(k, files->second);
       state.entries.erase(k);
       result.changes.push_back({k, e.harnessID, action});
     } catch (const std::exception& error) {
@@ -49,24 +61,25 @@ void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& see
   }
 }
 
-FileApplier::Action FileApplier::release(const std::string& path, const StateEntry& entry) const {
+FileApplier::Action FileApplier::release(const std::string& path, const EntryFiles& entry) const {
   std::error_code error;
-  files_->remove(entry.appliedCopyPath, error);  // a missing copy is fine
+  files_->remove(entry.appliedCopy, error);  // a missing copy is fine
 
   const fs::PathParts parts = fs::splitPath(path);
-  if (entry.backupPath) {
-    const fs::ReadResult backup = files_->readFile(*entry.backupPath, {.maxBytes = maxFileSize});
+  if (entry.backup) {
+    const fs::ReadResult backup =
+        files_->readFile(*entry.backup, {.maxBytes = maxFileSize, .links = fs::Links::notFinal});
     // A backup that is there but cannot be read now (an I/O error) fails the release: deleting
     // the target instead would lose the user's original for good. The entry stays, and the next
     // pass tries again.
-    if (!backup && !isGone(backup)) throw TavraError::io("cannot read " + *entry.backupPath);
+    if (!backup && !isGone(backup)) throw TavraError::io("cannot read " + *entry.backup);
     if (backup) {
       const fs::Walk directory = files_->openDirectory(parts.directory, fs::Links::never);
       if (!directory) throw applier::unreachableDirectory(directory, parts.directory);
       writeTarget(directory.directory, path, backup.bytes,
                   applier::withoutSetID(backup.status.permissions()));
-      if (!files_->remove(*entry.backupPath, error)) {
-        throw fs::systemError(error, "cannot remove " + *entry.backupPath);
+      if (!files_->remove(*entry.backup, error)) {
+        throw fs::systemError(error, "cannot remove " + *entry.backup);
       }
       return Action::restoredBackup;
     }
@@ -99,7 +112,9 @@ void FileApplier::removeEmptyCreatedDirectories(State& state,
   // Longest first, so the subdirectories the applier made go before their parents.
   std::vector<std::pair<std::size_t, std::string>> visits;
   for (const auto& directory : remaining) {
-    if (holdsAFile(directory)) continue;
+    // A folder the allow-list has no part in was never made for a target: the list names it only
+    // because someone wrote it into the state file.
+    if (holdsAFile(directory) || !mayHaveCreated(directory)) continue;
     visits.emplace_back(unicode::graphemeClusters(directory).size(), directory);
   }
   std::stable_sort(visits.begin(), visits.end(),
@@ -125,13 +140,33 @@ void FileApplier::removeEmptyCreatedDirectories(State& state,
   if (remaining.empty()) state.createdDirectories.reset();
 }
 
+bool FileApplier::mayHaveCreated(const std::string& directory) const {
+  const std::string d = PathPolicy::fileKey(directory);
+  const auto admits = [&](const std::string& prefix) {
+    const std::string entry = PathPolicy::fileKey(prefix);
+    const bool folder = prefix.ends_with("/");
+    // Below an allowed folder: the folders of targets.
+    if (folder && (entry == "/" || d.starts_with(entry + "/"))) return true;
+    // On the way to an entry: the allowed folder itself and the folders above it.
+    return (folder && d == entry) || d == "/" || entry.starts_with(d + "/");
+  };
+  return std::any_of(pathPolicy_.prefixes().begin(), pathPolicy_.prefixes().end(), admits);
+}
+
 std::vector<FileApplier::Desired> FileApplier::lastApplied(
     const std::optional<std::set<std::string>>& harnessIDs) const {
-  const State state = loadState();
+  const LoadedState loaded = load();
   std::vector<Desired> items;
-  for (const auto& [path, entry] : state.entries) {
+  for (const auto& [path, entry] : loaded.state.entries) {
     if (harnessIDs && !harnessIDs->contains(entry.harnessID)) continue;
-    fs::ReadResult copy = files_->readFile(entry.appliedCopyPath, {.maxBytes = maxFileSize});
+    std::string appliedCopy;
+    try {
+      appliedCopy = entryFiles(path, entry, loaded).appliedCopy;
+    } catch (const TavraError&) {
+      continue;  // a refused entry: apply() reports it
+    }
+    fs::ReadResult copy =
+        files_->readFile(appliedCopy, {.maxBytes = maxFileSize, .links = fs::Links::notFinal});
     if (!copy) continue;
     const std::uint16_t mode = reassertedMode(path, entry, copy.bytes);
     items.push_back({path, std::move(copy.bytes), mode, entry.harnessID, entry.outputID});
@@ -148,9 +183,11 @@ std::uint16_t FileApplier::reassertedMode(const std::string& path, const StateEn
   // mode of the rebuilt one (0000 locks the harness out, 04755 makes it set-uid).
   std::optional<applier::FileInfo> target;
   try {
+    // A file the allow-list refuses is not looked at: apply() refuses the item anyway.
+    pathPolicy_.check(path);
     target = applier::currentFile(*files_, path, maxFileSize);
   } catch (const std::exception&) {
-    // Not a regular file, or unreadable: its mode says nothing.
+    // Not allowed, not a regular file, or unreadable: its mode says nothing.
   }
   const bool trusted =
       target && target->rootOwned && target->links == 1 && target->sha256 == sha256(copy);

@@ -144,7 +144,7 @@ FileApplier::ApplyResult Reconciler::apply(const Plan& plan,
         environment_.supportDirectory,
         PathPolicy(environment_.builtInPathPrefixes, settings_.additionalAllowedPaths),
         environment_.setRootOwnership, environment_.services.fileSystem,
-        environment_.services.clock);
+        environment_.services.clock, environment_.releaseOnlyAllowedPaths);
     return applier.apply(desiredItems(plan, applier), plan.complete, settings_.dryRun);
   } catch (const std::exception& error) {
     errors.push_back("apply failed: " + describe(error));

@@ -621,11 +621,12 @@ TEST_F(FileApplierApplyTest, LastAppliedTrustsOnlyAModeRootCouldHaveSet) {
 
 TEST_F(FileApplierApplyTest, LastAppliedPathsAreCanonicalKeys) {
   // Catalog paths under /etc or /tmp check to their /private form; the state keeps that form.
+  const std::string key = "/private/tmp/tavra-not-there/x";
   FileApplier::State state;
-  state.entries["/private/tmp/tavra-not-there/x"] = {
-      "h", "o", FileApplier::sha256("x"), std::nullopt, t.support + "/copy", t.now, t.now, 0};
+  state.entries[key] = {
+      "h", "o", FileApplier::sha256("x"), std::nullopt, t.appliedCopy(key), t.now, t.now, 0};
   t.applier().saveState(state);
-  t.tree.write("support/copy", "x");
+  t.tree.write("support/applied/" + FileApplier::sha256(key), "x");
   const auto items = t.applier().lastApplied();
   ASSERT_EQ(items.size(), 1u);
   EXPECT_EQ(items[0].path, "/private/tmp/tavra-not-there/x");
