@@ -48,6 +48,8 @@ class FileSystemWrapper : public FileSystem {
                                   std::error_code& error) const override;
   fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                     std::error_code& error) const override;
+  fs::FileDescriptor openForWritingAt(const fs::FileDescriptor& directory, const std::string& name,
+                                      std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
                                        std::error_code& error) const override;
   std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
@@ -55,6 +57,9 @@ class FileSystemWrapper : public FileSystem {
                                          std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
                                        std::error_code& error) const override;
+  std::optional<std::string> readLinkAt(const fs::FileDescriptor& directory,
+                                        const std::string& name,
+                                        std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const std::string& path,
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
@@ -88,7 +93,7 @@ class FaultyFileSystem final : public FileSystemWrapper {
     walk,  // opening a directory path, or making one
     open,
     create,
-    status,
+    status,  // also reading a link's text
     list,
     read,
     write,
@@ -139,6 +144,8 @@ class FaultyFileSystem final : public FileSystemWrapper {
                                   std::error_code& error) const override;
   fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                     std::error_code& error) const override;
+  fs::FileDescriptor openForWritingAt(const fs::FileDescriptor& directory, const std::string& name,
+                                      std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
                                        std::error_code& error) const override;
   std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
@@ -146,6 +153,9 @@ class FaultyFileSystem final : public FileSystemWrapper {
                                          std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
                                        std::error_code& error) const override;
+  std::optional<std::string> readLinkAt(const fs::FileDescriptor& directory,
+                                        const std::string& name,
+                                        std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const std::string& path,
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
