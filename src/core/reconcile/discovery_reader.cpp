@@ -45,7 +45,7 @@ std::optional<std::string> SystemReader::resolve(const std::string& path) const 
 // ---- UserReader ----
 
 UserReader::UserReader(const FileSystem& files, Identity identity, const std::string& home)
-    : files_(files), identity_(std::move(identity)), home_(home) {}
+    : files_(files), identity_(std::move(identity)), homePath_(home) {}
 
 bool UserReader::permits(const fs::FileStatus& status, unsigned bits) const {
   if (identity_.uid == 0) return true;
@@ -59,97 +59,106 @@ bool UserReader::permits(const fs::FileStatus& status, unsigned bits) const {
   return (granted & bits) == bits;
 }
 
-bool UserReader::maySearch(const fs::FileDescriptor& directory,
-                           const std::vector<std::string>& components,
-                           const std::vector<std::string>& home) const {
+bool UserReader::maySearch(const Directory& directory, const std::vector<std::string>& home) const {
   // A directory strictly above the home: the way to it is the user's by the home's making.
-  if (components.size() < home.size() &&
-      std::equal(components.begin(), components.end(), home.begin())) {
-    return true;
-  }
-  std::error_code error;
-  const std::optional<fs::FileStatus> status = files_.status(directory, error);
-  return status && status->isDirectory() && permits(*status, searchBit);
+  const std::vector<std::string>& at = directory.at;
+  if (at.size() < home.size() && std::equal(at.begin(), at.end(), home.begin())) return true;
+  return permits(directory.status, searchBit);
 }
 
-fs::FileDescriptor UserReader::descend(const std::vector<std::string>& components,
-                                       const std::vector<std::string>& home) const {
-  fs::Walk root = files_.openDirectory("/", fs::Links::never);
-  if (!root) return {};
-  fs::FileDescriptor directory = std::move(root.directory);
-  std::vector<std::string> at;
+std::optional<UserReader::Directory> UserReader::open(fs::FileDescriptor descriptor,
+                                                      std::vector<std::string> at) const {
+  if (!descriptor) return std::nullopt;
+  std::error_code error;
+  const std::optional<fs::FileStatus> status = files_.status(descriptor, error);
+  if (!status || !status->isDirectory()) return std::nullopt;
+  return Directory{std::move(descriptor), *status, std::move(at)};
+}
+
+std::optional<UserReader::Directory> UserReader::descend(
+    const std::vector<std::string>& components, const std::vector<std::string>& home) const {
+  std::optional<Directory> directory =
+      open(files_.openDirectory("/", fs::Links::never).directory, {});
   for (const std::string& name : components) {
-    if (!maySearch(directory, at, home)) return {};
+    if (!directory || !maySearch(*directory, home)) return std::nullopt;
     std::error_code error;
-    fs::FileDescriptor next = files_.openDirectoryAt(directory, name, error);
-    if (!next) return {};
-    directory = std::move(next);
+    std::vector<std::string> at = directory->at;
     at.push_back(name);
+    directory = open(files_.openDirectoryAt(directory->descriptor, name, error), std::move(at));
   }
   return directory;
 }
 
+const std::vector<std::string>& UserReader::home() const {
+  // Where the home really is, once it is there; it may be made after this reader.
+  if (!home_) {
+    if (std::optional<std::string> real = files_.realPath(homePath_)) {
+      home_ = fs::pathComponents(*real);
+    }
+  }
+  static const std::vector<std::string> none;
+  return home_ ? *home_ : none;
+}
+
 std::optional<UserReader::Entry> UserReader::find(const std::string& path) const {
   if (!path.starts_with("/")) return std::nullopt;
+  const std::vector<std::string>& home = this->home();
   const std::vector<std::string> given = fs::pathComponents(path);
   std::deque<std::string> pending(given.begin(), given.end());
-  // Where the home really is, taken afresh: it may have been made since this reader was.
-  const std::optional<std::string> realHome = files_.realPath(home_);
-  const std::vector<std::string> home =
-      realHome ? fs::pathComponents(*realHome) : std::vector<std::string>{};
-  std::vector<std::string> at;  // where `directory` is, from "/"
-  fs::FileDescriptor directory = descend(at, home);
-  if (!directory) return std::nullopt;
+  std::optional<Directory> directory = descend({}, home);
   const auto here = [&]() -> std::optional<Entry> {
-    std::error_code error;
-    std::optional<fs::FileStatus> status = files_.status(directory, error);
-    if (!status || !maySearch(directory, at, home)) return std::nullopt;
-    return Entry{std::move(directory), ".", *status, joined(at)};
+    if (!maySearch(*directory, home)) return std::nullopt;
+    return Entry{std::move(directory->descriptor), ".", directory->status, joined(directory->at)};
   };
-  if (pending.empty()) return here();
 
   int links = 0;
-  for (std::size_t steps = 0; !pending.empty(); ++steps) {
+  for (std::size_t steps = 0; directory; ++steps) {
+    if (pending.empty()) return here();
     if (steps == maxSteps) return std::nullopt;
     const std::string name = std::move(pending.front());
     pending.pop_front();
     if (name == "." || name == "..") {
-      if (name == ".." && !at.empty()) {
-        at.pop_back();
-        directory = descend(at, home);
-        if (!directory) return std::nullopt;
+      if (name == ".." && !directory->at.empty()) {
+        std::vector<std::string> up = directory->at;
+        up.pop_back();
+        directory = descend(up, home);
       }
-      if (pending.empty()) return here();
       continue;
     }
-    if (!maySearch(directory, at, home)) return std::nullopt;
+    if (!maySearch(*directory, home)) return std::nullopt;
     std::error_code error;
-    const std::optional<fs::FileStatus> status = files_.statusAt(directory, name, error);
+    if (!pending.empty()) {
+      // On the way, a directory is the common case: opened at once, looked at only when it is
+      // something else.
+      fs::FileDescriptor next = files_.openDirectoryAt(directory->descriptor, name, error);
+      if (next) {
+        std::vector<std::string> at = std::move(directory->at);
+        at.push_back(name);
+        directory = open(std::move(next), std::move(at));
+        continue;
+      }
+      if (error != std::errc::too_many_symbolic_link_levels &&
+          error != std::errc::not_a_directory) {
+        return std::nullopt;
+      }
+    }
+    const std::optional<fs::FileStatus> status =
+        files_.statusAt(directory->descriptor, name, error);
     if (!status) return std::nullopt;
     if (status->isSymlink()) {
       // Followed by hand, from where it lies or from "/", as the system would.
       if (++links > maxLinks) return std::nullopt;
-      const std::optional<std::string> target = files_.readLinkAt(directory, name, error);
+      const std::optional<std::string> target =
+          files_.readLinkAt(directory->descriptor, name, error);
       if (!target || target->empty()) return std::nullopt;
-      if (target->front() == '/') {
-        at.clear();
-        directory = descend(at, home);
-        if (!directory) return std::nullopt;
-      }
+      if (target->front() == '/') directory = descend({}, home);
       const std::vector<std::string> more = fs::pathComponents(*target);
       pending.insert(pending.begin(), more.begin(), more.end());
-      if (pending.empty()) return here();
       continue;
     }
-    if (pending.empty()) {
-      std::string found = joined(at);
-      return Entry{std::move(directory), name, *status, fs::joinPath(found, name)};
-    }
-    if (!status->isDirectory()) return std::nullopt;
-    fs::FileDescriptor next = files_.openDirectoryAt(directory, name, error);
-    if (!next) return std::nullopt;
-    directory = std::move(next);
-    at.push_back(name);
+    if (!pending.empty()) return std::nullopt;  // not a directory, yet more follows
+    std::string found = joined(directory->at);
+    return Entry{std::move(directory->descriptor), name, *status, fs::joinPath(found, name)};
   }
   return std::nullopt;
 }

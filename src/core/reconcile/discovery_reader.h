@@ -86,17 +86,27 @@ class UserReader final : public Reader {
     std::string path;
   };
   std::optional<Entry> find(const std::string& path) const;
+
+  // An open directory, its status as its descriptor gives it, and where it is from "/".
+  struct Directory {
+    fs::FileDescriptor descriptor;
+    fs::FileStatus status;
+    std::vector<std::string> at;
+  };
+  std::optional<Directory> open(fs::FileDescriptor descriptor, std::vector<std::string> at) const;
   // The directory at `components` from "/", each one searched on the way; no link followed.
+  std::optional<Directory> descend(const std::vector<std::string>& components,
+                                   const std::vector<std::string>& home) const;
   // `home` is the home's own components, resolved.
-  fs::FileDescriptor descend(const std::vector<std::string>& components,
-                             const std::vector<std::string>& home) const;
-  bool maySearch(const fs::FileDescriptor& directory, const std::vector<std::string>& components,
-                 const std::vector<std::string>& home) const;
+  bool maySearch(const Directory& directory, const std::vector<std::string>& home) const;
   bool permits(const fs::FileStatus& status, unsigned bits) const;
+  const std::vector<std::string>& home() const;
 
   const FileSystem& files_;
   Identity identity_;
-  std::string home_;
+  std::string homePath_;
+  // Resolved once it can be; a reader is used from one thread at a time.
+  mutable std::optional<std::vector<std::string>> home_;
 };
 
 }  // namespace tavra::discovery

@@ -79,7 +79,8 @@ class DiscoveryAsTheUserTest : public ::testing::Test {
     claude.displayName = "Claude";
     claude.detect =
         Detection{std::vector<std::string>{"com.example.claude"},
-                  std::vector<std::string>{"~/.local/bin/claude", "~/.local/bin/tool", "~/bin/pub"},
+                  std::vector<std::string>{"~/.local/bin/claude", "~/.local/bin/tool", "~/bin/pub",
+                                           "~/ok/bin/pub", "~/rel/bin/../bin/tool"},
                   std::nullopt,
                   std::vector<std::string>{"~/.claude/settings.json", "~/.claude/real.json",
                                            "~/.claude/key.json", "~/More/*"}};
@@ -120,7 +121,9 @@ TEST_F(DiscoveryAsTheUserTest, LinksToRootsFilesGiveNothingAndReadableFilesAreSt
         link(root + "/private/.ssh/id_ed25519", ".claude/settings.json") &&
         file(".claude/real.json", "{}", 0600) &&
         // The user may not read this one, but may see that it is there.
-        link(root + "/public/key", ".claude/key.json");
+        link(root + "/public/key", ".claude/key.json") &&
+        // Links on the way, absolute and relative.
+        link(root + "/public", "ok") && link(".local", "rel");
     return made ? 0 : 1;
   });
 
@@ -131,7 +134,9 @@ TEST_F(DiscoveryAsTheUserTest, LinksToRootsFilesGiveNothingAndReadableFilesAreSt
             (std::vector<Discovery::Installation>{
                 {home + "/Applications/Mine.app", "nobody", "3.0", Kind::app},
                 {home + "/.local/bin/tool", "nobody", "1.0.0", Kind::executable},
-                {home + "/bin/pub", "nobody", "2.0.0", Kind::executable}}));
+                {home + "/bin/pub", "nobody", "2.0.0", Kind::executable},
+                {home + "/ok/bin/pub", "nobody", "2.0.0", Kind::executable},
+                {home + "/rel/bin/../bin/tool", "nobody", "1.0.0", Kind::executable}}));
   EXPECT_EQ(entry.userConfigs,
             (std::vector<std::string>{home + "/.claude/real.json", home + "/.claude/key.json"}));
   EXPECT_EQ(inventoryText(inventory).find("ROOT-SECRET"), std::string::npos)
