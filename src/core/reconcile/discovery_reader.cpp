@@ -47,6 +47,8 @@ std::optional<std::string> SystemReader::resolve(const std::string& path) const 
 UserReader::UserReader(const FileSystem& files, Identity identity, const std::string& home)
     : files_(files), identity_(std::move(identity)), homePath_(home) {}
 
+// The owner's bits for the owner, else the group's for a member of the file's group, else the
+// others' bits, as the system decides; uid 0 passes, as the system lets it.
 bool UserReader::permits(const fs::FileStatus& status, unsigned bits) const {
   if (identity_.uid == 0) return true;
   unsigned granted = status.mode & 07;
