@@ -3,11 +3,15 @@
 // For every catalog harness with a detection block, run() finds its installed application
 // bundles and executables, its running processes and the per-user configuration files that
 // exist. Discovery only reads: it never starts, signals or changes anything and never runs a
-// found executable. Nothing here throws: what cannot be listed, read or parsed is left out, and
-// an unknown process owner is "?". A Discovery is a value; its users and application directories
-// are fixed when it is made, and every run() takes the process table and the application scan
-// afresh (once per run). Files are reached through the FileSystem given, processes through the
-// ProcessTable given. Safe to use from one thread at a time; the static operations from any.
+// found executable. What lies in a user's home (a "~/" pattern, the user's application folder)
+// is read as that user could read it, by the permission bits against the user's uid and groups
+// (ProcessTable::accountGroups) along the whole path, links included: nothing root alone may
+// see is reported for a user. Other paths are read with discovery's own rights. Nothing here
+// throws: what cannot be listed, read or parsed is left out, and an unknown process owner is "?". A
+// Discovery is a value; its users and application directories are fixed when it is made, and every
+// run() takes the process table and the application scan afresh (once per run). Files are reached
+// through the FileSystem given, processes through the ProcessTable given. Safe to use from one
+// thread at a time; the static operations from any.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +29,10 @@
 #include "tavra/value.h"
 
 namespace tavra {
+
+namespace discovery {
+class Reader;
+}  // namespace discovery
 
 class Discovery {
  public:
@@ -92,16 +100,19 @@ class Discovery {
   // One inventory per catalog harness with a detection block, in catalog order.
   std::vector<HarnessInventory> run(const Catalog& catalog) const;
 
-  // A detection pattern as (path, user) pairs: "~/" stands for every user's home in turn.
+  // A detection pattern as (path, user) pairs: "~/" stands for every user's home in turn, and
+  // the directories a user's candidate is matched in are listed as that user could list them.
   std::vector<std::pair<std::string, std::optional<std::string>>> expand(
       std::string_view pattern) const;
 
   // The paths matching `pattern`, whose components with "*" are fnmatch(3) patterns (flags 0)
   // tried against the sorted names of each directory; a pattern without "*" is returned as is.
+  // Directories are listed with discovery's own rights.
   static std::vector<std::string> glob(const FileSystem& files, std::string_view pattern);
 
   // The version of an executable, from the nearest package.json at most three directories up
-  // from its resolved path, else from a version-like component of that path.
+  // from its resolved path, else from a version-like component of that path; read with
+  // discovery's own rights (run() reads a user's executable as that user).
   static std::optional<std::string> versionOfExecutable(const FileSystem& files,
                                                         std::string_view path);
 
@@ -113,11 +124,15 @@ class Discovery {
     std::optional<std::string> user;
   };
   std::vector<App> scanApplications() const;
+  // How the files of `user` are read: as that user could, or, for no user, as discovery can.
+  const discovery::Reader& readerFor(const std::optional<std::string>& user) const;
 
   std::shared_ptr<const FileSystem> files_;
   std::shared_ptr<const platform::ProcessTable> processes_;
   std::vector<LocalUser> users_;
   std::vector<std::string> applicationDirectories_;
+  std::shared_ptr<const discovery::Reader> system_;
+  std::vector<std::shared_ptr<const discovery::Reader>> readers_;  // one per user, in order
 };
 
 // "app" or "executable".

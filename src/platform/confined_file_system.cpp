@@ -168,6 +168,14 @@ FileDescriptor ConfinedFileSystem::openForWriting(const std::string& /*path*/, f
   return {};
 }
 
+FileDescriptor ConfinedFileSystem::openForWritingAt(const FileDescriptor& /*directory*/,
+                                                    const std::string& /*name*/,
+                                                    std::error_code& error) const {
+  // In place is never: a hard link there may be another name of a file outside the folder.
+  error = std::make_error_code(std::errc::operation_not_supported);
+  return {};
+}
+
 std::optional<fs::FileStatus> ConfinedFileSystem::status(const std::string& path,
                                                          fs::Links /*links*/,
                                                          std::error_code& error) const {
@@ -189,6 +197,12 @@ std::optional<fs::FileStatus> ConfinedFileSystem::statusAt(const FileDescriptor&
                                                            const std::string& name,
                                                            std::error_code& error) const {
   return files_->statusAt(directory, name, error);
+}
+
+std::optional<std::string> ConfinedFileSystem::readLinkAt(const FileDescriptor& directory,
+                                                          const std::string& name,
+                                                          std::error_code& error) const {
+  return files_->readLinkAt(directory, name, error);
 }
 
 std::optional<fs::FileStatus> ConfinedFileSystem::status(const FileDescriptor& file,

@@ -221,6 +221,18 @@ FileDescriptor PosixFileSystem::openForWriting(const std::string& path, fs::Link
   return file;
 }
 
+FileDescriptor PosixFileSystem::openForWritingAt(const FileDescriptor& directory,
+                                                 const std::string& name,
+                                                 std::error_code& error) const {
+  FileDescriptor file =
+      fs::openAt(directory.get(), name, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, 0, error);
+  if (file && ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK) != 0) {
+    error = fs::lastError();
+    return {};
+  }
+  return file;
+}
+
 std::optional<fs::FileStatus> PosixFileSystem::status(const std::string& path, fs::Links links,
                                                       std::error_code& error) const {
   return fs::statAt(AT_FDCWD, hostPath(path), links == fs::Links::follow, error);
@@ -235,6 +247,12 @@ std::optional<fs::FileStatus> PosixFileSystem::statusAt(const FileDescriptor& di
 std::optional<fs::FileStatus> PosixFileSystem::status(const FileDescriptor& file,
                                                       std::error_code& error) const {
   return fs::stat(file.get(), error);
+}
+
+std::optional<std::string> PosixFileSystem::readLinkAt(const FileDescriptor& directory,
+                                                       const std::string& name,
+                                                       std::error_code& error) const {
+  return fs::readLinkAt(directory.get(), name, error);
 }
 
 std::optional<std::vector<std::string>> PosixFileSystem::list(const std::string& path,

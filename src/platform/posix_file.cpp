@@ -26,6 +26,7 @@ FileStatus statusOf(const struct stat& info) noexcept {
   FileStatus status;
   status.mode = info.st_mode;
   status.owner = info.st_uid;
+  status.group = info.st_gid;
   status.device = info.st_dev;
   status.inode = info.st_ino;
   status.size = static_cast<std::int64_t>(info.st_size);
@@ -123,6 +124,29 @@ std::optional<FileStatus> stat(int fd, std::error_code& error) noexcept {
   }
   error.clear();
   return statusOf(info);
+}
+
+std::optional<std::string> readLinkAt(int dirfd, const std::string& name, std::error_code& error) {
+  if (refusesNul(name, error)) return std::nullopt;
+  std::string target(256, '\0');
+  for (;;) {
+    const ssize_t count = ::readlinkat(dirfd, name.c_str(), target.data(), target.size());
+    if (count < 0) {
+      error = lastError();
+      return std::nullopt;
+    }
+    // A result that fills the buffer may have been cut short: ask again with more room.
+    if (static_cast<std::size_t>(count) < target.size()) {
+      target.resize(static_cast<std::size_t>(count));
+      error.clear();
+      return target;
+    }
+    if (target.size() >= maxLinkBytes) {
+      error = codeOf(ENAMETOOLONG);
+      return std::nullopt;
+    }
+    target.resize(target.size() * 4);
+  }
 }
 
 bool makeDirectoryAt(int dirfd, const std::string& name, mode_t mode,

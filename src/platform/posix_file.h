@@ -35,6 +35,10 @@ FileDescriptor openWithoutLinks(const std::string& path, int flags,
 std::optional<FileStatus> statAt(int dirfd, const std::string& name, bool followLinks,
                                  std::error_code& error) noexcept;
 std::optional<FileStatus> stat(int fd, std::error_code& error) noexcept;
+// The text of the symbolic link `name` (readlinkat); a text of maxLinkBytes or more fails with
+// ENAMETOOLONG.
+inline constexpr std::size_t maxLinkBytes = 65536;
+std::optional<std::string> readLinkAt(int dirfd, const std::string& name, std::error_code& error);
 
 bool makeDirectoryAt(int dirfd, const std::string& name, mode_t mode,
                      std::error_code& error) noexcept;

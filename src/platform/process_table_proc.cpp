@@ -1,13 +1,17 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <unicode/unistr.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 #include "posix_file.h"
 #include "tavra/platform/process_table.h"
@@ -102,23 +106,62 @@ std::vector<ProcessInfo> listProcesses() noexcept {
   return table;
 }
 
+namespace {
+
+// The user database's record of `uid`, handed to `use` while its buffer lives; false when the
+// database has none.
+template <typename Use>
+bool withAccount(std::uint32_t uid, Use&& use) {
+  long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
+  for (;;) {
+    passwd record{};
+    passwd* found = nullptr;
+    int rc = getpwuid_r(uid, &record, buffer.data(), buffer.size(), &found);
+    if (rc == ERANGE && buffer.size() < (1u << 20)) {
+      buffer.resize(buffer.size() * 2);
+      continue;
+    }
+    if (rc != 0 || found == nullptr || found->pw_name == nullptr) return false;
+    use(*found);
+    return true;
+  }
+}
+
+}  // namespace
+
 std::optional<std::string> accountName(std::uint32_t uid) noexcept {
   try {
-    long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
-    std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 1024);
-    for (;;) {
-      passwd record{};
-      passwd* found = nullptr;
-      int rc = getpwuid_r(uid, &record, buffer.data(), buffer.size(), &found);
-      if (rc == ERANGE && buffer.size() < (1u << 20)) {
-        buffer.resize(buffer.size() * 2);
-        continue;
-      }
-      if (rc != 0 || found == nullptr || found->pw_name == nullptr) return std::nullopt;
-      return std::string(found->pw_name);
-    }
+    std::optional<std::string> name;
+    withAccount(uid, [&](const passwd& account) { name = account.pw_name; });
+    return name;
   } catch (...) {
     return std::nullopt;
+  }
+}
+
+std::vector<std::uint32_t> accountGroups(std::uint32_t uid) noexcept {
+  try {
+    std::vector<std::uint32_t> groups;
+    withAccount(uid, [&](const passwd& account) {
+      groups.push_back(account.pw_gid);
+      std::vector<gid_t> found(64);
+      for (int round = 0; round < 8; ++round) {
+        int count = static_cast<int>(found.size());
+        if (getgrouplist(account.pw_name, account.pw_gid, found.data(), &count) >= 0) {
+          for (int i = 0; i < count; ++i) {
+            if (found[i] != account.pw_gid) groups.push_back(found[i]);
+          }
+          return;
+        }
+        // Too small: the call said how many there are.
+        found.resize(
+            std::max<std::size_t>(static_cast<std::size_t>(std::max(count, 0)), 2 * found.size()));
+      }
+    });
+    return groups;
+  } catch (...) {
+    return {};
   }
 }
 

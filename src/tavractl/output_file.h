@@ -1,8 +1,17 @@
 // Writing the tool's own files: the profile of `profile --output` and the signature file of
 // `catalog sign`.
 //
-// Failures throw std::system_error: "cannot write <path>: <system text>" (or "cannot create
-// <temporary>: <system text>" when the temporary file of a replacement cannot be made).
+// Neither is ever written through what is already at the path. The folder is opened without
+// following a link as its last component (/etc, /tmp and /var are taken where they really are,
+// below /private), a symbolic link at the path and a file with more than one link are refused,
+// and a file there is replaced: a new file, mode 0644 whatever the umask, written whole and
+// renamed into place. So a link planted at the path never steers the write to another file, and
+// a file someone else made keeps neither its owner nor its mode nor any descriptor on it.
+//
+// Failures throw: std::runtime_error "cannot write <path>: ..." for a refusal, std::system_error
+// "cannot write <path>: <system text>" when the folder cannot be opened, and fs::WriteError for
+// the replacement itself ("cannot create <temporary>: ..." or "cannot write <path>: ..."; the
+// temporary file is removed and the path left as it was).
 #pragma once
 
 #include <string>
@@ -12,13 +21,12 @@
 
 namespace tavra::ctl {
 
-// Creates or truncates `path` and writes `bytes` into it (a plain write: not atomic, links
-// followed, the default permissions of a new file). A FIFO without a reader is refused rather
-// than waited for; one with a reader is written whole, however slowly it reads.
+// The profile. A FIFO or device at `path` (a pipe into another program) is written in place
+// instead, every byte, however slowly it is read; a FIFO without a reader is refused rather
+// than waited for.
 void writeOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes);
 
-// Replaces `path` with `bytes` in one step, with the file layer's atomic write (default
-// permissions of a new file). On failure the temporary file is removed and `path` is untouched.
+// The signature file: whatever is at `path`, short of a refusal, is replaced.
 void replaceOutputFile(const FileSystem& files, const std::string& path, std::string_view bytes);
 
 }  // namespace tavra::ctl

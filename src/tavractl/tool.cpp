@@ -1,6 +1,7 @@
 #include "tool.h"
 
 #include <algorithm>
+#include <functional>
 #include <ostream>
 
 #include "commands.h"
@@ -67,32 +68,124 @@ std::vector<std::string> leftOver(const CLI::App& root) {
   }
 }
 
+// A word of the command line is never quoted in a message: it may be a secret (`encrypt` takes
+// one). A word is named by its position instead, 1 for the first word after the program name,
+// and by the option whose value it is, if any.
+std::string wordName(std::size_t position, const std::string& option) {
+  std::string name = "argument " + std::to_string(position);
+  if (!option.empty()) name += " (the value of " + option + ")";
+  return name;
+}
+
+// What the parser makes of the first words of a command line, for naming a word by its place.
+struct Reading {
+  std::vector<std::string> leftOver;  // the words nobody took (see leftOver)
+  std::string valueOf;                // the option whose value the last word is, or nothing
+  std::size_t helpWords = 0;          // the words the help subcommand took
+  // The parser refused a word for what it holds (a flag given a value it cannot take), as
+  // opposed to a member missing or an option left without its value at the end.
+  bool refused = false;
+};
+
+Reading readPrefix(const std::vector<std::string>& arguments, std::size_t count, Context& context) {
+  CommandTree tree(toolName, toolAbstract, std::string(Constants::version), context);
+  declareCommands(tree);
+  RootExtras extras;
+  declareRootExtras(tree, extras);
+  CLI::App& root = tree.root();
+  std::vector<std::string> words(arguments.rend() - static_cast<std::ptrdiff_t>(count),
+                                 arguments.rend());
+  bool refused = false;
+  try {
+    root.parse(words);
+  } catch (const CLI::Success&) {
+  } catch (const CLI::RequiredError&) {
+  } catch (const CLI::ArgumentMismatch&) {
+  } catch (const CLI::ParseError&) {
+    refused = true;
+  } catch (const CLI::Error&) {
+    // What was read so far is all that is asked for.
+  }
+  Reading reading{
+      .leftOver = leftOver(root), .helpWords = extras.helpWords.size(), .refused = refused};
+  if (count == 0) return reading;
+  const std::string& last = arguments[count - 1];
+  for (const CLI::App* level = &CommandTree::selected(root); level != nullptr;
+       level = level->get_parent()) {
+    for (const CLI::Option* option : level->get_options()) {
+      if (!option->nonpositional() || !CommandTree::takesValue(*option) || option->count() == 0) {
+        continue;
+      }
+      const std::string name = CommandTree::displayName(*option);
+      const std::string& value = option->results().back();
+      const bool separate = count > 1 && arguments[count - 2] == name && value == last;
+      const bool joined = last.size() > name.size() && last.starts_with(name + "=") &&
+                          value == std::string_view(last).substr(name.size() + 1);
+      if (separate || joined) reading.valueOf = name;
+    }
+  }
+  return reading;
+}
+
+// The smallest count of words for which `holds` is true, or nothing. `holds` only ever turns
+// from false to true as words are added: the parser decides on each word from those before it.
+std::optional<std::size_t> shortestPrefix(std::size_t words,
+                                          const std::function<bool(std::size_t)>& holds) {
+  if (!holds(words)) return std::nullopt;
+  std::size_t low = 1;
+  std::size_t high = words;
+  while (low < high) {
+    const std::size_t middle = low + (high - low) / 2;
+    if (holds(middle)) {
+      high = middle;
+    } else {
+      low = middle + 1;
+    }
+  }
+  return low;
+}
+
 // The first word nobody took, in the tool's words. "--" only ends the options: CLI11 keeps it
-// in place of the words after it, so the first of those is named.
-std::string leftOverMessage(const std::vector<std::string>& words,
-                            const std::vector<std::string>& arguments) {
-  std::string word = "--";
-  for (const std::string& candidate : words) {
-    if (candidate != "--") {
-      word = candidate;
-      break;
-    }
+// in place of the words after it, so the first of those is named, or the mark when none follows.
+std::string leftOverMessage(const std::vector<std::string>& arguments, Context& context) {
+  const auto leavesAWord = [&](std::size_t count) {
+    const std::vector<std::string> words = readPrefix(arguments, count, context).leftOver;
+    return std::any_of(words.begin(), words.end(), [](const auto& w) { return w != "--"; });
+  };
+  std::optional<std::size_t> position = shortestPrefix(arguments.size(), leavesAWord);
+  if (!position) {
+    const auto mark = std::find(arguments.begin(), arguments.end(), "--");
+    if (mark == arguments.end()) return "an argument is unexpected";
+    position = static_cast<std::size_t>(mark - arguments.begin()) + 1;
+    if (std::next(mark) != arguments.end()) ++*position;
+    return wordName(*position, "") + " is unexpected";
   }
-  if (word == "--") {
-    auto end = std::find(arguments.begin(), arguments.end(), "--");
-    if (end != arguments.end() && std::next(end) != arguments.end()) {
-      return "Unexpected argument '" + *std::next(end) + "'";
-    }
-    return "Unexpected argument '--'";
+  const std::string& word = arguments[*position - 1];
+  const auto before = arguments.begin() + static_cast<std::ptrdiff_t>(*position - 1);
+  const bool afterTheMark = std::find(arguments.begin(), before, "--") != before;
+  if (!afterTheMark && word.size() > 1 && word.front() == '-') {
+    return wordName(*position, "") + " is an unknown option";
   }
-  if (word.size() > 1 && word.front() == '-') return "Unknown option '" + word + "'";
-  return "Unexpected argument '" + word + "'";
+  return wordName(*position, "") + " is unexpected";
 }
 
 // The message of a parse error in the tool's words, where it can name the member.
 std::string parseErrorMessage(const CLI::App& command, const CLI::ParseError& error,
-                              const std::vector<std::string>& arguments) {
-  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
+                              const std::vector<std::string>& arguments, Context& context) {
+  const bool required = dynamic_cast<const CLI::RequiredError*>(&error) != nullptr;
+  const bool mismatch = dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr;
+  if (!required && !mismatch) {
+    // The parser's own text would quote the word; it is named by its place instead.
+    const std::optional<std::size_t> position = shortestPrefix(
+        arguments.size(),
+        [&](std::size_t count) { return readPrefix(arguments, count, context).refused; });
+    const std::string word = wordName(position.value_or(arguments.size()), "");
+    if (dynamic_cast<const CLI::ConversionError*>(&error) != nullptr) {
+      return word + " gives a flag a value it cannot take";
+    }
+    return word + " cannot be parsed";
+  }
+  if (required) {
     for (const CLI::Option* member : CommandTree::members(command)) {
       if (member->get_required() && member->count() == 0) {
         return "Missing expected argument '" + memberSynopsis(*member) + "'";
@@ -100,7 +193,7 @@ std::string parseErrorMessage(const CLI::App& command, const CLI::ParseError& er
     }
   }
   // An option that takes a value but ends the words.
-  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr && !arguments.empty()) {
+  if (mismatch && !arguments.empty()) {
     for (const CLI::App* level = &command; level != nullptr; level = level->get_parent()) {
       for (const CLI::Option* option : level->get_options()) {
         if (option->nonpositional() && CommandTree::takesValue(*option) &&
@@ -110,20 +203,22 @@ std::string parseErrorMessage(const CLI::App& command, const CLI::ParseError& er
       }
     }
   }
+  // These texts name members only, never a word that was given.
   return error.what();
 }
 
-// The command a `help` subcommand names, from the root down.
+// The command a `help` subcommand names, from the root down; nothing when the word at index
+// `unknown` of its words names no command.
 const CLI::App* helpTarget(const CommandTree& tree, const RootExtras& extras,
-                           std::string& unknown) {
+                           std::size_t& unknown) {
   const CLI::App* command = &tree.root();
-  for (const std::string& word : extras.helpWords) {
+  for (std::size_t i = 0; i < extras.helpWords.size(); ++i) {
     const CLI::App* next = nullptr;
     for (const CLI::App* subcommand : CommandTree::subcommands(*command)) {
-      if (subcommand->get_name() == word) next = subcommand;
+      if (subcommand->get_name() == extras.helpWords[i]) next = subcommand;
     }
     if (next == nullptr) {
-      unknown = word;
+      unknown = i;
       return nullptr;
     }
     command = next;
@@ -182,10 +277,10 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
     declareRootExtras(tree, extras);
     CLI::App& root = tree.root();
 
-    for (const std::string& word : arguments) {
-      if (!unicode::isValidUTF8(word)) {
-        return usageError(errors, root,
-                          "argument is not valid UTF-8: '" + unicode::repairedUTF8(word) + "'");
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+      if (!unicode::isValidUTF8(arguments[i])) {
+        const std::string option = readPrefix(arguments, i + 1, context).valueOf;
+        return usageError(errors, root, wordName(i + 1, option) + " is not valid UTF-8");
       }
     }
 
@@ -202,13 +297,13 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
       const CLI::App& command = CommandTree::selected(root);
       std::vector<std::string> unused = leftOver(root);
       return usageError(errors, command,
-                        unused.empty() ? parseErrorMessage(command, error, arguments)
-                                       : leftOverMessage(unused, arguments));
+                        unused.empty() ? parseErrorMessage(command, error, arguments, context)
+                                       : leftOverMessage(arguments, context));
     }
 
     const CLI::App& command = CommandTree::selected(root);
-    if (std::vector<std::string> unused = leftOver(root); !unused.empty()) {
-      return usageError(errors, command, leftOverMessage(unused, arguments));
+    if (!leftOver(root).empty()) {
+      return usageError(errors, command, leftOverMessage(arguments, context));
     }
     if (extras.dumpHelp) {
       context.out << dumpHelpJSON(tree) << std::flush;
@@ -217,18 +312,28 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
     if (extras.completionShell) {
       std::optional<std::string> script = completionScript(tree, *extras.completionShell);
       if (!script) {
+        std::size_t position = arguments.size();
+        while (position > 1 && readPrefix(arguments, position, context).valueOf.empty()) {
+          --position;
+        }
         return usageError(errors, root,
-                          "The value '" + *extras.completionShell +
-                              "' is invalid for '--generate-completion-script <shell>'");
+                          wordName(position, "--generate-completion-script") +
+                              " is not a shell with completions (bash, zsh, fish)");
       }
       context.out << *script << std::flush;
       return exitSuccess;
     }
     if (&command == extras.help) {
-      std::string unknown;
+      std::size_t unknown = 0;
       const CLI::App* target = helpTarget(tree, extras, unknown);
       if (target == nullptr) {
-        return usageError(errors, command, "Unknown subcommand '" + unknown + "'");
+        const std::optional<std::size_t> position =
+            shortestPrefix(arguments.size(), [&](std::size_t count) {
+              return readPrefix(arguments, count, context).helpWords > unknown;
+            });
+        return usageError(
+            errors, command,
+            wordName(position.value_or(arguments.size()), "") + " is not a subcommand");
       }
       context.out << helpText(tree, *target) << std::flush;
       return exitSuccess;

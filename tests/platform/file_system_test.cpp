@@ -310,6 +310,53 @@ TEST_F(FileLayerTest, TheWalkFromAnOpenDirectoryStaysBelowIt) {
   EXPECT_FALSE(test::exists(tree.path("made-above")));
 }
 
+// A link's text as stored, whatever its length; the status tells the group too.
+TEST_F(FileLayerTest, ALinksTextIsReadAsStoredAndTheStatusHasTheGroup) {
+  tree.write("file", "x");
+  const std::string longTarget = std::string(600, 'a') + "/" + std::string(200, 'b');
+  for (const std::string& target : {std::string("file"), tree.path("file"), longTarget}) {
+    ASSERT_EQ(::symlink(target.c_str(), tree.path("link").c_str()), 0);
+    const fs::Walk folder = files.openDirectory(tree.root(), Links::never);
+    std::error_code error;
+    EXPECT_EQ(files.readLinkAt(folder.directory, "link", error), target);
+    ASSERT_EQ(::unlink(tree.path("link").c_str()), 0);
+  }
+  const fs::Walk folder = files.openDirectory(tree.root(), Links::never);
+  std::error_code error;
+  EXPECT_EQ(files.readLinkAt(folder.directory, "file", error), std::nullopt);
+  EXPECT_EQ(error, std::errc::invalid_argument);
+  EXPECT_EQ(files.readLinkAt(folder.directory, "missing", error), std::nullopt);
+  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(tree.path("file").c_str(), 0, 65534), 0);
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(tree.path("file").c_str(), &info), 0);
+  const std::optional<fs::FileStatus> status = files.statusAt(folder.directory, "file", error);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(status->group, info.st_gid);
+}
+
+// Opening what is there for writing neither creates, nor empties, nor follows a link, nor waits
+// for a FIFO's reader.
+TEST_F(FileLayerTest, OpeningWhatIsThereForWritingChangesNothingByItself) {
+  tree.write("file", "kept");
+  ASSERT_EQ(::symlink(tree.path("file").c_str(), tree.path("link").c_str()), 0);
+  ASSERT_EQ(::mkfifo(tree.path("fifo").c_str(), 0600), 0);
+  const fs::Walk folder = files.openDirectory(tree.root(), Links::never);
+  std::error_code error;
+  EXPECT_TRUE(files.openForWritingAt(folder.directory, "file", error));
+  EXPECT_EQ(test::readFile(tree.path("file")), "kept");
+  EXPECT_FALSE(files.openForWritingAt(folder.directory, "missing", error));
+  EXPECT_EQ(error, std::errc::no_such_file_or_directory);
+  EXPECT_FALSE(test::exists(tree.path("missing")));
+  EXPECT_FALSE(files.openForWritingAt(folder.directory, "link", error));
+  EXPECT_EQ(error, std::errc::too_many_symbolic_link_levels);
+  EXPECT_FALSE(files.openForWritingAt(folder.directory, "fifo", error));
+  EXPECT_EQ(error, std::errc::no_such_device_or_address);
+}
+
 // A path holding a NUL names no file: the system call would see only the text before it, so a
 // check made on the whole path would be made on another file than the one touched.
 TEST_F(FileLayerTest, APathWithANulNamesNoFile) {

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
+#include "support/child_process.h"
 #include "support/temp_tree.h"
 
 namespace tavra::platform {
@@ -115,6 +117,29 @@ TEST(ProcessTableTest, AnExecutableRemovedWhileItRunsKeepsItsPath) {
 TEST(ProcessTableTest, AccountNames) {
   EXPECT_EQ(accountName(0), "root");
   EXPECT_EQ(accountName(4'000'000'000u), std::nullopt);
+}
+
+// The groups of an account are those the id command reports for it, the primary group first.
+TEST(ProcessTableTest, AccountGroupsAreTheOnesIdReports) {
+  for (const std::uint32_t uid : {0u, 65534u}) {
+    const std::optional<std::string> name = accountName(uid);
+    if (!name) continue;
+    const std::vector<std::uint32_t> groups = accountGroups(uid);
+    const test::ProcessResult primary = test::runProcess({"id", "-g", *name});
+    const test::ProcessResult all = test::runProcess({"id", "-G", *name});
+    ASSERT_EQ(all.status, 0) << all.errors;
+    ASSERT_FALSE(groups.empty()) << *name;
+    EXPECT_EQ(std::to_string(groups.front()) + "\n", primary.output) << *name;
+    std::vector<std::uint32_t> expected;
+    std::istringstream words(all.output);
+    for (std::uint32_t group; words >> group;) expected.push_back(group);
+    std::vector<std::uint32_t> sorted = groups;
+    std::sort(sorted.begin(), sorted.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sorted, expected) << *name;
+    EXPECT_EQ(SystemProcessTable().accountGroups(uid), groups);
+  }
+  EXPECT_TRUE(accountGroups(4'000'000'000u).empty());
 }
 
 }  // namespace

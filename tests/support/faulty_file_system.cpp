@@ -43,6 +43,11 @@ FileDescriptor FileSystemWrapper::openForWriting(const std::string& path, fs::Li
                                                  std::error_code& error) const {
   return target_->openForWriting(path, links, error);
 }
+FileDescriptor FileSystemWrapper::openForWritingAt(const FileDescriptor& directory,
+                                                   const std::string& name,
+                                                   std::error_code& error) const {
+  return target_->openForWritingAt(directory, name, error);
+}
 std::optional<fs::FileStatus> FileSystemWrapper::status(const std::string& path, fs::Links links,
                                                         std::error_code& error) const {
   return target_->status(path, links, error);
@@ -55,6 +60,11 @@ std::optional<fs::FileStatus> FileSystemWrapper::statusAt(const FileDescriptor& 
 std::optional<fs::FileStatus> FileSystemWrapper::status(const FileDescriptor& file,
                                                         std::error_code& error) const {
   return target_->status(file, error);
+}
+std::optional<std::string> FileSystemWrapper::readLinkAt(const FileDescriptor& directory,
+                                                         const std::string& name,
+                                                         std::error_code& error) const {
+  return target_->readLinkAt(directory, name, error);
 }
 std::optional<std::vector<std::string>> FileSystemWrapper::list(const std::string& path,
                                                                 std::error_code& error) const {
@@ -255,6 +265,13 @@ FileDescriptor FaultyFileSystem::openForWriting(const std::string& path, fs::Lin
   return FileSystemWrapper::openForWriting(path, links, error);
 }
 
+FileDescriptor FaultyFileSystem::openForWritingAt(const FileDescriptor& directory,
+                                                  const std::string& name,
+                                                  std::error_code& error) const {
+  if (fails(Call::open, error)) return {};
+  return FileSystemWrapper::openForWritingAt(directory, name, error);
+}
+
 std::optional<fs::FileStatus> FaultyFileSystem::status(const std::string& path, fs::Links links,
                                                        std::error_code& error) const {
   if (fails(Call::status, error)) return std::nullopt;
@@ -272,6 +289,13 @@ std::optional<fs::FileStatus> FaultyFileSystem::status(const FileDescriptor& fil
                                                        std::error_code& error) const {
   if (fails(Call::status, error)) return std::nullopt;
   return FileSystemWrapper::status(file, error);
+}
+
+std::optional<std::string> FaultyFileSystem::readLinkAt(const FileDescriptor& directory,
+                                                        const std::string& name,
+                                                        std::error_code& error) const {
+  if (fails(Call::status, error)) return std::nullopt;
+  return FileSystemWrapper::readLinkAt(directory, name, error);
 }
 
 std::optional<std::vector<std::string>> FaultyFileSystem::list(const std::string& path,

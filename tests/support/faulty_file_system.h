@@ -51,6 +51,8 @@ class FileSystemWrapper : public FileSystem {
                                   std::error_code& error) const override;
   fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                     std::error_code& error) const override;
+  fs::FileDescriptor openForWritingAt(const fs::FileDescriptor& directory, const std::string& name,
+                                      std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
                                        std::error_code& error) const override;
   std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
@@ -58,6 +60,9 @@ class FileSystemWrapper : public FileSystem {
                                          std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
                                        std::error_code& error) const override;
+  std::optional<std::string> readLinkAt(const fs::FileDescriptor& directory,
+                                        const std::string& name,
+                                        std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const std::string& path,
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,
@@ -91,7 +96,7 @@ class FaultyFileSystem final : public FileSystemWrapper {
     walk,  // opening a directory path (from the root or an open directory), or making one
     open,
     create,
-    status,
+    status,  // also reading a link's text
     list,
     read,
     write,
@@ -145,6 +150,8 @@ class FaultyFileSystem final : public FileSystemWrapper {
                                   std::error_code& error) const override;
   fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                     std::error_code& error) const override;
+  fs::FileDescriptor openForWritingAt(const fs::FileDescriptor& directory, const std::string& name,
+                                      std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
                                        std::error_code& error) const override;
   std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
@@ -152,6 +159,9 @@ class FaultyFileSystem final : public FileSystemWrapper {
                                          std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
                                        std::error_code& error) const override;
+  std::optional<std::string> readLinkAt(const fs::FileDescriptor& directory,
+                                        const std::string& name,
+                                        std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const std::string& path,
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,

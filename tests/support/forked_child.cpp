@@ -1,7 +1,9 @@
 #include "support/forked_child.h"
 
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,6 +123,28 @@ void writeReport(int fd, const std::string& text) {
     if (wrote <= 0) return;
     done += std::size_t(wrote);
   }
+}
+
+std::optional<std::string> runAsNobodyIn(const std::string& folder,
+                                         const std::function<int()>& body) {
+  ForkedChild child([&](int report) {
+    if (chdir(folder.c_str()) != 0) {
+      writeReport(report, "cannot enter " + folder);
+      return 2;
+    }
+    if (setgroups(0, nullptr) != 0 || setgid(nobody) != 0 || setuid(nobody) != 0) {
+      writeReport(report, "cannot become nobody");
+      return 3;
+    }
+    umask(0);
+    const int status = body();
+    if (status != 0) writeReport(report, "the body ended with " + std::to_string(status));
+    return status;
+  });
+  const std::optional<std::string> report = child.readToEnd(std::chrono::seconds(60));
+  const int status = child.wait();
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return std::nullopt;
+  return report.value_or("no report") + " (status " + std::to_string(status) + ")";
 }
 
 }  // namespace tavra::test

@@ -41,4 +41,14 @@ class ForkedChild {
 // Writes all of `text` to `fd` (for use in a child's body).
 void writeReport(int fd, const std::string& text);
 
+// The unprivileged user that tests make act against root.
+inline constexpr uid_t nobody = 65534;
+
+// Runs `body` in a child that works in `folder` (its current directory) as uid and gid nobody
+// with no other groups and the file-creation mask 0, so that no folder above `folder` need be
+// searchable by that user and what it creates has exactly the modes it asks for. Gives nothing
+// when the body returns 0, otherwise what failed (the child's report). Needs root.
+std::optional<std::string> runAsNobodyIn(const std::string& folder,
+                                         const std::function<int()>& body);
+
 }  // namespace tavra::test

@@ -11,8 +11,9 @@ namespace {
 // Each process gets its index as its uid, and the index names its user.
 class FixedProcessTable final : public platform::ProcessTable {
  public:
-  explicit FixedProcessTable(std::vector<Discovery::RunningProcess> processes)
-      : processes_(std::move(processes)) {}
+  FixedProcessTable(std::vector<Discovery::RunningProcess> processes,
+                    std::map<std::uint32_t, std::vector<std::uint32_t>> groups)
+      : processes_(std::move(processes)), groups_(std::move(groups)) {}
 
   std::vector<platform::ProcessInfo> processes() const override {
     std::vector<platform::ProcessInfo> table;
@@ -27,8 +28,14 @@ class FixedProcessTable final : public platform::ProcessTable {
     return processes_[uid].user;
   }
 
+  std::vector<std::uint32_t> accountGroups(std::uint32_t uid) const override {
+    auto found = groups_.find(uid);
+    return found == groups_.end() ? std::vector<std::uint32_t>{} : found->second;
+  }
+
  private:
   std::vector<Discovery::RunningProcess> processes_;
+  std::map<std::uint32_t, std::vector<std::uint32_t>> groups_;
 };
 
 class FunctionClock final : public Clock {
@@ -51,8 +58,9 @@ std::shared_ptr<const FileSystem> files() {
 }
 
 std::shared_ptr<const platform::ProcessTable> processTable(
-    std::vector<Discovery::RunningProcess> processes) {
-  return std::make_shared<FixedProcessTable>(std::move(processes));
+    std::vector<Discovery::RunningProcess> processes,
+    std::map<std::uint32_t, std::vector<std::uint32_t>> groups) {
+  return std::make_shared<FixedProcessTable>(std::move(processes), std::move(groups));
 }
 
 Services services() {

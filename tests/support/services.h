@@ -3,7 +3,9 @@
 // process table, no keychain, a launcher that starts nothing).
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -18,9 +20,10 @@ namespace tavra::test {
 std::shared_ptr<const FileSystem> files();
 
 // A process table that lists exactly `processes`, with the users as given ("?" for an owner
-// without an account).
+// without an account), whose accounts have the groups of `groups` (by uid) and no others.
 std::shared_ptr<const platform::ProcessTable> processTable(
-    std::vector<Discovery::RunningProcess> processes = {});
+    std::vector<Discovery::RunningProcess> processes = {},
+    std::map<std::uint32_t, std::vector<std::uint32_t>> groups = {});
 
 // A clock that tells the time `now` gives, each time it is asked.
 std::shared_ptr<const Clock> clock(std::function<Date()> now);

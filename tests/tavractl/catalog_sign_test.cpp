@@ -1,8 +1,9 @@
 // `catalog sign`: the signature of the exact catalog bytes, checked by the openssl command; a
 // catalog the daemon would refuse is not signed and its key file not read; the signature file is
-// replaced whole.
+// replaced whole, never written through a link.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "fake_context.h"
@@ -92,6 +93,31 @@ TEST_F(CatalogSignTest, TheSignatureFileIsReplacedWholeAndNothingElseIsLeft) {
   ASSERT_EQ(chdir(folder.c_str()), 0);
   EXPECT_EQ(sign("catalog.json", key.keyFile).output, "wrote catalog.json.sig\n");
   EXPECT_TRUE(opensslVerifies(catalog, catalog + ".sig"));
+}
+
+// The signature file is the tool's own: mode 0644 whatever the umask, and never written through a
+// link or a second name at its path.
+TEST_F(CatalogSignTest, TheSignatureFileIs0644AndNeverWrittenThroughALink) {
+  const mode_t previous = umask(077);
+  const ToolResult result = sign(catalog, key.keyFile);
+  umask(previous);
+  ASSERT_EQ(result.status, 0) << result.errors;
+  struct stat info {};
+  ASSERT_EQ(lstat((catalog + ".sig").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+
+  const std::string victim = tree.write("victim", "victim\n", 0600);
+  for (const auto& [make, reason] :
+       std::vector<std::pair<int (*)(const char*, const char*), std::string>>{
+           {&symlink, "it is a symbolic link"}, {&link, "it has 2 links"}}) {
+    ASSERT_EQ(unlink((catalog + ".sig").c_str()), 0);
+    ASSERT_EQ(make(victim.c_str(), (catalog + ".sig").c_str()), 0);
+    const ToolResult refused = sign(catalog, key.keyFile);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.output, "");
+    EXPECT_EQ(refused.errors, "Error: cannot write " + catalog + ".sig: " + reason + "\n");
+    EXPECT_EQ(readFile(victim), "victim\n");
+  }
 }
 
 TEST_F(CatalogSignTest, AnUnwritableSignatureFileLeavesNoTrace) {

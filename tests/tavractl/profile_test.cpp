@@ -1,13 +1,18 @@
 // `profile`: a fragment or the settings wrapped into a configuration profile, read back by
-// python3's plistlib; the fragment name rules, the input checks and the --output file.
+// python3's plistlib; the fragment name rules, the input checks and the --output file, which is
+// a new file of its own whatever another user left at its path.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include <thread>
 
 #include "fake_context.h"
+#include "support/faulty_file_system.h"
+#include "support/forked_child.h"
 #include "support/python.h"
 #include "support/temp_tree.h"
 #include "tavra/plist.h"
@@ -210,6 +215,115 @@ TEST_F(ProfileTest, AnOutputFileThatCannotBeWrittenPrintsNothing) {
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.errors, "Error: cannot write " + output + ": " + reason + "\n");
   }
+}
+
+struct stat statusOf(const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+  return info;
+}
+
+// The file-creation mask for the life of one test.
+class Umask {
+ public:
+  explicit Umask(mode_t mask) : previous_(umask(mask)) {}
+  ~Umask() { umask(previous_); }
+  Umask(const Umask&) = delete;
+  Umask& operator=(const Umask&) = delete;
+
+ private:
+  mode_t previous_;
+};
+
+// The profile is a new file, 0644 whatever the umask: a descriptor someone kept on the file that
+// was there writes into the old file, not into the profile.
+TEST_F(ProfileTest, TheOutputIsANewFileOfMode0644WhateverTheUmask) {
+  const std::string expected = profile({team, "--name", "team-a"}).output;
+  for (const mode_t mask : {mode_t(0), mode_t(077)}) {
+    SCOPED_TRACE(mask);
+    const std::string file = tree.write("kept.mobileconfig", "someone's bytes", 0666);
+    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
+    const ino_t before = statusOf(file).st_ino;
+    const int kept = open(file.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(kept, 0);
+    {
+      const Umask scope(mask);
+      const ToolResult result = profile({team, "--name", "team-a", "--output", file});
+      ASSERT_EQ(result.status, 0) << result.errors;
+    }
+    ASSERT_EQ(write(kept, "XX", 2), 2);
+    close(kept);
+    const struct stat after = statusOf(file);
+    EXPECT_NE(after.st_ino, before);
+    EXPECT_EQ(after.st_mode & 07777, 0644u);
+    EXPECT_EQ(readFile(file), expected);
+    EXPECT_EQ(temporaryFiles(tree.root()), std::vector<std::string>{});
+  }
+}
+
+// A link or a second name at the path would send the profile into another file; both are
+// refused and that file is left as it was. So is a folder that is a link.
+TEST_F(ProfileTest, ALinkAtThePathOrAsItsFolderIsRefusedAndItsTargetLeftAlone) {
+  const std::string victim = tree.write("victims/file", "victim\n", 0600);
+  const std::string link = tree.path("link.mobileconfig");
+  ASSERT_EQ(symlink(victim.c_str(), link.c_str()), 0);
+  const std::string hard = tree.path("hard.mobileconfig");
+  ASSERT_EQ(::link(victim.c_str(), hard.c_str()), 0);
+  const std::string folderLink = tree.path("folder-link");
+  ASSERT_EQ(symlink(tree.path("victims").c_str(), folderLink.c_str()), 0);
+  const std::string dangling = tree.path("dangling.mobileconfig");
+  ASSERT_EQ(symlink(tree.path("victims/new").c_str(), dangling.c_str()), 0);
+  for (const auto& [output, reason] : std::vector<std::pair<std::string, std::string>>{
+           {link, "it is a symbolic link"},
+           {dangling, "it is a symbolic link"},
+           {hard, "it has 2 links"},
+           {folderLink + "/file", "its folder " + folderLink + " is a symbolic link"},
+           {folderLink + "/new", "its folder " + folderLink + " is a symbolic link"}}) {
+    SCOPED_TRACE(output);
+    const ToolResult result = profile({team, "--name", "team", "--output", output});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors, "Error: cannot write " + output + ": " + reason + "\n");
+  }
+  EXPECT_EQ(readFile(victim), "victim\n");
+  EXPECT_EQ(statusOf(victim).st_mode & 07777, 0600u);
+  EXPECT_EQ(statusOf(victim).st_nlink, 2u);
+  EXPECT_TRUE(S_ISLNK(statusOf(link).st_mode));
+  EXPECT_FALSE(exists(tree.path("victims/new")));
+}
+
+// Another user prepared the path in a folder of theirs: a link to a root file, or a file of
+// their own that they could rewrite before the profile is uploaded. Root's profile goes into
+// neither.
+TEST_F(ProfileTest, WhatAnotherUserPreparedAtThePathNeverReceivesRootsProfile) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user against root";
+  const std::string victim = tree.write("victim", "root's own\n", 0644);
+  const std::string folder = tree.mkdir("theirs");
+  ASSERT_EQ(chown(folder.c_str(), nobody, nobody), 0);
+  const std::optional<std::string> prepared = runAsNobodyIn(folder, [&] {
+    if (symlink(victim.c_str(), "team.mobileconfig") != 0) return 10;
+    const int file = open("own.mobileconfig", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (file < 0 || write(file, "theirs", 6) != 6) return 11;
+    return close(file) == 0 ? 0 : 12;
+  });
+  ASSERT_EQ(prepared, std::nullopt) << *prepared;
+  const std::string own = folder + "/own.mobileconfig";
+  ASSERT_EQ(statusOf(own).st_uid, nobody);
+  ASSERT_EQ(statusOf(own).st_mode & 07777, 0666u);
+
+  const ToolResult linked =
+      profile({team, "--name", "team", "--output", folder + "/team.mobileconfig"});
+  EXPECT_EQ(linked.status, 1);
+  EXPECT_EQ(linked.errors,
+            "Error: cannot write " + folder + "/team.mobileconfig: it is a symbolic link\n");
+  EXPECT_EQ(readFile(victim), "root's own\n");
+
+  const ToolResult replaced = profile({team, "--name", "team", "--output", own});
+  ASSERT_EQ(replaced.status, 0) << replaced.errors;
+  const struct stat after = statusOf(own);
+  EXPECT_EQ(after.st_uid, 0u);
+  EXPECT_EQ(after.st_mode & 07777, 0644u);
+  EXPECT_EQ(readFile(own), profile({team, "--name", "team"}).output);
 }
 
 TEST_F(ProfileTest, AnOutputPipeGetsTheWholeProfileHoweverSlowlyItIsRead) {

@@ -23,7 +23,7 @@ TEST(ProgramTest, AParseErrorGoesToStandardErrorWithTheUsageAndEndsWith64) {
   EXPECT_EQ(result.status, 64);
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(result.errors,
-            "Error: Unknown option '--bogus'\n"
+            "Error: argument 2 is an unknown option\n"
             "Usage: tavractl discover [--json] [--catalog <catalog>] [--all] [--line] "
             "[--unmanaged-only]\n"
             "  See 'tavractl discover --help' for more information.\n");
@@ -47,6 +47,15 @@ TEST(ProgramTest, ArgumentsThatAreNotUTF8AreRefused) {
   ProcessResult result = runTavractl({"status", "--file", "\xFF\xFE"});
   EXPECT_EQ(result.status, 64);
   EXPECT_NE(result.errors.find("not valid UTF-8"), std::string::npos);
+}
+
+// A secret that is not UTF-8 is refused without being shown on standard error.
+TEST(ProgramTest, ARefusedSecretIsNotEchoed) {
+  ProcessResult result = runTavractl({"encrypt", "--cert", "c.pem", "S3CRET\xE4"});
+  EXPECT_EQ(result.status, 64);
+  EXPECT_EQ(result.output, "");
+  EXPECT_TRUE(result.errors.starts_with("Error: argument 4 is not valid UTF-8\n")) << result.errors;
+  EXPECT_EQ(result.errors.find("S3CRET"), std::string::npos) << result.errors;
 }
 
 }  // namespace

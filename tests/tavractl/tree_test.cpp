@@ -200,7 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"status", "--version"},
                        64,
                        "",
-                       "Error: Unknown option '--version'\n" + statusUsage},
+                       "Error: argument 2 is an unknown option\n" + statusUsage},
         InvocationCase{"LongHelp", {"status", "--help"}, 0, "OVERVIEW: Show the result", ""},
         InvocationCase{"ShortHelp", {"apply", "-h"}, 0, "OVERVIEW: Ask the daemon", ""},
         InvocationCase{"HelpSubcommand", {"help", "simulate"}, 0, "OVERVIEW: Run a complete", ""},
@@ -214,29 +214,26 @@ INSTANTIATE_TEST_SUITE_P(
                        {"help", "bogus"},
                        64,
                        "",
-                       "Error: Unknown subcommand 'bogus'\n"
+                       "Error: argument 2 is not a subcommand\n"
                        "Usage: tavractl help [<subcommands> ...]\n"
                        "  See 'tavractl help --help' for more information.\n"},
-        InvocationCase{"UnknownCommand",
-                       {"bogus"},
-                       64,
-                       "",
-                       "Error: Unexpected argument 'bogus'\n" + rootUsage},
+        InvocationCase{
+            "UnknownCommand", {"bogus"}, 64, "", "Error: argument 1 is unexpected\n" + rootUsage},
         InvocationCase{"UnknownOption",
                        {"status", "--bogus"},
                        64,
                        "",
-                       "Error: Unknown option '--bogus'\n" + statusUsage},
+                       "Error: argument 2 is an unknown option\n" + statusUsage},
         InvocationCase{"NoShortNamesForMembers",
                        {"status", "-j"},
                        64,
                        "",
-                       "Error: Unknown option '-j'\n" + statusUsage},
+                       "Error: argument 2 is an unknown option\n" + statusUsage},
         InvocationCase{"UnexpectedPositional",
                        {"status", "extra"},
                        64,
                        "",
-                       "Error: Unexpected argument 'extra'\n" + statusUsage},
+                       "Error: argument 2 is unexpected\n" + statusUsage},
         InvocationCase{"OptionWithoutItsValue",
                        {"status", "--file"},
                        64,
@@ -261,13 +258,13 @@ INSTANTIATE_TEST_SUITE_P(
                        {"status", "--file", "caf\xE9"},
                        64,
                        "",
-                       "Error: argument is not valid UTF-8: 'caf\xEF\xBF\xBD'\n" + rootUsage},
+                       "Error: argument 3 (the value of --file) is not valid UTF-8\n" + rootUsage},
         InvocationCase{"UnknownCompletionShell",
                        {"--generate-completion-script", "tcsh"},
                        64,
                        "",
-                       "Error: The value 'tcsh' is invalid for '--generate-completion-script "
-                       "<shell>'\n" +
+                       "Error: argument 2 (the value of --generate-completion-script) is not a "
+                       "shell with completions (bash, zsh, fish)\n" +
                            rootUsage},
         InvocationCase{
             "CompletionScriptWithoutItsShell",
@@ -279,7 +276,7 @@ INSTANTIATE_TEST_SUITE_P(
                        {"--", "status"},
                        64,
                        "",
-                       "Error: Unexpected argument 'status'\n" + rootUsage}),
+                       "Error: argument 2 is unexpected\n" + rootUsage}),
     [](const ::testing::TestParamInfo<InvocationCase>& test) { return test.param.name; });
 
 TEST(InvocationTest, APositionalThatIsACommandNameStaysAPositional) {
@@ -309,10 +306,10 @@ TEST(InvocationTest, AfterTheEndOfOptionsEveryWordIsAPositional) {
   // Words that no positional takes are still refused.
   ToolResult extra = fake.run({"encrypt", "--public-key", publicKey, "--", "one", "two"});
   EXPECT_EQ(extra.status, 64);
-  EXPECT_EQ(extra.errors.substr(0, extra.errors.find('\n')), "Error: Unexpected argument 'two'");
+  EXPECT_EQ(extra.errors.substr(0, extra.errors.find('\n')), "Error: argument 6 is unexpected");
   ToolResult none = fake.run({"status", "--", "x"});
   EXPECT_EQ(none.status, 64);
-  EXPECT_EQ(none.errors.substr(0, none.errors.find('\n')), "Error: Unexpected argument 'x'");
+  EXPECT_EQ(none.errors.substr(0, none.errors.find('\n')), "Error: argument 3 is unexpected");
 }
 
 TEST(InvocationTest, AFragmentPathThatStartsWithADashFollowsTheEndOfOptions) {
@@ -320,6 +317,57 @@ TEST(InvocationTest, AFragmentPathThatStartsWithADashFollowsTheEndOfOptions) {
   ToolResult result = fake.run({"validate", "--", "-missing.json"});
   EXPECT_EQ(result.status, 64);
   EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: -missing.json not found");
+}
+
+// A word the tool refuses may be a secret typed where a value goes; the message names the word
+// by its place (and by the option it is the value of), for every command alike, and never
+// quotes it, not even in part.
+TEST(InvocationTest, ARefusedWordIsNamedByItsPlaceAndNeverQuoted) {
+  const std::string secret = "S3CRET";
+  const std::string notUTF8 = secret + "\xE4";
+  struct Case {
+    std::vector<std::string> words;
+    std::string message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"encrypt", "--cert", "c.pem", notUTF8}, "argument 4 is not valid UTF-8"},
+           {{"encrypt", "--public-key", notUTF8},
+            "argument 3 (the value of --public-key) is not valid UTF-8"},
+           {{"encrypt", "--public-key=" + notUTF8},
+            "argument 2 (the value of --public-key) is not valid UTF-8"},
+           {{"decrypt", "--key", "k.pem", notUTF8}, "argument 4 is not valid UTF-8"},
+           {{"profile", "in.json", "--name", notUTF8},
+            "argument 4 (the value of --name) is not valid UTF-8"},
+           {{"simulate", "a.json", notUTF8, "--catalog", "c.json", "--out", "o"},
+            "argument 3 is not valid UTF-8"},
+           {{"catalog", "sign", notUTF8, "--key", "k"}, "argument 3 is not valid UTF-8"},
+           {{"status", "--file", "report.json", "--json", notUTF8},
+            "argument 5 is not valid UTF-8"},
+           // A secret of several words, given unquoted: the second one is left over.
+           {{"encrypt", "--public-key", "k", "correct", secret}, "argument 5 is unexpected"},
+           // The same word twice: the second is the one refused.
+           {{"encrypt", secret, secret}, "argument 3 is unexpected"},
+           {{"encrypt", "--public-key", "k", "--", "one", secret}, "argument 6 is unexpected"},
+           {{"encrypt", "--public-key", "k", "--" + secret}, "argument 4 is an unknown option"},
+           {{"encrypt", "--public-key", "k", "-" + secret}, "argument 4 is an unknown option"},
+           {{"status", "--json=" + secret}, "argument 2 gives a flag a value it cannot take"},
+           {{"--experimental-dump-help=" + secret},
+            "argument 1 gives a flag a value it cannot take"},
+           {{secret}, "argument 1 is unexpected"},
+           {{"catalog", secret}, "argument 2 is unexpected"},
+           {{"help", "catalog", secret}, "argument 3 is not a subcommand"},
+           {{"--generate-completion-script", secret},
+            "argument 2 (the value of --generate-completion-script) is not a shell with "
+            "completions (bash, zsh, fish)"},
+       }) {
+    SCOPED_TRACE(c.words.back());
+    FakeContext fake;
+    const ToolResult result = fake.run(c.words);
+    EXPECT_EQ(result.status, 64);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: " + c.message);
+    EXPECT_EQ(result.errors.find("S3"), std::string::npos) << result.errors;
+  }
 }
 
 }  // namespace

@@ -8,9 +8,9 @@
 // walk and the *At primitives meet one (refused, or seen as the link itself), so a folder swapped
 // for a link while the work goes on leads nowhere. A path is never resolved from the root again.
 //
-// Files are only replaced, never written in place: openForWriting() fails (ENOTSUP), since a hard
-// link below the folder may be another name of a file outside it; writeAtomically() replaces
-// whatever stands at the path. What it creates without a mode asked for gets 0755 (directories)
+// Files are only replaced, never written in place: openForWriting() and openForWritingAt() fail
+// (ENOTSUP), since a hard link below the folder may be another name of a file outside it;
+// writeAtomically() replaces whatever stands at the path. What it creates without a mode asked for gets 0755 (directories)
 // or 0644 (files) exactly, whatever the process's file-creation mask. The working directory is
 // none (a relative path names nothing here), and realPath() of a place below the folder is that
 // place itself, as no link on the way is followed.
@@ -60,6 +60,8 @@ class ConfinedFileSystem final : public FileSystem {
                                   std::error_code& error) const override;
   fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                     std::error_code& error) const override;
+  fs::FileDescriptor openForWritingAt(const fs::FileDescriptor& directory, const std::string& name,
+                                      std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
                                        std::error_code& error) const override;
   std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
@@ -67,6 +69,9 @@ class ConfinedFileSystem final : public FileSystem {
                                          std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
                                        std::error_code& error) const override;
+  std::optional<std::string> readLinkAt(const fs::FileDescriptor& directory,
+                                        const std::string& name,
+                                        std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const std::string& path,
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,

@@ -63,6 +63,7 @@ class FileDescriptor {
 struct FileStatus {
   mode_t mode = 0;  // type and permission bits
   uid_t owner = 0;
+  gid_t group = 0;
   dev_t device = 0;
   ino_t inode = 0;
   std::int64_t size = 0;
@@ -229,6 +230,13 @@ class FileSystem {
   virtual fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                             std::error_code& error) const = 0;
 
+  // Opens what is at `name` for writing as it is: nothing is created or emptied and a link there
+  // is refused. The open does not wait (a FIFO without a reader fails with ENXIO); writes then
+  // wait as usual.
+  virtual fs::FileDescriptor openForWritingAt(const fs::FileDescriptor& directory,
+                                              const std::string& name,
+                                              std::error_code& error) const = 0;
+
   // `links` is follow or notFinal.
   virtual std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
                                                std::error_code& error) const = 0;
@@ -237,6 +245,11 @@ class FileSystem {
                                                  std::error_code& error) const = 0;
   virtual std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
                                                std::error_code& error) const = 0;
+
+  // The text stored in the symbolic link `name` in `directory`, not resolved.
+  virtual std::optional<std::string> readLinkAt(const fs::FileDescriptor& directory,
+                                                const std::string& name,
+                                                std::error_code& error) const = 0;
 
   // The names in a directory without "." and "..", in the listing's order.
   virtual std::optional<std::vector<std::string>> list(const std::string& path,
@@ -335,6 +348,8 @@ class PosixFileSystem final : public FileSystem {
                                   std::error_code& error) const override;
   fs::FileDescriptor openForWriting(const std::string& path, fs::Links links,
                                     std::error_code& error) const override;
+  fs::FileDescriptor openForWritingAt(const fs::FileDescriptor& directory, const std::string& name,
+                                      std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const std::string& path, fs::Links links,
                                        std::error_code& error) const override;
   std::optional<fs::FileStatus> statusAt(const fs::FileDescriptor& directory,
@@ -342,6 +357,9 @@ class PosixFileSystem final : public FileSystem {
                                          std::error_code& error) const override;
   std::optional<fs::FileStatus> status(const fs::FileDescriptor& file,
                                        std::error_code& error) const override;
+  std::optional<std::string> readLinkAt(const fs::FileDescriptor& directory,
+                                        const std::string& name,
+                                        std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const std::string& path,
                                                std::error_code& error) const override;
   std::optional<std::vector<std::string>> list(const fs::FileDescriptor& directory,

@@ -6,7 +6,9 @@
 // most maxProcesses are looked at and a path is at most maxPathBytes long. An executable removed
 // while its process runs is reported under the path it was started from. Paths are UTF-8,
 // invalid sequences replaced by U+FFFD.
-// accountName() looks a uid up in the user database. Nothing here throws; both are safe to call
+// accountName() looks a uid up in the user database, accountGroups() gives that account's
+// groups (its primary group first; none when the database does not know the uid). Nothing here
+// throws; both are safe to call
 // from any thread. This machine's implementation reads /proc.
 //
 // ProcessTable is the interface the rest of the system is given (SystemProcessTable on this
@@ -35,12 +37,19 @@ std::vector<ProcessInfo> listProcesses() noexcept;
 
 // The account name of `uid`, or no value when the user database has none.
 std::optional<std::string> accountName(std::uint32_t uid) noexcept;
+// The groups of the account `uid`: its primary group, then the others it belongs to.
+std::vector<std::uint32_t> accountGroups(std::uint32_t uid) noexcept;
 
 class ProcessTable {
  public:
   virtual ~ProcessTable() = default;
   virtual std::vector<ProcessInfo> processes() const = 0;
   virtual std::optional<std::string> accountName(std::uint32_t uid) const = 0;
+  // A table that knows no groups gives none: only the owner and other permission bits count.
+  virtual std::vector<std::uint32_t> accountGroups(std::uint32_t uid) const {
+    (void)uid;
+    return {};
+  }
 };
 
 // This machine's process table: listProcesses() and accountName().
@@ -49,6 +58,9 @@ class SystemProcessTable final : public ProcessTable {
   std::vector<ProcessInfo> processes() const override { return listProcesses(); }
   std::optional<std::string> accountName(std::uint32_t uid) const override {
     return platform::accountName(uid);
+  }
+  std::vector<std::uint32_t> accountGroups(std::uint32_t uid) const override {
+    return platform::accountGroups(uid);
   }
 };
 

@@ -6,37 +6,17 @@
 #include <set>
 #include <stdexcept>
 
+#include "reconcile/discovery_reader.h"
+
 namespace tavra {
 namespace {
 
-// Info.plist and package.json files are small; anything larger is not read.
-constexpr std::int64_t maxReadBytes = 16 * 1024 * 1024;
-
-// The names in a directory in the listing's order; none when it cannot be listed.
-std::optional<std::vector<std::string>> listDirectory(const FileSystem& files,
-                                                      const std::string& path) {
-  std::error_code error;
-  return files.list(path, error);
-}
-
-// The bytes of a regular file. Anything else counts as unreadable: the files looked at lie in
-// folders that users control, and opening or reading a FIFO or a device could block the pass
-// for good or act on the device. The reader never opens anything but a regular file.
-std::optional<std::string> readSmallFile(const FileSystem& files, const std::string& path) {
-  fs::ReadResult read = files.readFile(path, {.maxBytes = maxReadBytes});
-  if (!read) return std::nullopt;
-  return std::move(read.bytes);
-}
-
-std::optional<fs::FileStatus> statFollowing(const FileSystem& files, const std::string& path) {
-  std::error_code error;
-  return files.status(path, fs::Links::follow, error);
-}
+using discovery::Reader;
 
 // The path with every symbolic link resolved, or, when that is not possible, the path itself
 // (a relative one taken from the working directory, as a file URL would be).
-std::string resolved(const FileSystem& files, const std::string& path) {
-  if (auto real = files.realPath(path)) return std::move(*real);
+std::string resolved(const FileSystem& files, const Reader& reader, const std::string& path) {
+  if (auto real = reader.resolve(path)) return std::move(*real);
   if (!path.empty() && path.front() == '/') return path;
   const std::optional<std::string> base = files.workingDirectory();
   if (!base) return path;
@@ -77,8 +57,8 @@ bool looksLikeVersion(const std::string& component) {
   return std::all_of(pieces[0].begin(), pieces[0].end(), isDigit);
 }
 
-std::optional<std::string> packageVersion(const FileSystem& files, const std::string& directory) {
-  auto bytes = readSmallFile(files, fs::joinPath(directory, "package.json"));
+std::optional<std::string> packageVersion(const Reader& reader, const std::string& directory) {
+  auto bytes = reader.read(fs::joinPath(directory, "package.json"));
   if (!bytes) return std::nullopt;
   try {
     Value package = Value::parseJSON(*bytes);
@@ -88,6 +68,44 @@ std::optional<std::string> packageVersion(const FileSystem& files, const std::st
         return *version->second.asString();
     }
   } catch (const std::exception&) {
+  }
+  return std::nullopt;
+}
+
+std::vector<std::string> globWith(const Reader& reader, std::string_view pattern) {
+  if (pattern.find('*') == std::string_view::npos) return {std::string(pattern)};
+  std::vector<std::string> bases{""};
+  for (const auto& component : fs::pathComponents(pattern)) {
+    std::vector<std::string> next;
+    if (component.find('*') == std::string::npos) {
+      for (const auto& base : bases) next.push_back(base + "/" + component);
+    } else {
+      for (const auto& base : bases) {
+        auto names = reader.list(base.empty() ? "/" : base);
+        if (!names) continue;
+        std::sort(names->begin(), names->end());
+        for (const auto& name : *names) {
+          if (fnmatch(component.c_str(), name.c_str(), 0) == 0) next.push_back(base + "/" + name);
+        }
+      }
+    }
+    bases = std::move(next);
+  }
+  return bases;
+}
+
+std::optional<std::string> versionWith(const FileSystem& files, const Reader& reader,
+                                       std::string_view path) {
+  std::string real = resolved(files, reader, std::string(path));
+  std::string directory = fs::splitPath(real).directory;
+  for (int level = 0; level < 4; ++level) {
+    if (auto version = packageVersion(reader, directory)) return version;
+    if (directory == "/" || directory == ".") break;
+    directory = fs::splitPath(directory).directory;
+  }
+  auto components = fs::pathComponents(real);
+  for (auto it = components.rbegin(); it != components.rend(); ++it) {
+    if (looksLikeVersion(*it)) return *it;
   }
   return std::nullopt;
 }
@@ -103,6 +121,12 @@ Discovery::Discovery(std::shared_ptr<const FileSystem> files,
     throw std::invalid_argument("Discovery needs a FileSystem and a ProcessTable");
   }
   users_ = users ? std::move(*users) : localUsers(*files_);
+  system_ = std::make_shared<discovery::SystemReader>(*files_);
+  for (const auto& user : users_) {
+    discovery::Identity identity{user.uid, processes_->accountGroups(user.uid)};
+    readers_.push_back(
+        std::make_shared<discovery::UserReader>(*files_, std::move(identity), user.home));
+  }
   if (applicationDirectories) {
     applicationDirectories_ = std::move(*applicationDirectories);
   } else {
@@ -115,13 +139,14 @@ std::vector<Discovery::LocalUser> Discovery::localUsers(const FileSystem& files,
                                                         std::string_view directory) {
   std::vector<LocalUser> users;
   std::string root(directory);
-  auto names = listDirectory(files, root);
+  std::error_code error;
+  auto names = files.list(root, error);
   if (!names) return users;
   std::sort(names->begin(), names->end());
   for (const auto& name : *names) {
     if (name.front() == '.' || name == "Shared" || name == "Guest") continue;
     std::string home = root + "/" + name;
-    auto info = statFollowing(files, home);
+    auto info = files.status(home, fs::Links::follow, error);
     if (!info || !info->isDirectory() || info->owner <= 499) continue;
     users.push_back({name, static_cast<std::uint32_t>(info->owner), home});
   }
@@ -139,11 +164,18 @@ std::vector<Discovery::RunningProcess> Discovery::processTable(
   return table;
 }
 
+const discovery::Reader& Discovery::readerFor(const std::optional<std::string>& user) const {
+  if (user) {
+    for (std::size_t i = 0; i < users_.size(); ++i) {
+      if (users_[i].name == *user) return *readers_[i];
+    }
+  }
+  return *system_;
+}
+
 std::vector<Discovery::App> Discovery::scanApplications() const {
   std::vector<App> apps;
   for (const auto& directory : applicationDirectories_) {
-    auto names = listDirectory(*files_, directory);
-    if (!names) continue;
     std::optional<std::string> owner;
     for (const auto& user : users_) {
       if (directory.rfind(user.home + "/", 0) == 0) {
@@ -151,10 +183,15 @@ std::vector<Discovery::App> Discovery::scanApplications() const {
         break;
       }
     }
+    // A user's folder is looked into as that user could: a bundle in it, or its Info.plist,
+    // may lead where the user cannot go.
+    const discovery::Reader& reader = readerFor(owner);
+    auto names = reader.list(directory);
+    if (!names) continue;
     for (const auto& name : *names) {
       if (name.size() < 4 || name.compare(name.size() - 4, 4, ".app") != 0) continue;
       std::string bundle = directory + "/" + name;
-      auto bytes = readSmallFile(*files_, bundle + "/Contents/Info.plist");
+      auto bytes = reader.read(bundle + "/Contents/Info.plist");
       if (!bytes) continue;
       try {
         Value info = Value::parsePlist(*bytes);
@@ -187,47 +224,19 @@ std::vector<std::pair<std::string, std::optional<std::string>>> Discovery::expan
   }
   std::vector<std::pair<std::string, std::optional<std::string>>> pairs;
   for (const auto& [candidate, user] : candidates) {
-    for (auto& path : glob(*files_, candidate)) pairs.emplace_back(std::move(path), user);
+    for (auto& path : globWith(readerFor(user), candidate))
+      pairs.emplace_back(std::move(path), user);
   }
   return pairs;
 }
 
 std::vector<std::string> Discovery::glob(const FileSystem& files, std::string_view pattern) {
-  if (pattern.find('*') == std::string_view::npos) return {std::string(pattern)};
-  std::vector<std::string> bases{""};
-  for (const auto& component : fs::pathComponents(pattern)) {
-    std::vector<std::string> next;
-    if (component.find('*') == std::string::npos) {
-      for (const auto& base : bases) next.push_back(base + "/" + component);
-    } else {
-      for (const auto& base : bases) {
-        auto names = listDirectory(files, base.empty() ? "/" : base);
-        if (!names) continue;
-        std::sort(names->begin(), names->end());
-        for (const auto& name : *names) {
-          if (fnmatch(component.c_str(), name.c_str(), 0) == 0) next.push_back(base + "/" + name);
-        }
-      }
-    }
-    bases = std::move(next);
-  }
-  return bases;
+  return globWith(discovery::SystemReader(files), pattern);
 }
 
 std::optional<std::string> Discovery::versionOfExecutable(const FileSystem& files,
                                                           std::string_view path) {
-  std::string real = resolved(files, std::string(path));
-  std::string directory = fs::splitPath(real).directory;
-  for (int level = 0; level < 4; ++level) {
-    if (auto version = packageVersion(files, directory)) return version;
-    if (directory == "/" || directory == ".") break;
-    directory = fs::splitPath(directory).directory;
-  }
-  auto components = fs::pathComponents(real);
-  for (auto it = components.rbegin(); it != components.rend(); ++it) {
-    if (looksLikeVersion(*it)) return *it;
-  }
-  return std::nullopt;
+  return versionWith(files, discovery::SystemReader(files), path);
 }
 
 std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) const {
@@ -256,10 +265,11 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
     for (const auto& pattern : list(detect.executables)) {
       for (auto& [path, user] : expand(pattern)) {
         if (!seen.insert(path).second) continue;
-        auto info = statFollowing(*files_, path);
+        const discovery::Reader& reader = readerFor(user);
+        auto info = reader.status(path);
         if (!info || !info->isRegular() || (info->mode & 0111) == 0) continue;
         entry.installations.push_back(
-            {path, user, versionOfExecutable(*files_, path), Installation::Kind::executable});
+            {path, user, versionWith(*files_, reader, path), Installation::Kind::executable});
       }
     }
 
@@ -268,7 +278,7 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
     std::set<std::string> resolvedPaths;
     std::vector<std::string> appPrefixes;
     for (const auto& installation : entry.installations) {
-      resolvedPaths.insert(resolved(*files_, installation.path));
+      resolvedPaths.insert(resolved(*files_, readerFor(installation.user), installation.path));
       if (installation.kind == Installation::Kind::app) {
         appPrefixes.push_back(installation.path + "/Contents/MacOS/");
       }
@@ -284,7 +294,7 @@ std::vector<Discovery::HarnessInventory> Discovery::run(const Catalog& catalog) 
 
     for (const auto& pattern : list(detect.userConfigPaths)) {
       for (auto& [path, user] : expand(pattern)) {
-        if (statFollowing(*files_, path)) entry.userConfigs.push_back(std::move(path));
+        if (readerFor(user).status(path)) entry.userConfigs.push_back(std::move(path));
       }
     }
     entry.installed = !entry.installations.empty();
