@@ -18,6 +18,8 @@ constexpr auto timerLeeway = std::chrono::seconds(30);
 // The delays of the triggers, in seconds.
 constexpr double immediately = 0;
 constexpr double afterSettling = 2;
+// How far later triggers may put off a pending run past the time its first trigger set.
+constexpr auto longestPostponement = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -92,8 +94,18 @@ void Daemon::onSignal(int signal) {
 }
 
 void Daemon::scheduleRun(double delaySeconds) {
+  const EventLoop::Duration delay = timerPeriod(delaySeconds);
+  if (!runPending_) {
+    // The last trigger wins, but only so far: a writer who keeps an output's folder churning
+    // must not hold back every run (the timer's too) for as long as the churn lasts.
+    runPending_ = true;
+    const EventLoop::Duration latest = delay < EventLoop::maxDuration - longestPostponement
+                                           ? delay + longestPostponement
+                                           : EventLoop::maxDuration;
+    runDeadline_ = queue_.schedule(latest, weakly(&Daemon::runNow));
+  }
   // Replacing the handle cancels the run still waiting (nothing, when it already ran).
-  pendingRun_ = queue_.schedule(timerPeriod(delaySeconds), weakly(&Daemon::runNow));
+  pendingRun_ = queue_.schedule(delay, weakly(&Daemon::runNow));
 }
 
 void Daemon::runNow() {
@@ -101,6 +113,10 @@ void Daemon::runNow() {
     std::fputs("tavrad: a run was started outside the daemon's queue\n", stderr);
     std::abort();
   }
+  // Brought here by the pending run or by its deadline: the other one goes.
+  runPending_ = false;
+  pendingRun_.cancel();
+  runDeadline_.cancel();
   const double previousInterval = settings_.reapplyInterval;
   std::optional<std::vector<std::string>> paths;
   FileApplier::LeftFiles left;

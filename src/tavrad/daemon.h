@@ -2,8 +2,9 @@
 // running one reconcile pass per trigger: at start, on SIGHUP, on its reapply timer, when the
 // configuration profiles change, when the managed-preferences folder or a managed file changes,
 // and after a catalog refresh installed a new catalog. Triggers that come close together are
-// folded into one run (the last one wins). Beside the runs it refreshes the installed catalog
-// on its own interval, one download at a time, off the loop thread.
+// folded into one run: the last one wins, but a run is never put off more than ten seconds past
+// the time its first trigger set. Beside the runs it refreshes the installed catalog on its own
+// interval, one download at a time, off the loop thread.
 //
 // Watches: after every run the daemon replaces its watches, so that the events of the run's own
 // writes go with the old ones. A change that landed while the run went on is not lost with
@@ -91,7 +92,8 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   // Logs the start lines, installs the signal and profile triggers and queues the first run.
   // Called once, on the loop thread, before the loop runs.
   void start();
-  // Debounce: cancels the pending run and schedules one `delaySeconds` from now.
+  // Debounce: cancels the pending run and schedules one `delaySeconds` from now, but no later
+  // than ten seconds past the time the first trigger of the pending run set.
   void scheduleRun(double delaySeconds);
   // One run. Must run on the loop thread; anything else is a programming error and aborts.
   void runNow();
@@ -147,6 +149,9 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   std::vector<Watcher> watchers_;
   std::vector<EventLoop::Handle> signalSources_;
   EventLoop::Handle pendingRun_;
+  // Whether a run is waiting, and the latest time it may start however many triggers follow.
+  bool runPending_ = false;
+  EventLoop::Handle runDeadline_;
   TavraSettings settings_;
   // Absent: the distant past, before any real time.
   std::optional<Date> lastCatalogCheck_;
