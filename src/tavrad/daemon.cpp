@@ -89,6 +89,8 @@ void Daemon::onSignal(int signal) {
     scheduleRun(immediately);
     return;
   }
+  // A change whose window is still open is said now or never.
+  sayOpenChanges();
   log_->log("terminating");
   services_.exit(0);
 }
@@ -117,6 +119,8 @@ void Daemon::runNow() {
   runPending_ = false;
   pendingRun_.cancel();
   runDeadline_.cancel();
+  // The changes this run answers are said before it, not after its summary.
+  sayOpenChanges();
   const double previousInterval = settings_.reapplyInterval;
   std::optional<std::vector<std::string>> paths;
   FileApplier::LeftFiles left;
@@ -295,6 +299,17 @@ void Daemon::closeChangeWindow(const std::string& path) {
   // The handle of the task now running goes once the task is over.
   EventLoop::Handle closing = std::move(found->second.close);
   changeWindows_.erase(found);
+  sayChange(path, events);
+}
+
+void Daemon::sayOpenChanges() {
+  // Dropping the windows cancels their closing; a change after this opens a window anew.
+  std::map<std::string, ChangeWindow> open;
+  open.swap(changeWindows_);
+  for (const auto& [path, window] : open) sayChange(path, window.events);
+}
+
+void Daemon::sayChange(const std::string& path, int events) {
   std::string line = "change detected at " + path;
   if (events > 1) line += " (" + std::to_string(events) + " events)";
   log_->info(line);

@@ -12,7 +12,8 @@
 // what the pass left there, and one that differs counts as a change. A path that cannot be
 // watched (missing, a link) is covered by a watch of its nearest existing ancestor folder. The
 // change line of a path is said once per window of the debounce delay, with the number of
-// events folded into it, so a storm of events gives a few lines, not one per event.
+// events folded into it, so a storm of events gives a few lines, not one per event; a window
+// still open when a run starts or the daemon terminates is said then.
 //
 // Threading: everything runs on the event loop's thread; the daemon takes no locks. The only
 // work elsewhere is the catalog download, which hands its outcome back to the loop. The daemon
@@ -138,6 +139,9 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   // A watch event, or a change found after a run: logged once per window, and a run soon.
   void changeDetected(const std::string& path);
   void closeChangeWindow(const std::string& path);
+  // Says the line of every window still open and closes it.
+  void sayOpenChanges();
+  void sayChange(const std::string& path, int events);
   void onSignal(int signal);
   // A task for the loop that calls `member` on the daemon while it exists.
   EventLoop::Task weakly(void (Daemon::*member)());

@@ -115,6 +115,40 @@ TEST_F(DaemonDebounceTest, AStormOfEventsPutsOffARunByTenSecondsAtMost) {
   }
 }
 
+TEST_F(DaemonDebounceTest, ChangesAreSaidBeforeTheRunThatAnswersThemAndBeforeTerminating) {
+  // Two events whose window is still open when a signal comes: their line is not held back
+  // past the run they led to, nor lost with the process.
+  const MemoryLogger::Line change{Level::info,
+                                  "change detected at /Library/Managed Preferences (2 events)"};
+  struct Case {
+    int signal;
+    std::vector<MemoryLogger::Line> lines;
+  };
+  const std::vector<Case> cases{
+      {SIGHUP,
+       {{Level::default_, "SIGHUP: re-applying"}, change, {Level::default_, report.summary()}}},
+      {SIGTERM, {change, {Level::default_, "terminating"}}},
+      {SIGINT, {change, {Level::default_, "terminating"}}},
+  };
+  for (const Case& c : cases) {
+    startSteady();
+    const double base = seconds();
+    advanceTo(base + 10);
+    changed(prefs);
+    advanceTo(base + 10.25);
+    changed(prefs);
+    advanceTo(base + 10.5);
+    loop.raise(c.signal);
+    loop.runReady();
+    EXPECT_EQ(log->lines(), c.lines) << c.signal;
+    if (c.signal == SIGHUP) {
+      advanceTo(base + 20);
+      EXPECT_EQ(linesAt(Level::info), std::vector<std::string>{change.text}) << "said once";
+    }
+    daemon.reset();
+  }
+}
+
 TEST_F(DaemonDebounceTest, SighupReplacesAPendingDelayedRunWithAnImmediateOneAndForcesARefresh) {
   startSteady();
   ASSERT_FALSE(daemon->catalogUpdateRunning());
