@@ -18,6 +18,8 @@ constexpr auto timerLeeway = std::chrono::seconds(30);
 // The delays of the triggers, in seconds.
 constexpr double immediately = 0;
 constexpr double afterSettling = 2;
+// How far later triggers may put off a pending run past the time its first trigger set.
+constexpr auto longestPostponement = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -87,13 +89,25 @@ void Daemon::onSignal(int signal) {
     scheduleRun(immediately);
     return;
   }
+  // A change whose window is still open is said now or never.
+  sayOpenChanges();
   log_->log("terminating");
   services_.exit(0);
 }
 
 void Daemon::scheduleRun(double delaySeconds) {
+  const EventLoop::Duration delay = timerPeriod(delaySeconds);
+  if (!runPending_) {
+    // The last trigger wins, but only so far: a writer who keeps an output's folder churning
+    // must not hold back every run (the timer's too) for as long as the churn lasts.
+    runPending_ = true;
+    const EventLoop::Duration latest = delay < EventLoop::maxDuration - longestPostponement
+                                           ? delay + longestPostponement
+                                           : EventLoop::maxDuration;
+    runDeadline_ = queue_.schedule(latest, weakly(&Daemon::runNow));
+  }
   // Replacing the handle cancels the run still waiting (nothing, when it already ran).
-  pendingRun_ = queue_.schedule(timerPeriod(delaySeconds), weakly(&Daemon::runNow));
+  pendingRun_ = queue_.schedule(delay, weakly(&Daemon::runNow));
 }
 
 void Daemon::runNow() {
@@ -101,6 +115,12 @@ void Daemon::runNow() {
     std::fputs("tavrad: a run was started outside the daemon's queue\n", stderr);
     std::abort();
   }
+  // Brought here by the pending run or by its deadline: the other one goes.
+  runPending_ = false;
+  pendingRun_.cancel();
+  runDeadline_.cancel();
+  // The changes this run answers are said before it, not after its summary.
+  sayOpenChanges();
   const double previousInterval = settings_.reapplyInterval;
   std::optional<std::vector<std::string>> paths;
   FileApplier::LeftFiles left;
@@ -279,6 +299,17 @@ void Daemon::closeChangeWindow(const std::string& path) {
   // The handle of the task now running goes once the task is over.
   EventLoop::Handle closing = std::move(found->second.close);
   changeWindows_.erase(found);
+  sayChange(path, events);
+}
+
+void Daemon::sayOpenChanges() {
+  // Dropping the windows cancels their closing; a change after this opens a window anew.
+  std::map<std::string, ChangeWindow> open;
+  open.swap(changeWindows_);
+  for (const auto& [path, window] : open) sayChange(path, window.events);
+}
+
+void Daemon::sayChange(const std::string& path, int events) {
   std::string line = "change detected at " + path;
   if (events > 1) line += " (" + std::to_string(events) + " events)";
   log_->info(line);

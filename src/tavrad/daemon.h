@@ -2,8 +2,9 @@
 // running one reconcile pass per trigger: at start, on SIGHUP, on its reapply timer, when the
 // configuration profiles change, when the managed-preferences folder or a managed file changes,
 // and after a catalog refresh installed a new catalog. Triggers that come close together are
-// folded into one run (the last one wins). Beside the runs it refreshes the installed catalog
-// on its own interval, one download at a time, off the loop thread.
+// folded into one run: the last one wins, but a run is never put off more than ten seconds past
+// the time its first trigger set. Beside the runs it refreshes the installed catalog on its own
+// interval, one download at a time, off the loop thread.
 //
 // Watches: after every run the daemon replaces its watches, so that the events of the run's own
 // writes go with the old ones. A change that landed while the run went on is not lost with
@@ -11,7 +12,8 @@
 // what the pass left there, and one that differs counts as a change. A path that cannot be
 // watched (missing, a link) is covered by a watch of its nearest existing ancestor folder. The
 // change line of a path is said once per window of the debounce delay, with the number of
-// events folded into it, so a storm of events gives a few lines, not one per event.
+// events folded into it, so a storm of events gives a few lines, not one per event; a window
+// still open when a run starts or the daemon terminates is said then.
 //
 // Threading: everything runs on the event loop's thread; the daemon takes no locks. The only
 // work elsewhere is the catalog download, which hands its outcome back to the loop. The daemon
@@ -91,7 +93,8 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   // Logs the start lines, installs the signal and profile triggers and queues the first run.
   // Called once, on the loop thread, before the loop runs.
   void start();
-  // Debounce: cancels the pending run and schedules one `delaySeconds` from now.
+  // Debounce: cancels the pending run and schedules one `delaySeconds` from now, but no later
+  // than ten seconds past the time the first trigger of the pending run set.
   void scheduleRun(double delaySeconds);
   // One run. Must run on the loop thread; anything else is a programming error and aborts.
   void runNow();
@@ -136,6 +139,9 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   // A watch event, or a change found after a run: logged once per window, and a run soon.
   void changeDetected(const std::string& path);
   void closeChangeWindow(const std::string& path);
+  // Says the line of every window still open and closes it.
+  void sayOpenChanges();
+  void sayChange(const std::string& path, int events);
   void onSignal(int signal);
   // A task for the loop that calls `member` on the daemon while it exists.
   EventLoop::Task weakly(void (Daemon::*member)());
@@ -147,6 +153,9 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   std::vector<Watcher> watchers_;
   std::vector<EventLoop::Handle> signalSources_;
   EventLoop::Handle pendingRun_;
+  // Whether a run is waiting, and the latest time it may start however many triggers follow.
+  bool runPending_ = false;
+  EventLoop::Handle runDeadline_;
   TavraSettings settings_;
   // Absent: the distant past, before any real time.
   std::optional<Date> lastCatalogCheck_;

@@ -427,6 +427,32 @@ TEST_F(NotificationFolderTest, AWatchOfTheSameFolderStillDropsItsQueuedEventsWhe
   EXPECT_GE(notified, 1);
 }
 
+TEST_F(NotificationFolderTest, FollowsTheFolderStillWhenEventsWereLost) {
+  // More entry changes than the kernel queues, then the folder goes: its going is lost with the
+  // events after the queue filled. The source looks again, and sees the folder come back.
+  std::ifstream limitFile("/proc/sys/fs/inotify/max_queued_events");
+  long limit = 0;
+  if (!(limitFile >> limit) || limit <= 0 || limit > 200'000) {
+    GTEST_SKIP() << "the inotify queue limit cannot be read, or is too large to fill here";
+  }
+  tree.mkdir("Library/Managed Preferences");
+  int fired = 0;
+  EventLoop::Handle source = loop->onProfileChange("example.profiles", [&] { ++fired; });
+  // All in one task: the loop reads nothing until the queue has overflowed.
+  EXPECT_GE(firesOn(fired,
+                    [&] {
+                      for (long i = 0; i <= limit / 2; ++i) {
+                        const std::string entry = folder + "/churn-" + std::to_string(i);
+                        std::ofstream{entry};
+                        ASSERT_EQ(unlink(entry.c_str()), 0);
+                      }
+                      std::filesystem::remove_all(folder);
+                    }),
+            1);
+  EXPECT_GE(firesOn(fired, [&] { tree.mkdir("Library/Managed Preferences"); }), 1);
+  EXPECT_GE(firesOn(fired, [&] { tree.write("Library/Managed Preferences/a.plist", "x"); }), 1);
+}
+
 TEST(EventLoopLifetimeTest, HandlesMayOutliveTheirLoop) {
   TempTree tree;
   EventLoop::Handle timer;

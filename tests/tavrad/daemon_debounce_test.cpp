@@ -86,6 +86,69 @@ TEST_F(DaemonDebounceTest, AStormOfEventsIsSaidOncePerPathAndWindowWithTheEvents
   EXPECT_EQ(runTimes(), std::vector<double>{16.95}) << "the run follows the last event";
 }
 
+TEST_F(DaemonDebounceTest, AStormOfEventsPutsOffARunByTenSecondsAtMost) {
+  // A writer of an output's folder churns its entries every half second from 10.25 to 59.75.
+  // Each event would put the pending run off again; it is held to ten seconds past the time its
+  // first trigger set, so runs keep coming while the storm lasts, and one follows its end.
+  struct Case {
+    std::string name;
+    bool immediateFirst;  // a SIGHUP handled together with the first event
+    std::vector<double> runs;
+  };
+  const std::vector<Case> cases{
+      {"events only", false, {22.25, 34.25, 46.25, 58.25, 61.75}},
+      {"an immediate run put off", true, {20.25, 32.25, 44.25, 56.25, 61.75}},
+  };
+  for (const Case& c : cases) {
+    startSteady();
+    const double base = seconds();
+    for (int i = 0; i < 100; ++i) {
+      advanceTo(base + 10.25 + 0.5 * i);
+      if (i == 0 && c.immediateFirst) loop.raise(SIGHUP);
+      changed(prefs);
+    }
+    advanceTo(base + 100);
+    std::vector<double> runs;
+    for (double at : runTimes()) runs.push_back(at - base);
+    EXPECT_EQ(runs, c.runs) << c.name;
+    daemon.reset();
+  }
+}
+
+TEST_F(DaemonDebounceTest, ChangesAreSaidBeforeTheRunThatAnswersThemAndBeforeTerminating) {
+  // Two events whose window is still open when a signal comes: their line is not held back
+  // past the run they led to, nor lost with the process.
+  const MemoryLogger::Line change{Level::info,
+                                  "change detected at /Library/Managed Preferences (2 events)"};
+  struct Case {
+    int signal;
+    std::vector<MemoryLogger::Line> lines;
+  };
+  const std::vector<Case> cases{
+      {SIGHUP,
+       {{Level::default_, "SIGHUP: re-applying"}, change, {Level::default_, report.summary()}}},
+      {SIGTERM, {change, {Level::default_, "terminating"}}},
+      {SIGINT, {change, {Level::default_, "terminating"}}},
+  };
+  for (const Case& c : cases) {
+    startSteady();
+    const double base = seconds();
+    advanceTo(base + 10);
+    changed(prefs);
+    advanceTo(base + 10.25);
+    changed(prefs);
+    advanceTo(base + 10.5);
+    loop.raise(c.signal);
+    loop.runReady();
+    EXPECT_EQ(log->lines(), c.lines) << c.signal;
+    if (c.signal == SIGHUP) {
+      advanceTo(base + 20);
+      EXPECT_EQ(linesAt(Level::info), std::vector<std::string>{change.text}) << "said once";
+    }
+    daemon.reset();
+  }
+}
+
 TEST_F(DaemonDebounceTest, SighupReplacesAPendingDelayedRunWithAnImmediateOneAndForcesARefresh) {
   startSteady();
   ASSERT_FALSE(daemon->catalogUpdateRunning());

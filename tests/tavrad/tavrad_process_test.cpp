@@ -309,6 +309,42 @@ TEST_F(TavradProcessTest, WritesAndModeChangesOfOtherFilesInAnOutputsFolderStart
   }
 }
 
+TEST_F(TavradProcessTest, AnEditIsPutRightWhileTheEntriesOfItsFolderChurnOn) {
+  daemon.start();
+  ASSERT_TRUE(waitForDaemon("catalog updated to 1.0"));
+  ASSERT_TRUE(waitForRun());
+  ASSERT_TRUE(daemon.waitUntilIdle());
+
+  // A writer of the folder makes and removes an entry ten times a second, for a minute unless
+  // the test is done sooner: each event puts the pending run off again.
+  std::atomic<bool> done{false};
+  std::atomic<bool> churnedToTheEnd{false};
+  const std::string entry = daemon.path("/Library/Application Support/ClaudeCode/churn");
+  std::thread churner([&] {
+    const auto until = std::chrono::steady_clock::now() + 60s;
+    while (!done) {
+      if (std::chrono::steady_clock::now() >= until) {
+        churnedToTheEnd = true;
+        return;
+      }
+      std::ofstream{entry};
+      std::filesystem::remove(entry);
+      std::this_thread::sleep_for(100ms);
+    }
+  });
+  daemon.write(claudeSettings, R"({"model":"haiku"})");
+  const auto corrected =
+      daemon.waitFor("reconcile", "driftCorrected " + claudeSettings + " [claude]", 45s);
+  done = true;
+  churner.join();
+  ASSERT_TRUE(corrected);
+  EXPECT_FALSE(churnedToTheEnd) << "put right only once the churn was over";
+  ASSERT_TRUE(waitForRun());
+  EXPECT_EQ(output(claudeSettings), Value(Value::Object{{"model", "opus"}}));
+  daemon.signal(SIGTERM);
+  expectExitStatusZero();
+}
+
 class TavradWithoutPreferencesTest : public TavradProcessTest {
  protected:
   TavradWithoutPreferencesTest()

@@ -138,6 +138,7 @@ class InotifyWatches::FolderSource final : public EventLoop::Source {
 
  private:
   bool folderChanged(const Event& event) {
+    if (lostEvents(event)) return true;
     if (event.name.empty()) {
       if ((event.mask & itselfGone) == 0) return false;
       lookAgain_ = true;
@@ -163,6 +164,7 @@ class InotifyWatches::FolderSource final : public EventLoop::Source {
   }
 
   bool ancestorChanged(const Event& event, const std::string& name) {
+    if (lostEvents(event)) return true;
     const bool relevant = event.name.empty()
                               ? (event.mask & itselfGone) != 0
                               : (event.mask & entryChanges) != 0 && event.name == name;
@@ -170,9 +172,16 @@ class InotifyWatches::FolderSource final : public EventLoop::Source {
     return relevant;
   }
 
+  // Lost events may have taken the folder's going, and the kernel's dropping of its watch,
+  // with them: look again.
+  bool lostEvents(const Event& event) {
+    if ((event.mask & IN_Q_OVERFLOW) == 0) return false;
+    lookAgain_ = true;
+    return true;
+  }
+
   void changed() {
     const bool wasThere = watching_ == folder_;
-    // Lost events (a queue overflow) fire every watch without a word: look again then too.
     if (lookAgain_ || !wasThere) arm();
     lookAgain_ = false;
     if (wasThere || watching_ == folder_) runTask(task_);
@@ -295,9 +304,14 @@ void InotifyWatches::readEvents() noexcept {
       const auto* event = reinterpret_cast<const inotify_event*>(buffer_ + at);
       at += sizeof(inotify_event) + event->len;
       if (event->mask & IN_Q_OVERFLOW) {
-        // Events were lost: any watched object may have changed.
+        // Events were lost: any watched object may have changed, or gone with its watch. Every
+        // filter hears of it, and every watch fires.
+        const Event lost{IN_Q_OVERFLOW, {}, 0};
         for (auto& [descriptor, sources] : byDescriptor_) {
-          for (auto& source : sources) add(source);
+          for (auto& source : sources) {
+            source->accepts(lost);
+            add(source);
+          }
         }
         continue;
       }

@@ -70,7 +70,8 @@ class InotifyWatches {
     std::uint32_t cookie = 0;
   };
   // Whether an event fires a watch; called on the loop thread in the order the events came, and
-  // must not add or cancel watches.
+  // must not add or cancel watches. When the kernel lost events (IN_Q_OVERFLOW, no name) every
+  // filter is told, and every watch fires whatever its filter says.
   using Filter = std::function<bool(const Event&)>;
 
   explicit InotifyWatches(uv_loop_t* loop);
