@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "fake_context.h"
+#include "support/other_user.h"
 #include "support/temp_tree.h"
 #include "tool_process.h"
 
@@ -83,12 +84,13 @@ TEST(ApplyTest, LocalRunsOnePassAndPrintsItsSummaryChangesAndErrors) {
 
 // The built program as user 65534.
 TEST(ApplyProgramTest, AsAnOrdinaryUserItFailsWithTheRootMessage) {
-  if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
+  OtherUser user;
+  if (user.unavailable()) GTEST_SKIP() << *user.unavailable();
+  const std::string tool = user.copy(tavractlPath, "tavractl");
   for (const std::string local : {"", "--local"}) {
-    std::vector<std::string> argv = {"setpriv",        "--reuid=65534", "--regid=65534",
-                                     "--clear-groups", tavractlPath,    "apply"};
+    std::vector<std::string> argv = {tool, "apply"};
     if (!local.empty()) argv.push_back(local);
-    ProcessResult result = runProcess(argv);
+    ProcessResult result = user.run(argv);
     EXPECT_EQ(result.status, 64);
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.errors, notRoot);

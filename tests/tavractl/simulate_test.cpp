@@ -7,6 +7,7 @@
 
 #include "support/catalog_fixtures.h"
 #include "support/crypto_fixtures.h"
+#include "support/other_user.h"
 #include "support/temp_tree.h"
 #include "tavra/plist.h"
 #include "tavra/secret_envelope.h"
@@ -321,15 +322,17 @@ TEST_F(SimulateTest, APipeWhereAPlistGoesIsReplacedWithoutWaiting) {
 // cache and state, with a catalog the daemon cannot verify: refused before anything is written.
 // Run as an ordinary user, so that nothing could be written there even if it were not refused.
 TEST_F(SimulateTest, TheRootIsNoOutputFolder) {
-  if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
-  ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
-  stdfs::create_directory_symlink("/", tree.path("work/root"));
-  for (const std::string& out :
-       {std::string("/"), std::string("/.."), tree.path("work/root"), tree.path("work/root/")}) {
+  OtherUser user;
+  if (user.unavailable()) GTEST_SKIP() << *user.unavailable();
+  const std::string tool = user.copy(tavractlPath, "tavractl");
+  const std::string fragments = user.copy(tree.path("fragments"), "fragments");
+  const std::string catalog = user.copy(tree.path("catalog.json"), "catalog.json");
+  const std::string link = user.tree().mkdir("work") + "/root";
+  stdfs::create_directory_symlink("/", link);
+  for (const std::string& out : {std::string("/"), std::string("/.."), link, link + "/"}) {
     SCOPED_TRACE(out);
-    ProcessResult result = runProcess(
-        {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", tavractlPath, "simulate",
-         tree.path("fragments"), "--catalog", tree.path("catalog.json"), "--out", out});
+    ProcessResult result =
+        user.run({tool, "simulate", fragments, "--catalog", catalog, "--out", out});
     EXPECT_EQ(result.status, 64);
     EXPECT_EQ(result.output, "");
     EXPECT_TRUE(result.errors.starts_with("Error: --out " + out +
@@ -340,20 +343,20 @@ TEST_F(SimulateTest, TheRootIsNoOutputFolder) {
 }
 
 TEST_F(SimulateTest, WorksAsAnOrdinaryUser) {
-  if (geteuid() != 0 || !hasProgram("setpriv")) GTEST_SKIP() << "needs root and setpriv";
-  // The user owns only its output folder; the inputs are readable by anyone.
-  ASSERT_EQ(::chmod(tree.root().c_str(), 0755), 0);
-  tree.mkdir("mine");
-  ASSERT_EQ(::chown(tree.path("mine").c_str(), 65534, 65534), 0);
-  ProcessResult result =
-      runProcess({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "env", "LC_ALL=C",
-                  tavractlPath, "simulate", tree.path("fragments"), "--catalog",
-                  tree.path("catalog.json"), "--out", tree.path("mine/sim")});
+  OtherUser user;
+  if (user.unavailable()) GTEST_SKIP() << *user.unavailable();
+  // The user owns only its output folder; the program and the inputs are readable by anyone.
+  const std::string tool = user.copy(tavractlPath, "tavractl");
+  const std::string fragments = user.copy(tree.path("fragments"), "fragments");
+  const std::string catalog = user.copy(tree.path("catalog.json"), "catalog.json");
+  const std::string out = user.ownFolder("mine") + "/sim";
+  ProcessResult result = user.run(
+      {"env", "LC_ALL=C", tool, "simulate", fragments, "--catalog", catalog, "--out", out});
   ASSERT_EQ(result.status, 0) << result.errors;
   EXPECT_NE(result.output.find("managed: codex,claude-code"), std::string::npos);
   struct stat info {};
-  ASSERT_EQ(::stat(tree.path("mine/sim/etc/codex/requirements.toml").c_str(), &info), 0);
-  EXPECT_EQ(info.st_uid, 65534u);
+  ASSERT_EQ(::stat((out + "/etc/codex/requirements.toml").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, OtherUser::uid);
 }
 
 }  // namespace

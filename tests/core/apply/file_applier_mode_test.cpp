@@ -43,7 +43,9 @@ class FileApplierModeTest : public ::testing::Test {
 // as root) in place of the target. Its mode is not the file's own: the rebuilt file gets the mode
 // of the last write, and the linked file is left alone.
 TEST_F(FileApplierModeTest, AHardLinkInPlaceOfTheTargetLendsNoMode) {
+  const bool root = geteuid() == 0;
   for (const mode_t lent : {mode_t(04755), mode_t(0000), mode_t(0666)}) {
+    if (lent == 0000 && !root) continue;  // only root reads a file of mode 0000
     SCOPED_TRACE(lent);
     write(0644);
     const std::string other = t.tree.write("elsewhere/" + std::to_string(lent), "root's\n", lent);
@@ -58,6 +60,7 @@ TEST_F(FileApplierModeTest, AHardLinkInPlaceOfTheTargetLendsNoMode) {
     EXPECT_EQ(readFile(other), "root's\n");
     EXPECT_EQ(reassert().changes, (std::vector<Change>{{path, "h", Action::unchanged}}));
   }
+  if (!root) GTEST_SKIP() << "the link to a file of mode 0000 needs root: only root can read it";
 }
 
 TEST_F(FileApplierModeTest, ADeletedFileComesBackWithTheModeItWasWrittenWith) {
