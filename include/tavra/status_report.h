@@ -67,9 +67,6 @@ struct StatusReport {
   static StatusReport decode(std::string_view bytes);
   static StatusReport fromValue(const Value& value);
 
-  // A status file is small; a larger one counts as unreadable.
-  static constexpr std::int64_t maxFileBytes = 64 << 20;
-
   // Reads and decodes the file at `path`. Throws TavraError::io "no status at <path>" when it
   // cannot be read, otherwise the decoder's error.
   static StatusReport load(const FileSystem& files, const std::string& path);

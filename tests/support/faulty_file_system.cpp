@@ -14,9 +14,9 @@ fs::Walk FileSystemWrapper::walk(const std::string& path, fs::Links links,
                                  const fs::MakeOptions* make) const {
   return target_->walk(path, links, make);
 }
-FileDescriptor FileSystemWrapper::openFile(const std::string& path, fs::Links links,
+FileDescriptor FileSystemWrapper::openFile(const std::string& path, fs::Links links, fs::Wait wait,
                                            std::error_code& error) const {
-  return target_->openFile(path, links, error);
+  return target_->openFile(path, links, wait, error);
 }
 FileDescriptor FileSystemWrapper::openFileAt(const FileDescriptor& directory,
                                              const std::string& name,
@@ -199,10 +199,10 @@ fs::Walk FaultyFileSystem::walk(const std::string& path, fs::Links links,
   return FileSystemWrapper::walk(path, links, make);
 }
 
-FileDescriptor FaultyFileSystem::openFile(const std::string& path, fs::Links links,
+FileDescriptor FaultyFileSystem::openFile(const std::string& path, fs::Links links, fs::Wait wait,
                                           std::error_code& error) const {
   if (fails(Call::open, error)) return {};
-  return FileSystemWrapper::openFile(path, links, error);
+  return FileSystemWrapper::openFile(path, links, wait, error);
 }
 
 FileDescriptor FaultyFileSystem::openFileAt(const FileDescriptor& directory,

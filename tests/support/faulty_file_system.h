@@ -37,7 +37,7 @@ class FileSystemWrapper : public FileSystem {
 
   fs::Walk walk(const std::string& path, fs::Links links,
                 const fs::MakeOptions* make) const override;
-  fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+  fs::FileDescriptor openFile(const std::string& path, fs::Links links, fs::Wait wait,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
                                 std::error_code& error) const override;
@@ -128,7 +128,7 @@ class FaultyFileSystem final : public FileSystemWrapper {
   // The primitives, with the faults.
   fs::Walk walk(const std::string& path, fs::Links links,
                 const fs::MakeOptions* make) const override;
-  fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+  fs::FileDescriptor openFile(const std::string& path, fs::Links links, fs::Wait wait,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
                                 std::error_code& error) const override;

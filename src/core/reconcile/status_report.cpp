@@ -170,7 +170,7 @@ StatusReport StatusReport::decode(std::string_view bytes) {
 
 StatusReport StatusReport::load(const FileSystem& files, const std::string& path) {
   // Only a regular file is read, so a FIFO at the path cannot block.
-  const fs::ReadResult read = files.readFile(path, {.maxBytes = maxFileBytes});
+  const fs::ReadResult read = files.readFile(path, {.maxBytes = Constants::maxInputFileBytes});
   if (!read) throw TavraError::io("no status at " + path);
   return decode(read.bytes);
 }
