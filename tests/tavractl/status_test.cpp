@@ -17,7 +17,7 @@ StatusReport::HarnessStatus harness(std::string id, std::string state,
                                     std::vector<std::string> errors = {}) {
   StatusReport::HarnessStatus status;
   status.id = std::move(id);
-  status.state = *harnessStateFromRawValue(state);
+  status.state = OpenEnum<StatusReport::HarnessState>::fromText(state, harnessStateFromRawValue);
   status.errors = std::move(errors);
   return status;
 }
@@ -145,6 +145,26 @@ TEST_F(StatusTest, AReportNamedWithFileIsReadFromAPipe) {
   ASSERT_EQ(mkfifo(fake.context.statusPath.c_str(), 0600), 0);
   result = fake.run({"status", "--line"});
   EXPECT_EQ(result.output, "no-status\n");
+}
+
+// A state this version does not know is a state like any other: shown as it is in every form,
+// neither managed nor a problem.
+TEST_F(StatusTest, AStateTheToolDoesNotKnowIsShownAsItIs) {
+  StatusReport r = report();
+  r.harnesses = {harness("codex", "quarantined"), harness("opencode", "managed")};
+  r.harnesses[0].fragments = {"base"};
+  write(r);
+  EXPECT_EQ(fake.run({"status"}).output, "Tavra 0.2.1 \u2014 last run date " +
+                                             iso8601(r.timestamp) +
+                                             "\n"
+                                             "Health: ok\nCatalog: 1.2\nFragments: none\n\n"
+                                             "codex: quarantined [base]\n"
+                                             "opencode: managed []\n");
+  EXPECT_EQ(fake.run({"status", "--line"}).output,
+            "ok | catalog 1.2 | managed opencode | last run 0m ago\n");
+  const ToolResult json = fake.run({"status", "--json"});
+  EXPECT_NE(json.output.find("\"state\" : \"quarantined\""), std::string::npos) << json.output;
+  EXPECT_EQ(StatusReport::decode(json.output), r);
 }
 
 TEST_F(StatusTest, FileOverridesTheDaemonsReport) {
