@@ -103,6 +103,8 @@ TEST_F(DecryptTest, AKeyFileThatCannotBeUsedIsReportedBeforeStandardInputIsRead)
       {p384, "invalid PEM private key: not a P-256 key"},
       {rsa, "invalid PEM private key"},
       {ed25519, "invalid PEM private key"},
+      {makeMismatchedKey(tree, "mismatched.pem"),
+       "invalid PEM private key: its public key does not belong to its private key"},
   };
   for (const auto& [file, message] : cases) {
     SCOPED_TRACE(file);
