@@ -114,8 +114,11 @@ struct Catalog {
 
   // The exact mirror of the JSON form: same keys, absent optional fields left out.
   Value toValue() const;
-  // toValue() written with the system's JSON writer.
-  std::string encode(json::WriteOptions options = {}) const;
+  // The JSON form as a JSON encoder writes the record in its default settings: compact, keys in
+  // the records' own field order (schemaVersion, catalogVersion, harnesses; a harness's id,
+  // displayName, vendor, status, outputs, ...), "/" escaped as "\/", other text as the system's
+  // JSON writer gives it. Throws json::WriteError for text that is not well-formed UTF-8.
+  std::string encode() const;
 
   friend bool operator==(const Catalog&, const Catalog&) = default;
 };

@@ -56,8 +56,6 @@ class CatalogStore {
   // Bodies of this many bytes or more are refused ("catalog too large").
   static constexpr std::size_t maxDownloadBytes = 5'000'000;
   static constexpr std::string_view userAgent = "Tavra/0.2.1";
-  // The largest cached catalog, signature or catalog file read; a larger one is unreadable.
-  static constexpr std::int64_t maxFileBytes = 64 << 20;
 
   // Each text is decoded as strict standard base64 exactly as given; texts that do not decode to
   // a valid raw 32-byte Ed25519 public key, or that encode a point of small order (which would

@@ -2,6 +2,7 @@
 // and built-in catalog keys shared by the library, the daemon and the tool.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,14 @@ inline constexpr std::string_view backupDirectory = "/Library/Application Suppor
 inline constexpr std::string_view keyDirectory = "/Library/Application Support/Tavra/keys";
 inline constexpr double defaultReapplyInterval = 900.0;
 inline constexpr double defaultCatalogRefreshInterval = 86400.0;
+
+// The largest file of the system's own inputs that the daemon and the tool read: policy fragments
+// and settings, catalogs and their signatures, status reports. A larger one is refused unread, so
+// one cap decides alike what the daemon applies and what the tool validates or simulates.
+inline constexpr std::int64_t maxInputFileBytes = std::int64_t{64} << 20;
+// The cap as messages name it.
+inline constexpr std::string_view maxInputFileText = "64 MiB";
+static_assert(maxInputFileBytes == 64 * 1024 * 1024, "maxInputFileText names the cap");
 
 // The download address of the latest released catalog.json (a build-time setting); its
 // signature lives at the same address with ".sig" appended.

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tavra/catalog.h"
+#include "tavra/open_enum.h"
 #include "tavra/platform/file_system.h"
 #include "tavra/platform/process_table.h"
 #include "tavra/value.h"
@@ -50,7 +51,8 @@ class Discovery {
     std::string path;
     std::optional<std::string> user;
     std::optional<std::string> version;
-    Kind kind = Kind::app;
+    // Read back from a report, a kind this program does not know is kept as its text.
+    OpenEnum<Kind> kind = Kind::app;
     friend bool operator==(const Installation&, const Installation&) = default;
   };
 
@@ -143,7 +145,8 @@ std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind);
 
 // The JSON objects of the inventory records (keys are the field names, absent optional fields
 // left out). The readers ignore unknown keys and throw records::DecodingError for a missing
-// required key, a value of the wrong type or an unknown installation kind.
+// required key or a value of the wrong type; an installation kind they do not know is kept as
+// its text.
 Value toValue(const Discovery::Installation& installation);
 Value toValue(const Discovery::RunningProcess& process);
 Value toValue(const Discovery::HarnessInventory& inventory);

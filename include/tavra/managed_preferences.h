@@ -48,9 +48,6 @@ class ManagedPreferences {
     friend bool operator==(const FragmentScan&, const FragmentScan&) = default;
   };
 
-  // A file larger than this is unreadable (a managed-preference plist is some kilobytes).
-  static constexpr std::int64_t maxFileBytes = 64 << 20;
-
   ManagedPreferences(std::string directory, bool requireRootOwned,
                      std::shared_ptr<const FileSystem> files);
 

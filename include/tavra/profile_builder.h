@@ -45,14 +45,14 @@ struct FragmentPayload {
   friend bool operator==(const FragmentPayload&, const FragmentPayload&) = default;
 };
 
-// The largest fragment file fragmentPayloads reads; a larger one cannot be read.
-inline constexpr std::int64_t maxFragmentFileBytes = 64 << 20;
-
-// The policy payloads of the file at `path` (reached through `files`), in document order. Throws
-// TavraError::io ("cannot read " + path) for a file that cannot be read, the JSON or
-// property-list reader's error for malformed content and Value::ConversionError for content
-// without a Value form.
+// The policy payloads of the file at `path` (reached through `files`; a regular file of at most
+// Constants::maxInputFileBytes), in document order. Throws TavraError::io ("cannot read " + path)
+// for a file that cannot be read, the JSON or property-list reader's error for malformed content
+// and Value::ConversionError for content without a Value form.
 std::vector<FragmentPayload> fragmentPayloads(const FileSystem& files, const std::string& path);
+// The same for `bytes` already read from the file at `path`, whose name chooses the reader (JSON
+// for a name ending in ".json", a property list otherwise) and gives a plain fragment's domain.
+std::vector<FragmentPayload> fragmentPayloads(std::string_view bytes, const std::string& path);
 
 // The Jamf Pro schema of a policy-fragment domain; `catalog` (may be null) supplies the list of
 // harnesses and outputs shown in the HarnessesJSON description. Never fails.

@@ -5,8 +5,9 @@
 // shared encoding of the system's own files (pretty-printed, sorted keys, ISO-8601 dates with
 // whole seconds, "/" escaped): every key is always written except "catalogVersion" and
 // "inventory", which are left out when absent. Decoding requires every other key, ignores unknown
-// ones and refuses a wrong type, an unknown health, harness state or installation kind, or a date
-// in any other form.
+// ones and refuses a wrong type, an unknown health or a date in any other form. A harness state
+// or an installation kind is plain text in the file: one this program does not know is kept as it
+// was read (OpenEnum) and shown and written again as it came.
 // Nothing here keeps state; everything may run on any thread.
 #pragma once
 
@@ -23,6 +24,7 @@
 #include "tavra/discovery.h"
 #include "tavra/file_applier.h"
 #include "tavra/iso8601.h"
+#include "tavra/open_enum.h"
 #include "tavra/platform/file_system.h"
 #include "tavra/records_json.h"
 #include "tavra/value.h"
@@ -36,7 +38,7 @@ struct StatusReport {
 
   struct HarnessStatus {
     std::string id;
-    HarnessState state = HarnessState::unmanaged;
+    OpenEnum<HarnessState> state = HarnessState::unmanaged;
     std::vector<std::string> fragments;  // contributing fragment ids, in precedence order
     std::vector<std::string> outputs;    // output paths rendered this pass, as in the catalog
     std::vector<std::string> warnings;
@@ -66,9 +68,6 @@ struct StatusReport {
   // The report held by status.json bytes. Throws the shared decoder's error.
   static StatusReport decode(std::string_view bytes);
   static StatusReport fromValue(const Value& value);
-
-  // A status file is small; a larger one counts as unreadable.
-  static constexpr std::int64_t maxFileBytes = 64 << 20;
 
   // Reads and decodes the file at `path`. Throws TavraError::io "no status at <path>" when it
   // cannot be read, otherwise the decoder's error.

@@ -121,7 +121,8 @@ fs::Walk ConfinedFileSystem::walkAt(const FileDescriptor& directory, const std::
 }
 
 FileDescriptor ConfinedFileSystem::openFile(const std::string& path, fs::Links /*links*/,
-                                            std::error_code& error) const {
+                                            fs::Wait /*wait*/, std::error_code& error) const {
+  // Only what a walk from the folder reaches, and never waiting: a FIFO below it is no input.
   const std::optional<Place> place = locate(path);
   if (!place) {
     error = fs::outsideConfinement();

@@ -249,6 +249,12 @@ P256PrivateKey P256PrivateKey::fromPEM(std::string_view pem) {
     ERR_clear_error();
     throw CryptoError("invalid PEM private key: not a P-256 key");
   }
+  // A key file carries its public point beside the scalar; one that is not the scalar's own (a
+  // damaged or doctored file) would be listed under a key id it cannot open. OpenSSL's full check
+  // covers the point, the scalar's range and that the two belong together.
+  if (EVP_PKEY_check(contextFor(key.get()).get()) != 1) {
+    fail("invalid PEM private key: its public key does not belong to its private key");
+  }
   return P256PrivateKey(SharedPKey(std::move(key)));
 }
 

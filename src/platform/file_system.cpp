@@ -122,6 +122,12 @@ fs::ReadResult notRegular(const fs::FileStatus& status) {
                                                           : std::errc::invalid_argument));
 }
 
+// Whether the reader takes a file of this kind: a regular file, or with anyKind anything but a
+// directory.
+bool isReadable(const fs::FileStatus& status, const fs::ReadOptions& options) {
+  return status.isRegular() || (options.anyKind && !status.isDirectory());
+}
+
 fs::ReadResult notRootOwned() {
   return failed(Failure::notRootOwned, std::make_error_code(std::errc::operation_not_permitted));
 }
@@ -134,7 +140,7 @@ fs::ReadResult readOpened(const FileSystem& files, const fs::FileStatus& seen,
   std::error_code error;
   const std::optional<fs::FileStatus> opened = files.status(file, error);
   if (!opened) return failed(Failure::unreadable, error);
-  if (!opened->isRegular()) return notRegular(*opened);
+  if (!isReadable(*opened, options)) return notRegular(*opened);
   if (options.requireRootOwned && opened->owner != 0) return notRootOwned();
   if (!opened->sameFile(seen)) {
     return failed(Failure::unreadable,
@@ -161,7 +167,7 @@ std::optional<fs::ReadResult> refuseBeforeOpening(const std::optional<fs::FileSt
                                                   const std::error_code& error,
                                                   const fs::ReadOptions& options) {
   if (!seen) return failed(Failure::absent, error);
-  if (!seen->isRegular()) return notRegular(*seen);
+  if (!isReadable(*seen, options)) return notRegular(*seen);
   if (options.requireRootOwned && seen->owner != 0) return notRootOwned();
   return std::nullopt;
 }
@@ -203,13 +209,17 @@ fs::ReadResult FileSystem::readFile(const std::string& path, const fs::ReadOptio
   std::error_code error;
   const std::optional<fs::FileStatus> seen = status(path, options.links, error);
   if (auto refused = refuseBeforeOpening(seen, error, options)) return std::move(*refused);
-  const fs::FileDescriptor file = openFile(path, options.links, error);
+  // Only a file that is not regular is ever waited for, and only when it was named on purpose.
+  const fs::Wait wait = seen->isRegular() ? fs::Wait::never : fs::Wait::asNeeded;
+  const fs::FileDescriptor file = openFile(path, options.links, wait, error);
   if (!file) return refuseOpenFailure(error);
   return readOpened(*this, *seen, file, options, {});
 }
 
 fs::ReadResult FileSystem::readFileAt(const fs::FileDescriptor& directory, const std::string& name,
-                                      const fs::ReadOptions& options, std::string buffer) const {
+                                      const fs::ReadOptions& given, std::string buffer) const {
+  fs::ReadOptions options = given;
+  options.anyKind = false;  // an entry of a folder: a regular file or nothing
   std::error_code error;
   const std::optional<fs::FileStatus> seen = statusAt(directory, name, error);
   if (auto refused = refuseBeforeOpening(seen, error, options)) return std::move(*refused);

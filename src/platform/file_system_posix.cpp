@@ -182,10 +182,10 @@ fs::Walk PosixFileSystem::walkAt(const FileDescriptor& directory, const std::str
   return walk;
 }
 
-FileDescriptor PosixFileSystem::openFile(const std::string& path, fs::Links links,
+FileDescriptor PosixFileSystem::openFile(const std::string& path, fs::Links links, fs::Wait wait,
                                          std::error_code& error) const {
-  const int flags =
-      O_RDONLY | O_NONBLOCK | O_NOCTTY | (links == fs::Links::follow ? 0 : O_NOFOLLOW);
+  const int flags = O_RDONLY | O_NOCTTY | (wait == fs::Wait::never ? O_NONBLOCK : 0) |
+                    (links == fs::Links::follow ? 0 : O_NOFOLLOW);
   return fs::openAt(AT_FDCWD, hostPath(path), flags, 0, error);
 }
 

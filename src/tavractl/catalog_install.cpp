@@ -19,7 +19,7 @@ void setupCatalogInstall(CommandTree& tree, CLI::App& parent) {
 void runCatalogInstall(const CatalogInstallOptions& options, Context& context) {
   const std::string catalog = readInputFile(*context.services.fileSystem, options.catalog);
   const std::string signature =
-      readInputFile(*context.services.fileSystem, options.catalog + ".sig");
+      readInputFile(*context.services.fileSystem, options.catalog + ".sig", InputSource::found);
   // Only the built-in keys vouch for a catalog installed by hand; the store verifies before it
   // writes anything.
   context.catalogCache(Constants::embeddedCatalogKeys()).install(catalog, signature);

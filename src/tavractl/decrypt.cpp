@@ -7,6 +7,7 @@
 #include "input_line.h"
 #include "tavra/platform/crypto.h"
 #include "tavra/secret_envelope.h"
+#include "terminal_text.h"
 
 namespace tavra::ctl {
 
@@ -29,7 +30,8 @@ void runDecrypt(const DecryptOptions& options, Context& context) {
       options.value ? options.value : readInputLine(context.in);
   if (!input) throw ValidationError("no input");
   const Value opened = SecretEnvelope::decryptAll(Value(*input), keys);
-  context.out << *opened.asString() << "\n";
+  // The plaintext exactly as it was sealed: data for whoever reads the output.
+  writeVerbatim(context.out, *opened.asString() + "\n");
 }
 
 }  // namespace tavra::ctl

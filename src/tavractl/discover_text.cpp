@@ -62,7 +62,7 @@ std::string inventoryListing(const std::vector<Discovery::HarnessInventory>& inv
     if (entry.catalogStatus == "planned") words.emplace_back("planned");
     text += entry.id + " (" + entry.displayName + ") \u2014 " + joined(words, ", ") + "\n";
     for (const auto& installation : entry.installations) {
-      text += "    " + std::string(rawValue(installation.kind)) + ": " + installation.path;
+      text += "    " + std::string(installation.kind.text()) + ": " + installation.path;
       if (installation.version) text += " v" + *installation.version;
       if (installation.user) text += " [" + *installation.user + "]";
       text += "\n";

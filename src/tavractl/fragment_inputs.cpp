@@ -23,6 +23,43 @@ std::vector<std::string> listDirectory(const FileSystem& files, const std::strin
   return std::move(*names);
 }
 
+struct InputFile {
+  std::string path;
+  InputSource source;
+};
+
+// The files `paths` stand for, in reading order: a path given that is no folder is taken as it
+// is, a folder gives its fragment files.
+std::vector<InputFile> inputFiles(const FileSystem& files, const std::vector<std::string>& paths) {
+  std::vector<InputFile> found;
+  for (const std::string& path : paths) {
+    std::error_code error;
+    const std::optional<fs::FileStatus> status =
+        path.empty() ? std::nullopt : files.status(path, fs::Links::follow, error);
+    if (!status) throw ValidationError(path + " not found");
+    if (!status->isDirectory()) {
+      found.push_back({path, InputSource::named});
+      continue;
+    }
+    std::vector<std::string> names = listDirectory(files, path);
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      if (isFragmentFileName(name)) found.push_back({fs::joinPath(path, name), InputSource::found});
+    }
+  }
+  return found;
+}
+
+// The bytes of one fragment file; a file that cannot be read is an error of that file alone.
+std::string readFragmentFile(const FileSystem& files, const InputFile& file) {
+  try {
+    return readInputFile(files, file.path, file.source);
+  } catch (const InputFileError& error) {
+    if (error.reason() == InputFileError::Reason::tooLarge) throw TavraError::io(error.what());
+    throw TavraError::io("cannot read " + file.path);
+  }
+}
+
 }  // namespace
 
 void FragmentInputs::setup(CommandTree& tree, CLI::App& command) {
@@ -33,38 +70,22 @@ void FragmentInputs::setup(CommandTree& tree, CLI::App& command) {
 
 std::vector<std::string> FragmentInputs::expand(const FileSystem& files) const {
   std::vector<std::string> found;
-  for (const std::string& path : paths) {
-    std::error_code error;
-    const std::optional<fs::FileStatus> status =
-        path.empty() ? std::nullopt : files.status(path, fs::Links::follow, error);
-    if (!status) throw ValidationError(path + " not found");
-    if (!status->isDirectory()) {
-      found.push_back(path);
-      continue;
-    }
-    std::vector<std::string> names = listDirectory(files, path);
-    std::sort(names.begin(), names.end());
-    for (const std::string& name : names) {
-      if (isFragmentFileName(name)) found.push_back(fs::joinPath(path, name));
-    }
-  }
+  for (InputFile& file : inputFiles(files, paths)) found.push_back(std::move(file.path));
   return found;
 }
 
 FragmentInputs::Loaded FragmentInputs::load(const FileSystem& files) const {
   Loaded loaded;
-  for (const std::string& file : expand(files)) {
+  for (const InputFile& file : inputFiles(files, paths)) {
     try {
-      if (isOversizedInput(files, file)) {
-        throw TavraError::io("cannot read " + file + ": " + maxInputText);
-      }
-      for (const auto& payload : ProfileBuilder::fragmentPayloads(files, file)) {
+      const std::string bytes = readFragmentFile(files, file);
+      for (const auto& payload : ProfileBuilder::fragmentPayloads(bytes, file.path)) {
         if (auto fragment = PolicyFragment::parse(payload.domain, payload.value)) {
           loaded.fragments.push_back(std::move(*fragment));
         }
       }
     } catch (const std::exception& error) {
-      loaded.errors.push_back(file + ": " + describe(error));
+      loaded.errors.push_back(file.path + ": " + describe(error));
     }
   }
   return loaded;

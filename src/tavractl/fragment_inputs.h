@@ -2,8 +2,10 @@
 //
 // One member, the positional `paths` (one or more files or folders). load() expands folders
 // (their *.json, *.plist and *.mobileconfig entries, sorted, not recursing) and reads every file
-// into policy fragments. A bad file becomes one error entry and loading goes on with the next;
-// only a path that does not exist, or a folder that cannot be listed, ends the load.
+// into policy fragments: a path given is read whatever kind of file it is (a pipe too), a folder's
+// entries only when they are regular files (input_file.h). A bad file becomes one error entry and
+// loading goes on with the next; only a path that does not exist, or a folder that cannot be
+// listed, ends the load.
 #pragma once
 
 #include <string>

@@ -1,17 +1,22 @@
 #include "input_file.h"
 
 #include "errors.h"
+#include "tavra/constants.h"
 
 namespace tavra::ctl {
 
-std::string readInputFile(const FileSystem& files, const std::string& path) {
+std::string tooLargeText() {
+  return "larger than " + std::string(Constants::maxInputFileText);
+}
+
+std::string readInputFile(const FileSystem& files, const std::string& path, InputSource source) {
   using Reason = InputFileError::Reason;
-  fs::ReadOptions options;
-  options.maxBytes = maxInputBytes;
+  const fs::ReadOptions options{.maxBytes = Constants::maxInputFileBytes,
+                                .anyKind = source == InputSource::named};
   fs::ReadResult read = files.readFile(path, options);
   if (read) return std::move(read.bytes);
   if (read.error == std::errc::file_too_large) {
-    throw InputFileError(Reason::tooLarge, "cannot read " + path + ": " + maxInputText);
+    throw InputFileError(Reason::tooLarge, "cannot read " + path + ": " + tooLargeText());
   }
   if (read.failure == fs::ReadResult::Failure::notRegular &&
       read.error != std::errc::is_a_directory) {
@@ -22,19 +27,13 @@ std::string readInputFile(const FileSystem& files, const std::string& path) {
 }
 
 std::string readInputFileOrRefuse(const FileSystem& files, const std::string& path,
-                                  const std::string& unreadableMessage) {
+                                  const std::string& unreadableMessage, InputSource source) {
   try {
-    return readInputFile(files, path);
+    return readInputFile(files, path, source);
   } catch (const InputFileError& error) {
     if (error.reason() == InputFileError::Reason::tooLarge) throw ValidationError(error.what());
     throw ValidationError(unreadableMessage);
   }
-}
-
-bool isOversizedInput(const FileSystem& files, const std::string& path) {
-  std::error_code error;
-  const std::optional<fs::FileStatus> status = files.status(path, fs::Links::follow, error);
-  return status && status->isRegular() && status->size > maxInputBytes;
 }
 
 }  // namespace tavra::ctl

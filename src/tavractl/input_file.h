@@ -1,11 +1,14 @@
-// Reading the files named on the command line (catalogs, keys, fragments).
+// Reading the files the tool takes in: catalogs, keys, certificates, fragments, status reports.
 //
-// Only regular files are read; a FIFO, a device or a folder is refused without blocking, and a
-// file larger than maxInputBytes is refused before it is read, so no input can hang the tool or
-// exhaust its memory.
+// A path the administrator gave on the command line is read whatever kind of file it is: a
+// regular file, a pipe, a character device such as /dev/stdin, a process substitution. Like cat,
+// the tool then waits for it: a FIFO nobody writes to blocks until a writer comes. A file found
+// by listing a folder, or named by the tool itself (the signature beside a catalog), is read only
+// when it is a regular file, so nothing placed beside the inputs can block a run. Either way a file
+// larger than Constants::maxInputFileBytes is refused (before it is read when its size is known,
+// else as soon as more has come), so no input can exhaust the tool's memory.
 #pragma once
 
-#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -13,9 +16,15 @@
 
 namespace tavra::ctl {
 
-inline constexpr std::int64_t maxInputBytes = 16 * 1024 * 1024;
-// How the size limit reads in messages.
-inline constexpr const char* maxInputText = "larger than 16 MiB";
+// How the tool came to a path.
+enum class InputSource {
+  named,  // given on the command line: any kind of file but a directory
+  found,  // found or made up by the tool (an entry of a folder that was given, the signature file
+          // beside a catalog): a regular file only
+};
+
+// The cap as messages put it: "larger than 64 MiB".
+std::string tooLargeText();
 
 class InputFileError : public std::runtime_error {
  public:
@@ -29,17 +38,16 @@ class InputFileError : public std::runtime_error {
 };
 
 // The whole file. Throws InputFileError: "cannot read <path>: <system text>" (missing,
-// unreadable, not a regular file) or "cannot read <path>: larger than 16 MiB".
-std::string readInputFile(const FileSystem& files, const std::string& path);
+// unreadable, a directory, a listed entry that is not a regular file) or "cannot read <path>:
+// larger than 64 MiB".
+std::string readInputFile(const FileSystem& files, const std::string& path,
+                          InputSource source = InputSource::named);
 
-// The whole file for a command that names its own message for an unusable input: a file that
+// The whole file, for a command that names its own message for an unusable input: a file that
 // cannot be read at all throws ValidationError `unreadableMessage`, one that is too large
-// ValidationError "cannot read <path>: larger than 16 MiB".
+// ValidationError "cannot read <path>: larger than 64 MiB".
 std::string readInputFileOrRefuse(const FileSystem& files, const std::string& path,
-                                  const std::string& unreadableMessage);
-
-// Whether the regular file at `path` is larger than maxInputBytes (links followed); false when
-// it cannot be looked at.
-bool isOversizedInput(const FileSystem& files, const std::string& path);
+                                  const std::string& unreadableMessage,
+                                  InputSource source = InputSource::named);
 
 }  // namespace tavra::ctl

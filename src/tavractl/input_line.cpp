@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "input_file.h"
+#include "tavra/constants.h"
 #include "tavra/platform/unicode.h"
 
 namespace tavra::ctl {
@@ -22,7 +23,8 @@ LineEnd takeLine(std::streambuf& buffer, std::string& line) {
     }
     const char character = std::streambuf::traits_type::to_char_type(next);
     if (character == '\n') return LineEnd::feed;
-    if (line.size() >= static_cast<std::size_t>(maxInputBytes)) return LineEnd::tooLong;
+    if (line.size() >= static_cast<std::size_t>(Constants::maxInputFileBytes))
+      return LineEnd::tooLong;
     line.push_back(character);
   }
 }
@@ -37,7 +39,7 @@ std::optional<std::string> readInputLine(std::istream& in) {
   // Whatever the buffer read ahead goes back to the input for the next reader.
   buffer->pubsync();
   if (end == LineEnd::tooLong) {
-    throw std::runtime_error(std::string("cannot read standard input: line ") + maxInputText);
+    throw std::runtime_error("cannot read standard input: line " + tooLargeText());
   }
   if (end == LineEnd::endOfInput && line.empty()) {
     in.setstate(std::ios::eofbit);

@@ -11,7 +11,7 @@ namespace tavra::ctl {
 
 // One line of `in` without its terminator (a line feed, or a carriage return and line feed);
 // nothing after the line feed is taken. No value when the input ends before any character.
-// A line of more than maxInputBytes (input_file.h) bytes, or one that is not well-formed UTF-8,
+// A line of more than Constants::maxInputFileBytes bytes, or one that is not well-formed UTF-8,
 // throws std::runtime_error ("cannot read standard input: ..."), so a stream without line
 // breaks cannot exhaust memory and a secret is never sealed with altered bytes.
 std::optional<std::string> readInputLine(std::istream& in);

@@ -10,8 +10,9 @@ Catalog loadCatalog(const std::optional<std::string>& path, bool verify, const C
     const std::string bytes =
         readInputFileOrRefuse(*context.services.fileSystem, *path, "cannot read " + *path);
     if (!verify) return Catalog::decode(bytes);
-    const std::string signature = readInputFileOrRefuse(
-        *context.services.fileSystem, *path + ".sig", "missing " + *path + ".sig");
+    const std::string signature =
+        readInputFileOrRefuse(*context.services.fileSystem, *path + ".sig",
+                              "missing " + *path + ".sig", InputSource::found);
     return verifyWithBuiltInKeys(context.services, bytes, signature);
   }
   std::optional<Catalog> installed = context.installedCatalog();

@@ -4,12 +4,13 @@
 
 #include "tavra/json.h"
 #include "tavra/value.h"
+#include "terminal_text.h"
 
 namespace tavra::ctl {
 void printJSON(std::ostream& out, const Value& value) {
   const std::string text =
       json::write(withReadableText(value), {.pretty = true, .escapeSlash = false});
-  out << text << '\n';
+  writeVerbatim(out, text + '\n');
 }
 
 void printJSON(std::ostream& out, const StatusReport& report) {

@@ -9,6 +9,7 @@
 #include "tavra/platform/unicode.h"
 #include "tavra/policy_fragment.h"
 #include "tavra/profile_builder.h"
+#include "terminal_text.h"
 
 namespace tavra::ctl {
 namespace {
@@ -72,7 +73,7 @@ void runProfile(const ProfileOptions& options, Context& context) {
   const std::string profile =
       ProfileBuilder::mobileconfig(domain, payload, displayName, options.organization);
   if (!options.output) {
-    context.out << profile;
+    writeVerbatim(context.out, profile);
     return;
   }
   writeOutputFile(*context.services.fileSystem, *options.output, profile);

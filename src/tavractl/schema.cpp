@@ -6,6 +6,7 @@
 #include "load_catalog.h"
 #include "tavra/profile_builder.h"
 #include "tavra/renderer.h"
+#include "terminal_text.h"
 
 namespace tavra::ctl {
 
@@ -34,7 +35,7 @@ void runSchema(const SchemaOptions& options, Context& context) {
     }
     schema = ProfileBuilder::jamfFragmentSchema(catalog ? &*catalog : nullptr);
   }
-  context.out << Renderer::jsonString(schema, /*pretty=*/true) << "\n";
+  writeVerbatim(context.out, Renderer::jsonString(schema, /*pretty=*/true) + "\n");
 }
 
 }  // namespace tavra::ctl

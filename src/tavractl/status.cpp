@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "errors.h"
+#include "input_file.h"
 #include "print_json.h"
 #include "status_text.h"
 
@@ -25,8 +26,10 @@ void setupStatus(CommandTree& tree, CLI::App& parent) {
 void runStatus(const StatusOptions& options, Context& context) {
   std::optional<StatusReport> report;
   try {
-    report =
-        StatusReport::load(*context.services.fileSystem, options.file.value_or(context.statusPath));
+    // A report named with --file may come down a pipe; the daemon's own is a regular file.
+    report = options.file
+                 ? StatusReport::decode(readInputFile(*context.services.fileSystem, *options.file))
+                 : StatusReport::load(*context.services.fileSystem, context.statusPath);
   } catch (const std::exception&) {
     // Any unreadable or undecodable report counts as no report.
   }

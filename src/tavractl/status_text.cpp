@@ -45,7 +45,7 @@ std::string statusLine(const StatusReport& report, Date now) {
   for (const auto& harness : report.harnesses) {
     if (harness.state == State::managed) managed.push_back(harness.id);
     if (isProblem(harness))
-      problems.push_back(harness.id + ":" + std::string(rawValue(harness.state)));
+      problems.push_back(harness.id + ":" + std::string(harness.state.text()));
   }
   const std::int64_t minutes = wholeMinutesBetween(report.timestamp, now);
   std::vector<std::string> parts = {
@@ -72,7 +72,7 @@ std::string statusListing(const StatusReport& report,
   text += "\n";
   for (const auto& harness : report.harnesses) {
     if (harness.state == State::unmanaged && harness.errors.empty()) continue;
-    text += harness.id + ": " + std::string(rawValue(harness.state)) + " [" +
+    text += harness.id + ": " + std::string(harness.state.text()) + " [" +
             joined(harness.fragments, ", ") + "]\n";
     for (const auto& output : harness.outputs) text += "    \u2192 " + output + "\n";
     for (const auto& warning : harness.warnings) text += "    \u26A0\uFE0E " + warning + "\n";

@@ -12,6 +12,7 @@
 #include "tavra/constants.h"
 #include "tavra/error.h"
 #include "tavra/platform/unicode.h"
+#include "terminal_text.h"
 
 namespace tavra::ctl {
 namespace {
@@ -306,7 +307,8 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
       return usageError(errors, command, leftOverMessage(arguments, context));
     }
     if (extras.dumpHelp) {
-      context.out << dumpHelpJSON(tree) << std::flush;
+      writeVerbatim(context.out, dumpHelpJSON(tree));
+      context.out.flush();
       return exitSuccess;
     }
     if (extras.completionShell) {
@@ -320,7 +322,8 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
                           wordName(position, "--generate-completion-script") +
                               " is not a shell with completions (bash, zsh, fish)");
       }
-      context.out << *script << std::flush;
+      writeVerbatim(context.out, *script);
+      context.out.flush();
       return exitSuccess;
     }
     if (&command == extras.help) {
@@ -350,6 +353,9 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
 }  // namespace
 
 int runTool(const std::vector<std::string>& arguments, Context& context, std::ostream& errors) {
+  // What any command prints for people is made safe for a terminal here, once for all of them.
+  const TerminalText output(context.out);
+  const TerminalText errorOutput(errors);
   return finished(invoke(arguments, context, errors), context, errors);
 }
 

@@ -99,7 +99,7 @@ TEST_F(ConfinedFileSystemTest, NothingOutsideTheFolderIsReached) {
     EXPECT_EQ(error, fs::outsideConfinement());
     EXPECT_EQ(error, std::errc::permission_denied);
     EXPECT_EQ(fs::systemErrorText(error), "outside the confined folder");
-    EXPECT_FALSE(confined->openFile(path, Links::follow, error));
+    EXPECT_FALSE(confined->openFile(path, Links::follow, fs::Wait::never, error));
     EXPECT_FALSE(confined->list(path, error));
     EXPECT_FALSE(confined->remove(path, error));
     const fs::Walk walk = confined->makeDirectories(path + "/d", {.mode = 0755});

@@ -2,6 +2,7 @@
 
 #include <type_traits>
 
+#include "support/child_process.h"
 #include "support/crypto_fixtures.h"
 #include "support/temp_tree.h"
 #include "tavra/platform/crypto.h"
@@ -141,6 +142,30 @@ TEST_F(P256PEMTest, RefusesOtherCurvesTypesEncryptedKeysAndGarbage) {
   for (const auto& [name, text] : cases) {
     EXPECT_THROW(P256PrivateKey::fromPEM(text), CryptoError) << name;
   }
+}
+
+// A key file whose public point is not its scalar's own would be listed under a key id it
+// cannot open; it is refused where it is read, as openssl's own check refuses it.
+TEST_F(P256PEMTest, RefusesAKeyWhosePublicPointIsNotItsOwn) {
+  const std::string mismatched = test::makeMismatchedKey(tree, "mismatched.pem");
+  // openssl reports the failed check on standard error (its exit status stays 0).
+  const auto check = [](const std::string& path) {
+    return test::runProcess({"openssl", "ec", "-check", "-noout", "-in", path}).errors;
+  };
+  EXPECT_NE(check(mismatched).find("EC Key Invalid"), std::string::npos);
+  try {
+    P256PrivateKey::fromPEM(test::readFile(mismatched));
+    ADD_FAILURE() << "a mismatched key was read";
+  } catch (const CryptoError& error) {
+    EXPECT_TRUE(std::string(error.what())
+                    .starts_with("invalid PEM private key: its public key does not belong to its "
+                                 "private key"))
+        << error.what();
+  }
+  // The same key with its own point (as openssl writes it) is fine.
+  const std::string own = tree.path("mismatched.pem.own.key");
+  EXPECT_NE(check(own).find("EC Key valid"), std::string::npos) << check(own);
+  EXPECT_NO_THROW(P256PrivateKey::fromPEM(test::readFile(own)));
 }
 
 // RFC 5869, appendix A.1.

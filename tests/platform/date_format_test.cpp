@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <time.h>
 
 #include <optional>
 #include <string>
 
+#include "support/child_process.h"
 #include "tavra/iso8601.h"
 
 namespace tavra::platform {
@@ -65,6 +67,37 @@ TEST(DateFormatTest, ANameThatIsNoLocaleFormatsAsTheCLocale) {
        {std::string(12, 'a'), std::string(5000, 'a'), std::string(200, 'x') + ".UTF-8"}) {
     EXPECT_EQ(mediumDateTime(date, name, "UTC"), cLocale) << name.size();
   }
+}
+
+// This machine's zone is TZ as the C library reads it, POSIX rules included, checked against
+// python's reading of the same TZ.
+TEST(DateFormatTest, TheMachinesZoneIsTZAsTheCLibraryReadsIt) {
+  if (!test::hasProgram("python3")) GTEST_SKIP() << "python3 is not available";
+  const char* saved = getenv("TZ");
+  const std::optional<std::string> old = saved ? std::optional<std::string>(saved) : std::nullopt;
+  const Date winter = *parseISO8601("2025-01-15T13:45:30Z");
+  for (const std::string zone : {"EST5EDT,M3.2.0,M11.1.0", "<+0545>-5:45", "GMT+5", "<-03>3",
+                                 "UTC0", "Europe/Berlin", ":Asia/Tokyo", "America/New_York"}) {
+    for (const Date when : {date, winter}) {
+      const auto seconds =
+          std::chrono::duration_cast<std::chrono::seconds>(when.time_since_epoch()).count();
+      const test::ProcessResult python = test::runProcess(
+          {"env", "TZ=" + zone, "python3", "-c",
+           "import sys, time\n"
+           "print(time.strftime('%d.%m.%Y, %H:%M:%S', time.localtime(int(sys.argv[1]))))",
+           std::to_string(seconds)});
+      ASSERT_EQ(python.status, 0) << python.errors;
+      setenv("TZ", zone.c_str(), 1);
+      EXPECT_EQ(mediumDateTime(when, "de_DE.UTF-8").value_or("") + "\n", python.output)
+          << zone << " at " << iso8601(when);
+    }
+  }
+  if (old) {
+    setenv("TZ", old->c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
 }
 
 TEST(DateFormatTest, AnUnknownZoneStillGivesText) {

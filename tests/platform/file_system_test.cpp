@@ -2,13 +2,16 @@
 // file system, including where canonical /private paths live here.
 #include "tavra/platform/file_system.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "support/faulty_file_system.h"
 #include "support/temp_tree.h"
@@ -135,6 +138,46 @@ TEST_F(FileLayerTest, TheAtomicWriteGivesTheStatusOfTheFileItPutInPlace) {
   EXPECT_FALSE(files.status(tree.path("f"), Links::notFinal, error)->sameVersion(before));
   const auto replaced = files.writeAtomically(tree.path("f"), "bytes", {.mode = 0640});
   EXPECT_FALSE(replaced->sameVersion(*written)) << "a new file, though the same bytes and mode";
+}
+
+// A file someone named on purpose is read whatever its kind: a FIFO is waited for and read to its
+// end, however slowly its writer writes; a device is read too, within the cap. A directory is
+// still no file, and an entry of an open directory is read only when it is a regular file.
+TEST_F(FileLayerTest, AnyKindReadsPipesAndDevicesWithinTheCap) {
+  const std::string fifo = tree.path("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // More than a pipe holds, in pieces, after a pause: the reader waits for the writer.
+  const std::string content = std::string(200000, 'x') + "end";
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (std::size_t at = 0; at < content.size(); at += 70000) {
+      const std::string_view piece = std::string_view(content).substr(at, 70000);
+      ASSERT_EQ(::write(fd, piece.data(), piece.size()), static_cast<ssize_t>(piece.size()));
+    }
+    ::close(fd);
+  });
+  const fs::ReadResult read = files.readFile(fifo, {.maxBytes = 1 << 20, .anyKind = true});
+  writer.join();
+  ASSERT_TRUE(read) << read.error.message();
+  EXPECT_EQ(read.bytes, content);
+
+  EXPECT_EQ(files.readFile("/dev/null", {.maxBytes = 10, .anyKind = true}).bytes, "");
+  const fs::ReadResult endless = files.readFile("/dev/zero", {.maxBytes = 100000, .anyKind = true});
+  EXPECT_EQ(endless.failure, Failure::unreadable);
+  EXPECT_EQ(endless.error, std::errc::file_too_large);
+  tree.mkdir("dir");
+  EXPECT_EQ(files.readFile(tree.path("dir"), {.maxBytes = 10, .anyKind = true}).error,
+            std::errc::is_a_directory);
+
+  // Found in a folder, the FIFO is never opened: no writer is needed for the answer.
+  const fs::Walk folder = files.openDirectory(tree.root(), Links::follow);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(files.readFileAt(folder.directory, "fifo", {.maxBytes = 10, .anyKind = true}).failure,
+            Failure::notRegular);
+  EXPECT_EQ(files.readFile(fifo, {.maxBytes = 10, .links = Links::never, .anyKind = true}).failure,
+            Failure::notRegular);
 }
 
 TEST_F(FileLayerTest, TheReaderRefusesALinkOnTheWayOnlyWhenAskedTo) {

@@ -23,4 +23,10 @@ std::string makeKey(const TempTree& tree, const std::string& name,
 std::string makeCertificate(const TempTree& tree, const std::string& name,
                             const std::string& keyPath);
 
+// A SEC 1 ("EC PRIVATE KEY") P-256 key file whose public point is another key's: a point on the
+// curve, but not the one its scalar gives (as a damaged or doctored file would hold). Written
+// into `tree` as `name`; returns its path. The key it was made from, with its own point, is left
+// in the tree's top folder as `name` (each "/" made "_") followed by ".own.key".
+std::string makeMismatchedKey(const TempTree& tree, const std::string& name);
+
 }  // namespace tavra::test

@@ -19,9 +19,9 @@ fs::Walk FileSystemWrapper::walkAt(const FileDescriptor& directory, const std::s
                                    const fs::MakeOptions* make) const {
   return target_->walkAt(directory, shownAs, relative, links, make);
 }
-FileDescriptor FileSystemWrapper::openFile(const std::string& path, fs::Links links,
+FileDescriptor FileSystemWrapper::openFile(const std::string& path, fs::Links links, fs::Wait wait,
                                            std::error_code& error) const {
-  return target_->openFile(path, links, error);
+  return target_->openFile(path, links, wait, error);
 }
 FileDescriptor FileSystemWrapper::openFileAt(const FileDescriptor& directory,
                                              const std::string& name,
@@ -226,10 +226,10 @@ fs::Walk FaultyFileSystem::walkAt(const FileDescriptor& directory, const std::st
   return FileSystemWrapper::walkAt(directory, shownAs, relative, links, make);
 }
 
-FileDescriptor FaultyFileSystem::openFile(const std::string& path, fs::Links links,
+FileDescriptor FaultyFileSystem::openFile(const std::string& path, fs::Links links, fs::Wait wait,
                                           std::error_code& error) const {
   if (fails(Call::open, error)) return {};
-  return FileSystemWrapper::openFile(path, links, error);
+  return FileSystemWrapper::openFile(path, links, wait, error);
 }
 
 FileDescriptor FaultyFileSystem::openFileAt(const FileDescriptor& directory,

@@ -40,7 +40,7 @@ class FileSystemWrapper : public FileSystem {
   fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
                   const std::string& relative, fs::Links links,
                   const fs::MakeOptions* make) const override;
-  fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+  fs::FileDescriptor openFile(const std::string& path, fs::Links links, fs::Wait wait,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
                                 std::error_code& error) const override;
@@ -139,7 +139,7 @@ class FaultyFileSystem final : public FileSystemWrapper {
   fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
                   const std::string& relative, fs::Links links,
                   const fs::MakeOptions* make) const override;
-  fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+  fs::FileDescriptor openFile(const std::string& path, fs::Links links, fs::Wait wait,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
                                 std::error_code& error) const override;

@@ -9,6 +9,7 @@
 #include "fake_context.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
+#include "tavra/constants.h"
 #include "tool_fixtures.h"
 #include "tool_process.h"
 
@@ -153,23 +154,23 @@ TEST_F(CatalogSignTest, ACatalogTheDaemonWouldRefuseIsNotSignedAndItsKeyNotRead)
   }
   const std::string missing = tree.path("missing.json");
   const std::string huge = tree.write("huge.json", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);
   EXPECT_EQ(sign(missing, unreadKey).errors,
             "Error: cannot read " + missing + ": No such file or directory\n");
-  EXPECT_EQ(sign(huge, unreadKey).errors, "Error: cannot read " + huge + ": larger than 16 MiB\n");
+  EXPECT_EQ(sign(huge, unreadKey).errors, "Error: cannot read " + huge + ": larger than 64 MiB\n");
 }
 
 TEST_F(CatalogSignTest, KeyFilesThatAreNotABase64Ed25519Key) {
   const std::string missing = tree.path("missing.key");
   const std::string huge = tree.write("huge.key", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);
   const std::string pem =
       makeKey(tree, "p256.pem", {"-algorithm", "EC", "-pkeyopt", "ec_paramgen_curve:P-256"});
   for (const auto& [file, message] : std::vector<std::pair<std::string, std::string>>{
            {missing, "cannot read " + missing + ": No such file or directory"},
            {tree.mkdir("folder.key"),
             "cannot read " + tree.path("folder.key") + ": Is a directory"},
-           {huge, "cannot read " + huge + ": larger than 16 MiB"},
+           {huge, "cannot read " + huge + ": larger than 64 MiB"},
            {tree.write("binary.key", std::string("\x00\xFF\x10", 3)),
             "signature: private key is not base64"},
            {pem, "signature: private key is not base64"},

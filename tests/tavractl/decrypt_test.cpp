@@ -7,6 +7,7 @@
 
 #include "fake_context.h"
 #include "support/temp_tree.h"
+#include "tavra/constants.h"
 #include "tavra/platform/crypto.h"
 #include "tavra/secret_envelope.h"
 #include "tool_fixtures.h"
@@ -85,7 +86,7 @@ TEST_F(DecryptTest, EnvelopesThatDoNotOpenPrintNothing) {
 
 TEST_F(DecryptTest, AKeyFileThatCannotBeUsedIsReportedBeforeStandardInputIsRead) {
   const std::string huge = tree.write("huge.pem", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);
   const std::string missing = tree.path("missing.pem");
   const std::string folder = tree.mkdir("folder.pem");
   const std::string p384 =
@@ -95,13 +96,15 @@ TEST_F(DecryptTest, AKeyFileThatCannotBeUsedIsReportedBeforeStandardInputIsRead)
   const std::vector<std::pair<std::string, std::string>> cases = {
       {missing, "cannot read " + missing + ": No such file or directory"},
       {folder, "cannot read " + folder + ": Is a directory"},
-      {huge, "cannot read " + huge + ": larger than 16 MiB"},
+      {huge, "cannot read " + huge + ": larger than 64 MiB"},
       {tree.write("empty.pem", ""), "invalid PEM private key"},
       {tree.write("binary.pem", std::string("\x00\x01\xFF\xFE", 4)), "invalid PEM private key"},
       {tree.write("truncated.pem", key.pem().substr(0, 60)), "invalid PEM private key"},
       {p384, "invalid PEM private key: not a P-256 key"},
       {rsa, "invalid PEM private key"},
       {ed25519, "invalid PEM private key"},
+      {makeMismatchedKey(tree, "mismatched.pem"),
+       "invalid PEM private key: its public key does not belong to its private key"},
   };
   for (const auto& [file, message] : cases) {
     SCOPED_TRACE(file);

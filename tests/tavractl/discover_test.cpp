@@ -155,6 +155,28 @@ TEST_F(DiscoverTest, ABrokenStatusReportOnlyEmptiesTheManagedSet) {
   EXPECT_EQ(discover({"--line"}).output, "codex[unmanaged]\n");
 }
 
+// A harness state or installation kind the tool does not know leaves the rest of the report
+// usable: the harnesses it calls managed stay managed.
+TEST_F(DiscoverTest, AReportWithStatesAndKindsTheToolDoesNotKnowStillNamesTheManaged) {
+  StatusReport report;
+  report.harnesses = {
+      {"gemini-cli",
+       OpenEnum<StatusReport::HarnessState>::fromText("quarantined", harnessStateFromRawValue),
+       {},
+       {},
+       {},
+       {}},
+      {"codex", StatusReport::HarnessState::managed, {}, {}, {}, {}}};
+  Discovery::HarnessInventory entry;
+  entry.id = "codex";
+  entry.installations = {
+      {"/opt/codex.pkg", std::nullopt, std::nullopt,
+       OpenEnum<Discovery::Installation::Kind>::fromText("pkg", installationKindFromRawValue)}};
+  report.inventory = std::vector<Discovery::HarnessInventory>{entry};
+  tree.write("status.json", report.encode());
+  EXPECT_EQ(discover({"--line"}).output, "codex[managed]\n");
+}
+
 TEST_F(DiscoverTest, JsonIsTheKeptInventory) {
   processes = {{7, "bob", "/usr/bin/claude"}};
   ToolResult result = discover({"--json"});

@@ -10,6 +10,7 @@
 #include "fake_context.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
+#include "tavra/constants.h"
 #include "tavra/platform/crypto.h"
 #include "tavra/secret_envelope.h"
 #include "tool_fixtures.h"
@@ -132,13 +133,13 @@ TEST_F(EncryptTest, ABadCertificateIsReportedBeforeStandardInputIsRead) {
     crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
   const std::string rsaKey = makeKey(tree, "rsa.key.pem", {"-algorithm", "RSA"});
   const std::string huge = tree.write("huge.pem", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);
   const std::string missing = tree.path("missing.pem");
   const std::string folder = tree.mkdir("folder.pem");
   const std::vector<std::pair<std::string, std::string>> cases = {
       {missing, "cannot read " + missing + ": No such file or directory"},
       {folder, "cannot read " + folder + ": Is a directory"},
-      {huge, "cannot read " + huge + ": larger than 16 MiB"},
+      {huge, "cannot read " + huge + ": larger than 64 MiB"},
       {tree.write("empty.pem", ""), "crypto: invalid certificate"},
       {tree.write("binary.der", std::string("\x30\x82\xFF\x00\x01", 5)),
        "crypto: invalid certificate"},
@@ -163,9 +164,10 @@ TEST_F(EncryptTest, StandardInputThatIsNotTextIsRefused) {
   EXPECT_EQ(result.output, "");
   EXPECT_EQ(result.errors, "Error: cannot read standard input: not UTF-8 text\n");
 
-  result = encrypt({"--public-key", publicKey}, std::string(17 * 1024 * 1024, 'x'));
+  result = encrypt({"--public-key", publicKey},
+                   std::string(static_cast<std::size_t>(Constants::maxInputFileBytes) + 1, 'x'));
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.errors, "Error: cannot read standard input: line larger than 16 MiB\n");
+  EXPECT_EQ(result.errors, "Error: cannot read standard input: line larger than 64 MiB\n");
 }
 
 // ---- Round trips with the built program ------------------------------------------------------

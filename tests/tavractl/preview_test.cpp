@@ -7,6 +7,7 @@
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/catalog.h"
+#include "tavra/constants.h"
 #include "tavra/platform/crypto.h"
 #include "tavra/renderer.h"
 #include "tavra/secret_envelope.h"
@@ -159,7 +160,7 @@ TEST_F(PreviewTest, AKeyThatCannotBeUsedEndsItAfterTheLoadErrors) {
   const std::string binary = tree.write("binary.pem", std::string("\x00\x01\xFF\xFE", 4));
   const std::string empty = tree.write("empty.pem", "");
   const std::string huge = tree.write("huge.pem", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);
   const std::string rsa = makeKey(tree, "rsa.pem", {"-algorithm", "RSA"});
   for (const std::string& key :
        {tree.path("missing.pem"), tree.mkdir("folder.pem"), binary, empty, huge, rsa}) {
@@ -172,7 +173,7 @@ TEST_F(PreviewTest, AKeyThatCannotBeUsedEndsItAfterTheLoadErrors) {
     EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
   }
   EXPECT_EQ(previewFolder({"--key", huge}).errors,
-            "Error: cannot read " + huge + ": larger than 16 MiB\n");
+            "Error: cannot read " + huge + ": larger than 64 MiB\n");
 }
 
 TEST_F(PreviewTest, ARenderErrorEndsItAfterTheFilesAlreadyShown) {

@@ -15,6 +15,7 @@
 #include "support/forked_child.h"
 #include "support/python.h"
 #include "support/temp_tree.h"
+#include "tavra/constants.h"
 #include "tavra/plist.h"
 #include "tavra/profile_builder.h"
 #include "tool_fixtures.h"
@@ -166,18 +167,16 @@ TEST_F(ProfileTest, APayloadTheFragmentParserRefusesWritesNothing) {
 TEST_F(ProfileTest, InputsThatCannotBeReadOrParsed) {
   const std::string missing = tree.path("missing.json");
   const std::string folder = tree.mkdir("folder.json");
-  const std::string fifo = tree.path("fifo.plist");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string huge = tree.write("huge.json", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
-  for (const std::string& path : {missing, folder, fifo}) {
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);
+  for (const std::string& path : {missing, folder}) {
     const ToolResult result = profile({path, "--name", "n"});
     EXPECT_EQ(result.status, 64);
     EXPECT_TRUE(result.errors.starts_with("Error: cannot read " + path + "\nUsage: "))
         << result.errors;
   }
   EXPECT_TRUE(profile({huge, "--name", "n"})
-                  .errors.starts_with("Error: cannot read " + huge + ": larger than 16 MiB\n"));
+                  .errors.starts_with("Error: cannot read " + huge + ": larger than 64 MiB\n"));
 
   const std::string unwritable = tree.write("bell.json", R"({"Harnesses":{},"Bad":"bell\u0007"})");
   for (const auto& [input, start] : std::vector<std::pair<std::string, std::string>>{

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <limits>
 #include <sstream>
+#include <thread>
 
 #include "errors.h"
 #include "fake_context.h"
@@ -15,6 +17,7 @@
 #include "support/catalog_fixtures.h"
 #include "support/services.h"
 #include "support/temp_tree.h"
+#include "tavra/constants.h"
 #include "tavra/error.h"
 #include "tavra/plist.h"
 
@@ -55,13 +58,24 @@ TEST_F(LoadCatalogTest, UnusableFilesAreCannotRead) {
   EXPECT_EQ(validationMessage([&] { load(missing, false); }), "cannot read " + missing);
   const std::string folder = tree.mkdir("folder.json");
   EXPECT_EQ(validationMessage([&] { load(folder, false); }), "cannot read " + folder);
+  const std::string huge = tree.write("huge.json", "");
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);  // sparse
+  EXPECT_EQ(validationMessage([&] { load(huge, false); }),
+            "cannot read " + huge + ": larger than 64 MiB");
+}
+
+// The catalog named is read whatever kind of file it is; the signature beside it is a name the
+// tool made up, so a FIFO there is refused at once instead of waited for.
+TEST_F(LoadCatalogTest, ANamedPipeIsReadButNotASignaturePipeBesideIt) {
   const std::string fifo = tree.path("fifo.json");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_EQ(validationMessage([&] { load(fifo, false); }), "cannot read " + fifo);
-  const std::string huge = tree.write("huge.json", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
-  EXPECT_EQ(validationMessage([&] { load(huge, false); }),
-            "cannot read " + huge + ": larger than 16 MiB");
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << catalogJSON("4.2"); });
+  EXPECT_EQ(load(fifo, false).catalogVersion, "4.2");
+  writer.join();
+
+  const std::string path = tree.write("catalog.json", catalogJSON("1.0"));
+  ASSERT_EQ(mkfifo((path + ".sig").c_str(), 0600), 0);
+  EXPECT_EQ(validationMessage([&] { load(path, true); }), "missing " + path + ".sig");
 }
 
 TEST_F(LoadCatalogTest, EmptyAndBinaryFilesFailToDecode) {
@@ -137,6 +151,30 @@ TEST_F(FragmentInputsTest, AFileGivenDirectlyIsReadWhateverItsName) {
   EXPECT_EQ(ids(inputs({notes}).load(*test::files())), std::vector<std::string>{"n"});
 }
 
+// A path given is the administrator's to feed: a pipe there is read to its end (a FIFO found in
+// a folder is not, see below).
+TEST_F(FragmentInputsTest, AFileGivenDirectlyMayBeAPipe) {
+  const std::string fifo = tree.path("team.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    std::ofstream(fifo, std::ios::binary) << plist::writeXML(Value::parseJSON(fragmentJSON("p")));
+  });
+  FragmentInputs::Loaded loaded = inputs({fifo}).load(*test::files());
+  writer.join();
+  EXPECT_EQ(ids(loaded), std::vector<std::string>{"p"});
+  EXPECT_TRUE(loaded.errors.empty());
+}
+
+// A fragment the daemon would read (its cap is the tool's) is one the tool validates.
+TEST_F(FragmentInputsTest, AFragmentTheDaemonWouldReadIsReadToo) {
+  const std::string large =
+      tree.write("large.json", R"({"PolicyID":"large","Harnesses":{"codex":{"config":{"pad":")" +
+                                   std::string(17 << 20, 'x') + R"("}}}})");
+  FragmentInputs::Loaded loaded = inputs({large}).load(*test::files());
+  EXPECT_EQ(ids(loaded), std::vector<std::string>{"large"});
+  EXPECT_TRUE(loaded.errors.empty()) << loaded.errors.front().substr(0, 200);
+}
+
 TEST_F(FragmentInputsTest, AMissingPathEndsTheLoadEvenAfterGoodOnes) {
   const std::string good = tree.write("good.json", fragmentJSON("g"));
   const std::string missing = tree.path("missing.json");
@@ -175,14 +213,14 @@ TEST_F(FragmentInputsTest, UnusableFilesAreErrorsAndTheRestLoads) {
   tree.write("dir/1-empty.json", "");
   tree.write("dir/2-binary.plist", std::string("\x00\x01\xFE\xFFgarbage", 11));
   const std::string huge = tree.write("dir/3-huge.json", "");
-  ASSERT_EQ(truncate(huge.c_str(), 17 * 1024 * 1024), 0);
+  ASSERT_EQ(truncate(huge.c_str(), Constants::maxInputFileBytes + 1), 0);
   ASSERT_EQ(mkfifo((dir + "/4-fifo.plist").c_str(), 0600), 0);
   tree.mkdir("dir/5-folder.json");
   tree.write("dir/6-good.json", fragmentJSON("good"));
   FragmentInputs::Loaded loaded = inputs({dir}).load(*test::files());
   EXPECT_EQ(ids(loaded), std::vector<std::string>{"good"});
   ASSERT_EQ(loaded.errors.size(), 5u);
-  EXPECT_EQ(loaded.errors[2], huge + ": io: cannot read " + huge + ": larger than 16 MiB");
+  EXPECT_EQ(loaded.errors[2], huge + ": io: cannot read " + huge + ": larger than 64 MiB");
   EXPECT_EQ(loaded.errors[3], dir + "/4-fifo.plist: io: cannot read " + dir + "/4-fifo.plist");
   for (const auto& error : loaded.errors) EXPECT_EQ(error.rfind(dir + "/", 0), 0u) << error;
 }

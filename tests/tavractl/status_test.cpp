@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
+#include <thread>
+
 #include "fake_context.h"
 #include "support/temp_tree.h"
 
@@ -14,7 +17,7 @@ StatusReport::HarnessStatus harness(std::string id, std::string state,
                                     std::vector<std::string> errors = {}) {
   StatusReport::HarnessStatus status;
   status.id = std::move(id);
-  status.state = *harnessStateFromRawValue(state);
+  status.state = OpenEnum<StatusReport::HarnessState>::fromText(state, harnessStateFromRawValue);
   status.errors = std::move(errors);
   return status;
 }
@@ -116,15 +119,52 @@ TEST_F(StatusTest, WithoutAReport) {
 
 TEST_F(StatusTest, AnUnusableFileCountsAsNoReport) {
   tree.mkdir("folder");
-  ASSERT_EQ(mkfifo(tree.path("fifo").c_str(), 0600), 0);
   tree.write("empty", "");
   tree.write("binary", std::string("\x00\xFF\x01", 3));
   tree.write("other.json", R"({"health":"ok"})");
-  for (const std::string name : {"folder", "fifo", "empty", "binary", "other.json", "missing"}) {
+  for (const std::string name : {"folder", "empty", "binary", "other.json", "missing"}) {
     ToolResult result = fake.run({"status", "--line", "--file", tree.path(name)});
     EXPECT_EQ(result.output, "no-status\n") << name;
     EXPECT_EQ(result.status, 0) << name;
   }
+}
+
+// The report named with --file may come down a pipe, as from a support case (ssh mac cat ... |);
+// the daemon's own report is a regular file or nothing, so a FIFO in its place never blocks.
+TEST_F(StatusTest, AReportNamedWithFileIsReadFromAPipe) {
+  StatusReport r = report(StatusReport::Health::degraded);
+  r.harnesses = {harness("codex", "managed")};
+  const std::string fifo = tree.path("report.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << r.encode(); });
+  ToolResult result = fake.run({"status", "--line", "--file", fifo});
+  writer.join();
+  EXPECT_EQ(result.output, "degraded | catalog 1.2 | managed codex | last run 0m ago\n");
+  EXPECT_EQ(result.status, 0);
+
+  ASSERT_EQ(mkfifo(fake.context.statusPath.c_str(), 0600), 0);
+  result = fake.run({"status", "--line"});
+  EXPECT_EQ(result.output, "no-status\n");
+}
+
+// A state this version does not know is a state like any other: shown as it is in every form,
+// neither managed nor a problem.
+TEST_F(StatusTest, AStateTheToolDoesNotKnowIsShownAsItIs) {
+  StatusReport r = report();
+  r.harnesses = {harness("codex", "quarantined"), harness("opencode", "managed")};
+  r.harnesses[0].fragments = {"base"};
+  write(r);
+  EXPECT_EQ(fake.run({"status"}).output, "Tavra 0.2.1 \u2014 last run date " +
+                                             iso8601(r.timestamp) +
+                                             "\n"
+                                             "Health: ok\nCatalog: 1.2\nFragments: none\n\n"
+                                             "codex: quarantined [base]\n"
+                                             "opencode: managed []\n");
+  EXPECT_EQ(fake.run({"status", "--line"}).output,
+            "ok | catalog 1.2 | managed opencode | last run 0m ago\n");
+  const ToolResult json = fake.run({"status", "--json"});
+  EXPECT_NE(json.output.find("\"state\" : \"quarantined\""), std::string::npos) << json.output;
+  EXPECT_EQ(StatusReport::decode(json.output), r);
 }
 
 TEST_F(StatusTest, FileOverridesTheDaemonsReport) {

@@ -49,7 +49,7 @@ class ConfinedFileSystem final : public FileSystem {
   fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
                   const std::string& relative, fs::Links links,
                   const fs::MakeOptions* make) const override;
-  fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+  fs::FileDescriptor openFile(const std::string& path, fs::Links links, fs::Wait wait,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
                                 std::error_code& error) const override;

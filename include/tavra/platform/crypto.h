@@ -111,7 +111,8 @@ class P256PrivateKey {
  public:
   static P256PrivateKey generate();
   // A PEM private key, PKCS #8 ("PRIVATE KEY") or SEC 1 ("EC PRIVATE KEY"), on P-256 only; other
-  // curves, other key types, encrypted keys and malformed text throw CryptoError.
+  // curves, other key types, encrypted keys, malformed text and a key whose public point is not
+  // the one its scalar gives throw CryptoError.
   static P256PrivateKey fromPEM(std::string_view pem);
   // PKCS #8 PEM text of this key (for writing key files).
   std::string pem() const;

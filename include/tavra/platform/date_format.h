@@ -15,7 +15,8 @@ std::string timeLocaleFromEnvironment();
 
 // `date` in the medium date style followed by the medium time style of `locale` (a POSIX locale
 // name such as "de_DE.UTF-8", or "C"), in the time zone `timeZone` (an Olson id such as
-// "Europe/Berlin"; empty means this machine's zone, taken from TZ or the system setting).
+// "Europe/Berlin"; empty means this machine's zone as the C library reads TZ, POSIX rules
+// included, or the system setting).
 // No value when the locale's formatter cannot be made.
 std::optional<std::string> mediumDateTime(std::chrono::system_clock::time_point date,
                                           std::string_view locale, std::string_view timeZone = {});

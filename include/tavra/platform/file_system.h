@@ -95,6 +95,12 @@ enum class Links {
   never,     // no link anywhere on the path: a walk from the start, one directory at a time
 };
 
+// Whether opening a file may wait: a FIFO without a writer, a device that is not ready.
+enum class Wait {
+  never,     // the open returns at once (a FIFO does not block)
+  asNeeded,  // the open waits as the system does by default
+};
+
 // ---- paths (pure text) ----
 
 // A path split into its directory text and its last non-empty component: "/a/b/" gives "/a"
@@ -143,6 +149,13 @@ struct ReadOptions {
   Links links = Links::follow;
   // The file must be owned by uid 0, as checked on the descriptor that is read.
   bool requireRootOwned = false;
+  // A file someone named on purpose (a path on the tool's command line): besides a regular file
+  // it may be a pipe, a character device or the like, read to its end within the cap, and the
+  // open and the reads wait for it as cat would (a FIFO waits for its writer). A directory is
+  // still refused. Only readFile with Links::follow or notFinal honours it: an entry of an open
+  // directory (readFileAt, or a walk with Links::never) is read only when it is a regular file,
+  // so a FIFO found in a folder can never block a reader.
+  bool anyKind = false;
 };
 
 struct ReadResult {
@@ -150,6 +163,7 @@ struct ReadResult {
     none,
     absent,        // nothing at the path, or its status cannot be taken
     notRegular,    // a directory, link (where refused), FIFO, device or socket: never read
+                   // (without anyKind)
     notRootOwned,  // with requireRootOwned, a file of another owner
     unreadable,    // anything else, including a file larger than the cap
   };
@@ -210,9 +224,9 @@ class FileSystem {
                           const std::string& relative, fs::Links links,
                           const fs::MakeOptions* make) const = 0;
 
-  // Opens a file for reading without waiting (a FIFO does not block) and without becoming its
-  // controlling terminal. `links` is follow or notFinal.
-  virtual fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+  // Opens a file for reading, without becoming its controlling terminal; with Wait::never a FIFO
+  // does not block and reads do not wait either. `links` is follow or notFinal.
+  virtual fs::FileDescriptor openFile(const std::string& path, fs::Links links, fs::Wait wait,
                                       std::error_code& error) const = 0;
   virtual fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory,
                                         const std::string& name, std::error_code& error) const = 0;
@@ -287,9 +301,10 @@ class FileSystem {
 
   // ---- operations built on the primitives ----
 
-  // The one reader: the whole content of a regular file. The file's status is taken before it
-  // is opened, so anything but a regular file is never opened; the opened descriptor must be
-  // that same file, regular, within the cap and, when asked, owned by root.
+  // The one reader: the whole content of a regular file (or, with anyKind, of any file but a
+  // directory). The file's status is taken before it is opened, so anything else is never
+  // opened; the opened descriptor must be that same file, of an accepted kind, within the cap
+  // and, when asked, owned by root.
   fs::ReadResult readFile(const std::string& path, const fs::ReadOptions& options) const;
   // The same for `name` in an open directory; a link at `name` counts as not regular. The bytes
   // are read into `buffer`'s room (a caller reading many files hands back the last result's
@@ -337,7 +352,7 @@ class PosixFileSystem final : public FileSystem {
   fs::Walk walkAt(const fs::FileDescriptor& directory, const std::string& shownAs,
                   const std::string& relative, fs::Links links,
                   const fs::MakeOptions* make) const override;
-  fs::FileDescriptor openFile(const std::string& path, fs::Links links,
+  fs::FileDescriptor openFile(const std::string& path, fs::Links links, fs::Wait wait,
                               std::error_code& error) const override;
   fs::FileDescriptor openFileAt(const fs::FileDescriptor& directory, const std::string& name,
                                 std::error_code& error) const override;

@@ -1,9 +1,10 @@
 // catalog.json reading and writing.
 //
-// Reading goes through nlohmann's DOM rather than Value::parseJSON because the catalog format
-// treats a null as an absent key, which Value has no room for. Only known keys are walked (to a
-// depth fixed by the format), so unknown keys are ignored whatever they hold; the DOM itself is
-// built and destroyed without recursion. Duplicate keys: the last occurrence wins.
+// Reading goes through the library's bounded JSON reader into nlohmann's tree rather than into a
+// Value because the catalog format treats a null as an absent key, which Value has no room for;
+// the reader refuses nesting deeper than Value::maxDepth as it does for fragments. Only known
+// keys are walked (to a depth fixed by the format), so unknown keys are ignored whatever they
+// hold. Duplicate keys: the last occurrence wins.
 #include <nlohmann/json.hpp>
 
 #include <cmath>
@@ -14,6 +15,7 @@
 #include "tavra/catalog.h"
 #include "tavra/error.h"
 #include "tavra/json.h"
+#include "value/json_reader.h"
 
 namespace tavra {
 
@@ -218,73 +220,93 @@ Catalog readCatalog(const Json& root) {
   return catalog;
 }
 
-// Writing: required fields always, optional ones only when present.
-void put(Value::Object& object, const char* key, const std::optional<std::string>& text) {
-  if (text) object.emplace(key, Value(*text));
+// Writing: one tree in the catalog's own field order, required fields always, optional ones only
+// when present. The encoded bytes keep that order; the Value form sorts it as every Value does.
+using Ordered = nlohmann::ordered_json;
+
+void put(Ordered& object, const char* key, const std::optional<std::string>& text) {
+  if (text) object[key] = *text;
 }
 
-Value strings(const std::vector<std::string>& texts) {
-  Value::Array elements(texts.begin(), texts.end());
-  return Value(std::move(elements));
+void put(Ordered& object, const char* key, const std::optional<std::vector<std::string>>& texts) {
+  if (texts) object[key] = *texts;
 }
 
-void put(Value::Object& object, const char* key,
-         const std::optional<std::vector<std::string>>& texts) {
-  if (texts) object.emplace(key, strings(*texts));
-}
-
-Value mergeRuleValue(const MergeRule& rule) {
-  Value::Object object;
-  object.emplace("path", Value(rule.path));
-  if (rule.strategy) object.emplace("strategy", Value(rawValue(*rule.strategy)));
+Ordered mergeRuleNode(const MergeRule& rule) {
+  Ordered object = Ordered::object();
+  object["path"] = rule.path;
+  if (rule.strategy) object["strategy"] = rawValue(*rule.strategy);
   put(object, "denies", rule.denies);
   put(object, "matchField", rule.matchField);
   put(object, "order", rule.order);
-  return Value(std::move(object));
+  return object;
 }
 
-Value outputValue(const Output& output) {
-  Value::Object object;
-  object.emplace("id", Value(output.id));
-  object.emplace("path", Value(output.path));
-  object.emplace("format", Value(rawValue(output.format)));
+Ordered outputNode(const Output& output) {
+  Ordered object = Ordered::object();
+  object["id"] = output.id;
+  object["path"] = output.path;
+  object["format"] = rawValue(output.format);
   put(object, "description", output.description);
   put(object, "mode", output.mode);
   if (output.mergeRules) {
-    Value::Array rules;
-    rules.reserve(output.mergeRules->size());
-    for (const MergeRule& rule : *output.mergeRules) rules.push_back(mergeRuleValue(rule));
-    object.emplace("mergeRules", Value(std::move(rules)));
+    Ordered rules = Ordered::array();
+    for (const MergeRule& rule : *output.mergeRules) rules.push_back(mergeRuleNode(rule));
+    object["mergeRules"] = std::move(rules);
   }
   put(object, "jsonEncodedKeys", output.jsonEncodedKeys);
   put(object, "forbiddenKeys", output.forbiddenKeys);
   put(object, "internalKeys", output.internalKeys);
-  return Value(std::move(object));
+  return object;
 }
 
-Value harnessValue(const Harness& harness) {
-  Value::Object object;
-  object.emplace("id", Value(harness.id));
-  object.emplace("displayName", Value(harness.displayName));
-  object.emplace("vendor", Value(harness.vendor));
-  object.emplace("status", Value(rawValue(harness.status)));
-  Value::Array outputs;
-  outputs.reserve(harness.outputs.size());
-  for (const Output& output : harness.outputs) outputs.push_back(outputValue(output));
-  object.emplace("outputs", Value(std::move(outputs)));
+Ordered harnessNode(const Harness& harness) {
+  Ordered object = Ordered::object();
+  object["id"] = harness.id;
+  object["displayName"] = harness.displayName;
+  object["vendor"] = harness.vendor;
+  object["status"] = rawValue(harness.status);
+  Ordered outputs = Ordered::array();
+  for (const Output& output : harness.outputs) outputs.push_back(outputNode(output));
+  object["outputs"] = std::move(outputs);
   put(object, "notes", harness.notes);
   put(object, "documentation", harness.documentation);
   put(object, "conflictingPreferenceDomains", harness.conflictingPreferenceDomains);
   put(object, "lastReviewed", harness.lastReviewed);
   if (harness.detect) {
-    Value::Object detect;
+    Ordered detect = Ordered::object();
     put(detect, "appBundleIDs", harness.detect->appBundleIDs);
     put(detect, "executables", harness.detect->executables);
     put(detect, "processNames", harness.detect->processNames);
     put(detect, "userConfigPaths", harness.detect->userConfigPaths);
-    object.emplace("detect", Value(std::move(detect)));
+    object["detect"] = std::move(detect);
   }
-  return Value(std::move(object));
+  return object;
+}
+
+Ordered catalogNode(const Catalog& catalog) {
+  Ordered object = Ordered::object();
+  object["schemaVersion"] = catalog.schemaVersion;
+  object["catalogVersion"] = catalog.catalogVersion;
+  Ordered harnesses = Ordered::array();
+  for (const Harness& harness : catalog.harnesses) harnesses.push_back(harnessNode(harness));
+  object["harnesses"] = std::move(harnesses);
+  return object;
+}
+
+// The tree holds texts, integers, lists and objects only, nested as deep as the format goes.
+Value valueOf(const Ordered& node) {
+  if (node.is_string()) return Value(node.get<std::string>());
+  if (node.is_number_integer()) return Value(node.get<std::int64_t>());
+  if (node.is_array()) {
+    Value::Array elements;
+    elements.reserve(node.size());
+    for (const Ordered& element : node) elements.push_back(valueOf(element));
+    return Value(std::move(elements));
+  }
+  Value::Object members;
+  for (const auto& [key, member] : node.items()) members.emplace(key, valueOf(member));
+  return Value(std::move(members));
 }
 
 }  // namespace
@@ -292,14 +314,9 @@ Value harnessValue(const Harness& harness) {
 Catalog Catalog::decode(std::string_view bytes) {
   Json root;
   try {
-    root = Json::parse(bytes.begin(), bytes.end());
-  } catch (const Json::exception& error) {
-    std::string message = error.what();
-    // Drop nlohmann's "[json.exception.parse_error.101] " tag; keep its position and reason.
-    if (auto tag = message.find("] "); tag != std::string::npos && message.front() == '[') {
-      message.erase(0, tag + 2);
-    }
-    throw DecodeError("cannot decode catalog: invalid JSON: " + message);
+    root = json::readDocument(bytes);
+  } catch (const Value::ReadError& error) {
+    throw DecodeError("cannot decode catalog: " + std::string(error.what()));
   }
   Catalog catalog = readCatalog(root);
   if (catalog.schemaVersion > supportedSchemaVersion) {
@@ -311,18 +328,25 @@ Catalog Catalog::decode(std::string_view bytes) {
 }
 
 Value Catalog::toValue() const {
-  Value::Object object;
-  object.emplace("schemaVersion", Value(schemaVersion));
-  object.emplace("catalogVersion", Value(catalogVersion));
-  Value::Array list;
-  list.reserve(harnesses.size());
-  for (const Harness& harness : harnesses) list.push_back(harnessValue(harness));
-  object.emplace("harnesses", Value(std::move(list)));
-  return Value(std::move(object));
+  return valueOf(catalogNode(*this));
 }
 
-std::string Catalog::encode(json::WriteOptions options) const {
-  return json::write(toValue(), options);
+std::string Catalog::encode() const {
+  std::string compact;
+  try {
+    compact = catalogNode(*this).dump();
+  } catch (const Ordered::type_error&) {
+    throw json::WriteError("JSON text is not valid UTF-8");
+  }
+  // A "/" can stand only inside a string (no other JSON token has one, and no byte of a UTF-8
+  // sequence but "/" itself is 0x2F), so escaping every one escapes exactly the texts' slashes.
+  std::string encoded;
+  encoded.reserve(compact.size() + compact.size() / 16);
+  for (const char c : compact) {
+    if (c == '/') encoded += '\\';
+    encoded += c;
+  }
+  return encoded;
 }
 
 }  // namespace tavra

@@ -61,7 +61,7 @@ std::optional<Value> ManagedPreferences::read(std::string_view domain) const {
   // swapped for a link or another file in between is not read either. Only regular files are
   // read: a FIFO would block and a device could be endless.
   const fs::ReadResult read =
-      files_->readFile(file, {.maxBytes = maxFileBytes,
+      files_->readFile(file, {.maxBytes = Constants::maxInputFileBytes,
                               .links = requireRootOwned_ ? fs::Links::notFinal : fs::Links::follow,
                               .requireRootOwned = requireRootOwned_});
   return valueOf(read, domain);
@@ -92,7 +92,8 @@ std::optional<Value> ManagedPreferences::readIn(const fs::FileDescriptor& folder
   // Read relative to the folder, the name never followed: as the read by path does with the
   // ownership rule. Without it a link is followed, so a link found here is read by its path.
   fs::ReadResult read = files_->readFileAt(
-      folder, name, {.maxBytes = maxFileBytes, .requireRootOwned = requireRootOwned_},
+      folder, name,
+      {.maxBytes = Constants::maxInputFileBytes, .requireRootOwned = requireRootOwned_},
       std::move(buffer));
   if (read.failure == fs::ReadResult::Failure::notRegular && !requireRootOwned_) {
     return this->read(domain);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "policy/flat_set.h"
+#include "tavra/control_escape.h"
 #include "value/quoting.h"
 
 namespace tavra {
@@ -134,13 +135,8 @@ class TextSlots {
 // A text written between double quotes with the usual backslash escapes; other control
 // characters as \u{X} in lower-case hex without leading zeros.
 std::string quoted(std::string_view text) {
-  return detail::quoted(text, [](std::string& out, unsigned char c) {
-    static constexpr char hex[] = "0123456789abcdef";
-    out += "\\u{";
-    if (c >= 0x10) out += hex[c >> 4];
-    out += hex[c & 0xf];
-    out += '}';
-  });
+  return detail::quoted(text,
+                        [](std::string& out, unsigned char c) { appendControlEscape(out, c); });
 }
 
 // One merge() call: the rules (with their patterns parsed once) and the warnings it collects.

@@ -107,9 +107,12 @@ std::string mobileconfig(std::string_view domain, const Value& payload,
 
 std::vector<FragmentPayload> fragmentPayloads(const FileSystem& files, const std::string& path) {
   // A directory, FIFO or device is no fragment file (and could block or never end).
-  fs::ReadResult read = files.readFile(path, {.maxBytes = maxFragmentFileBytes});
+  const fs::ReadResult read = files.readFile(path, {.maxBytes = Constants::maxInputFileBytes});
   if (!read) throw TavraError::io("cannot read " + path);
-  const std::string bytes = std::move(read.bytes);
+  return fragmentPayloads(read.bytes, path);
+}
+
+std::vector<FragmentPayload> fragmentPayloads(std::string_view bytes, const std::string& path) {
   const Value value = path.ends_with(".json") ? Value::parseJSON(bytes) : Value::parsePlist(bytes);
 
   const Value::Object* object = value.asObject();

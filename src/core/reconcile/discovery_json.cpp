@@ -45,7 +45,7 @@ std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind) 
 }
 
 Value toValue(const Discovery::Installation& installation) {
-  Value::Object object{{"kind", rawValue(installation.kind)}, {"path", installation.path}};
+  Value::Object object{{"kind", installation.kind.text()}, {"path", installation.path}};
   if (installation.user) object.emplace("user", *installation.user);
   if (installation.version) object.emplace("version", *installation.version);
   return object;
@@ -70,11 +70,13 @@ Value toValue(const Discovery::HarnessInventory& inventory) {
 
 Discovery::Installation installationFromValue(const Value& value) {
   const auto& record = Decoder::object(value, "installation");
-  const std::string kindText = Decoder::string(record, "kind");
-  const auto kind = installationKindFromRawValue(kindText);
-  if (!kind) throw records::DecodingError("kind: unknown value " + kindText);
-  return {Decoder::string(record, "path"), Decoder::optionalString(record, "user"),
-          Decoder::optionalString(record, "version"), *kind};
+  return {
+      .path = Decoder::string(record, "path"),
+      .user = Decoder::optionalString(record, "user"),
+      .version = Decoder::optionalString(record, "version"),
+      .kind = OpenEnum<Discovery::Installation::Kind>::fromText(Decoder::string(record, "kind"),
+                                                                installationKindFromRawValue),
+  };
 }
 
 Discovery::RunningProcess runningProcessFromValue(const Value& value) {

@@ -20,19 +20,22 @@ Value harnessStatusValue(const StatusReport::HarnessStatus& status) {
   object.emplace("fragments", texts(status.fragments));
   object.emplace("id", status.id);
   object.emplace("outputs", texts(status.outputs));
-  object.emplace("state", rawValue(status.state));
+  object.emplace("state", status.state.text());
   object.emplace("warnings", texts(status.warnings));
   return object;
 }
 
 StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
   const auto& record = Decoder::object(value, "harness status");
-  const std::string stateText = Decoder::string(record, "state");
-  const auto state = harnessStateFromRawValue(stateText);
-  if (!state) throw records::DecodingError("state: unknown value " + stateText);
-  return {Decoder::string(record, "id"),         *state,
-          Decoder::strings(record, "fragments"), Decoder::strings(record, "outputs"),
-          Decoder::strings(record, "warnings"),  Decoder::strings(record, "errors")};
+  return {
+      .id = Decoder::string(record, "id"),
+      .state = OpenEnum<StatusReport::HarnessState>::fromText(Decoder::string(record, "state"),
+                                                              harnessStateFromRawValue),
+      .fragments = Decoder::strings(record, "fragments"),
+      .outputs = Decoder::strings(record, "outputs"),
+      .warnings = Decoder::strings(record, "warnings"),
+      .errors = Decoder::strings(record, "errors"),
+  };
 }
 
 }  // namespace
@@ -170,7 +173,7 @@ StatusReport StatusReport::decode(std::string_view bytes) {
 
 StatusReport StatusReport::load(const FileSystem& files, const std::string& path) {
   // Only a regular file is read, so a FIFO at the path cannot block.
-  const fs::ReadResult read = files.readFile(path, {.maxBytes = maxFileBytes});
+  const fs::ReadResult read = files.readFile(path, {.maxBytes = Constants::maxInputFileBytes});
   if (!read) throw TavraError::io("no status at " + path);
   return decode(read.bytes);
 }

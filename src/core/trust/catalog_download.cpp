@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "tavra/catalog_store.h"
+#include "tavra/constants.h"
 #include "tavra/error.h"
 
 namespace tavra {
@@ -38,7 +39,7 @@ std::string fetch(const URL& url, const FileSystem& files, const CatalogStore::T
   if (url.isFileURL()) {
     const auto path = url.filePath();
     if (!path) throw TavraError::catalog("catalog URL must be https");
-    fs::ReadResult read = files.readFile(*path, {.maxBytes = CatalogStore::maxFileBytes});
+    fs::ReadResult read = files.readFile(*path, {.maxBytes = Constants::maxInputFileBytes});
     if (!read) throw fs::systemError(read.error, "cannot read " + *path);
     return std::move(read.bytes);
   }

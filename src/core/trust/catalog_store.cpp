@@ -72,7 +72,7 @@ Catalog CatalogStore::verify(std::string_view catalogData, std::string_view sign
 }
 
 std::optional<Catalog> CatalogStore::cached() const {
-  const fs::ReadOptions options{.maxBytes = maxFileBytes};
+  const fs::ReadOptions options{.maxBytes = Constants::maxInputFileBytes};
   const fs::ReadResult catalog = files_->readFile(fs::joinPath(directory_, catalogName), options);
   if (!catalog) return std::nullopt;
   const fs::ReadResult signature =

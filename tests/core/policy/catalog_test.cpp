@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/python.h"
 #include "tavra/error.h"
 
 namespace tavra {
@@ -74,9 +75,9 @@ TEST(CatalogDecodeTest, ReadsEveryField) {
 }
 
 TEST(CatalogDecodeTest, UnknownKeysAreIgnoredAtEveryLevel) {
-  // Unknown keys may hold anything, nulls and deep nesting included.
-  std::string deep(10000, '[');
-  deep += std::string(10000, ']');
+  // Unknown keys may hold anything, nulls included, nested as deep as any JSON the system reads:
+  // with the root object, 512 levels.
+  const std::string deep = std::string(511, '[') + std::string(511, ']');
   Catalog plain =
       Catalog::decode(document(R"("detect": {}, )", R"(, "mergeRules": [{"path": "p"}])"));
   Catalog extra = Catalog::decode(document(
@@ -142,6 +143,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DecodeFailure{"MalformedJSON", "{\"schemaVersion\": ", "invalid JSON"},
         DecodeFailure{"TrailingGarbage", document() + "x", "invalid JSON"},
+        // Refused by the reader as soon as it gets there, as a fragment is, whatever the rest.
+        DecodeFailure{"NestedTooDeep",
+                      document("", "", R"("deep": )" + std::string(512, '[')) + "x",
+                      "cannot decode catalog: invalid JSON: nesting deeper than 512 levels"},
+        DecodeFailure{"BracketsOnly", std::string(100000, '['),
+                      "cannot decode catalog: invalid JSON: nesting deeper than 512 levels"},
         DecodeFailure{"BadUTF8",
                       document(R"("notes": ")"
                                "\xff"
@@ -420,16 +427,65 @@ TEST(CatalogTest, RawTexts) {
   EXPECT_EQ(MergeRule::strategyFromRawValue("Union"), std::nullopt);
 }
 
-TEST(CatalogEncodeTest, MirrorsTheFormatAndLeavesAbsentFieldsOut) {
+TEST(CatalogEncodeTest, WritesTheFieldsInTheirOwnOrderCompactWithSlashesEscaped) {
   Catalog catalog{2, "2026.1.5", {harness("h", {output("o", "/etc/o.toml")})}};
   catalog.harnesses[0].status = Harness::Status::planned;
   catalog.harnesses[0].outputs[0].format = Output::Format::toml;
-  const std::string text = catalog.encode();
-  EXPECT_EQ(text.find("null"), std::string::npos);
-  EXPECT_EQ(text,
-            R"({"catalogVersion":"2026.1.5","harnesses":[{"displayName":"","id":"h",)"
-            R"("outputs":[{"format":"toml","id":"o","path":"/etc/o.toml"}],"status":"planned",)"
-            R"("vendor":""}],"schemaVersion":2})");
+  EXPECT_EQ(catalog.encode(),
+            R"({"schemaVersion":2,"catalogVersion":"2026.1.5","harnesses":[{"id":"h",)"
+            R"("displayName":"","vendor":"","status":"planned","outputs":[{"id":"o",)"
+            R"("path":"\/etc\/o.toml","format":"toml"}]}]})");
+
+  // Every field present: each record's keys in declaration order, absent ones left out.
+  Harness& h = catalog.harnesses[0];
+  h.notes = "n/1";
+  h.documentation = std::vector<std::string>{"https://d"};
+  h.conflictingPreferenceDomains = std::vector<std::string>{};
+  h.lastReviewed = "r";
+  h.detect = Detection{std::vector<std::string>{"a"}, std::vector<std::string>{"/bin/e"},
+                       std::nullopt, std::vector<std::string>{"~/.c"}};
+  Output& o = h.outputs[0];
+  o.description = "d\t\"q\"";
+  o.mode = "600";
+  MergeRule rule{"p.q"};
+  rule.strategy = MergeRule::Strategy::strictest;
+  rule.denies = "x";
+  rule.matchField = "name";
+  rule.order = std::vector<std::string>{"hi", "lo"};
+  o.mergeRules = std::vector<MergeRule>{rule, MergeRule{"z"}};
+  o.jsonEncodedKeys = std::vector<std::string>{"j"};
+  o.forbiddenKeys = std::vector<std::string>{"f"};
+  o.internalKeys = std::vector<std::string>{"i"};
+  EXPECT_EQ(catalog.encode(),
+            R"({"schemaVersion":2,"catalogVersion":"2026.1.5","harnesses":[{"id":"h",)"
+            R"("displayName":"","vendor":"","status":"planned","outputs":[{"id":"o",)"
+            R"("path":"\/etc\/o.toml","format":"toml","description":"d\t\"q\"","mode":"600",)"
+            R"("mergeRules":[{"path":"p.q","strategy":"strictest","denies":"x",)"
+            R"("matchField":"name","order":["hi","lo"]},{"path":"z"}],"jsonEncodedKeys":["j"],)"
+            R"("forbiddenKeys":["f"],"internalKeys":["i"]}],"notes":"n\/1",)"
+            R"("documentation":["https:\/\/d"],"conflictingPreferenceDomains":[],)"
+            R"("lastReviewed":"r","detect":{"appBundleIDs":["a"],"executables":["\/bin\/e"],)"
+            R"("userConfigPaths":["~\/.c"]}}]})");
+  EXPECT_EQ(Catalog::decode(catalog.encode()), catalog);
+}
+
+// The encoder's default form as python's own encoder gives it for the same members in the same
+// order: compact separators, "/" escaped (python leaves it, so it is escaped here alike).
+TEST(CatalogEncodeTest, MatchesAnIndependentEncoder) {
+  if (!test::pythonHas({"json"})) GTEST_SKIP() << "python3 is not available";
+  // Members written in the records' field order, so python's order is the encoder's.
+  const std::string text = R"({"schemaVersion": 2, "catalogVersion": "2026.1.5", "harnesses": [
+    {"id": "h", "displayName": "H\u00e9 \u0007\u001f", "vendor": "V", "status": "supported",
+     "outputs": [{"id": "o", "path": "/etc/h.json", "format": "json", "mode": "0600",
+                  "mergeRules": [{"path": "a", "strategy": "union"}]}],
+     "notes": "<a/b> \"q\" \\", "detect": {"processNames": ["p"]}}]})";
+  const test::PythonResult check = test::runPython(R"PY(
+import json, sys
+doc = json.loads(sys.argv[1])
+print(json.dumps(doc, separators=(',', ':'), ensure_ascii=False).replace('/', '\\/'))
+)PY",
+                                                   {text});
+  EXPECT_EQ(check.output, Catalog::decode(text).encode() + "\n");
 }
 
 TEST(CatalogEncodeTest, RoundTripsEveryField) {
@@ -441,7 +497,7 @@ TEST(CatalogEncodeTest, RoundTripsEveryField) {
           {"path": "b", "denies": "c", "matchField": "m", "order": ["x"]}])");
   Catalog catalog = Catalog::decode(text);
   EXPECT_EQ(Catalog::decode(catalog.encode()), catalog);
-  EXPECT_EQ(Catalog::decode(catalog.encode({.pretty = true})), catalog);
+  EXPECT_EQ(Catalog::decode(json::write(catalog.toValue(), {.pretty = true})), catalog);
   EXPECT_EQ(catalog.toValue(), Value::parseJSON(text));
   // A detection with no lists is written as an empty object, not dropped.
   catalog.harnesses[0].detect = Detection{};

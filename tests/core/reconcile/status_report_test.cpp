@@ -80,16 +80,38 @@ TEST(StatusReportTest, HarnessStateAndInstallationKindRawValues) {
   EXPECT_EQ(rawValue(Kind::executable), "executable");
   EXPECT_EQ(installationKindFromRawValue("executable"), Kind::executable);
   EXPECT_EQ(installationKindFromRawValue("App"), std::nullopt);
+}
 
-  std::string bytes = sample().encode();
+// A state or installation kind is plain text in the file: one this version does not know (a
+// newer daemon's, another tool's) is read, kept and written again as it was, and equals no case.
+TEST(StatusReportTest, UnknownStatesAndKindsAreKeptAsTheirText) {
   const auto replace = [](std::string text, const std::string& from, const std::string& to) {
     const auto at = text.find(from);
     return at == std::string::npos ? text : text.replace(at, from.size(), to);
   };
-  EXPECT_THROW(StatusReport::decode(replace(bytes, "\"managed\"", "\"Managed\"")),
-               FileApplier::DecodingError);
-  EXPECT_THROW(StatusReport::decode(replace(bytes, "\"executable\"", "\"binary\"")),
-               FileApplier::DecodingError);
+  std::string bytes = sample().encode();
+  bytes = replace(bytes, "\"managed\"", "\"quarantined\"");
+  bytes = replace(bytes, "\"executable\"", "\"pkg\"");
+  const StatusReport read = StatusReport::decode(bytes);
+  const OpenEnum<State>& state = read.harnesses[0].state;
+  EXPECT_EQ(state.text(), "quarantined");
+  EXPECT_EQ(state.known(), std::nullopt);
+  for (const State known :
+       {State::unmanaged, State::disabled, State::error, State::degraded, State::managed}) {
+    EXPECT_FALSE(state == known);
+  }
+  EXPECT_EQ(read.harnesses[1].state, State::error);
+  const auto& kind = (*read.inventory)[0].installations[0].kind;
+  EXPECT_EQ(kind.text(), "pkg");
+  EXPECT_FALSE(kind == Discovery::Installation::Kind::executable);
+  EXPECT_EQ(read.summary(), "degraded; catalog 1.4.0; managed: none");
+  EXPECT_EQ(read.encode(), bytes);
+  EXPECT_EQ(StatusReport::decode(read.encode()), read);
+  // "Managed" is as unknown as any other text: cases are compared exactly.
+  EXPECT_EQ(StatusReport::decode(replace(sample().encode(), "\"managed\"", "\"Managed\""))
+                .harnesses[0]
+                .state.text(),
+            "Managed");
 }
 
 TEST(StatusReportTest, EncodedFormHasSortedKeysEscapedSlashesAndOptionalKeysLeftOut) {

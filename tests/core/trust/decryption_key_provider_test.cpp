@@ -81,6 +81,13 @@ TEST_F(SystemKeyProviderTest, KeyFilesAreReadByTheirSuffixOnly) {
             "no private key for key id " + idOf(other));
 }
 
+TEST_F(SystemKeyProviderTest, AKeyFileWhosePublicPointIsNotItsOwnIsSkipped) {
+  writeKey("good.pem", key);
+  test::makeMismatchedKey(tree, "keys/mismatched.pem");
+  const SystemKeyProvider provider(directory, false, test::files(), nullptr);
+  EXPECT_EQ(provider.availableKeyIDs(), std::vector<std::string>{idOf(key)});
+}
+
 TEST_F(SystemKeyProviderTest, AMissingDirectoryHasNoKeys) {
   const SystemKeyProvider provider(tree.path("nowhere"), true, test::files(), nullptr);
   EXPECT_TRUE(provider.availableKeyIDs().empty());
