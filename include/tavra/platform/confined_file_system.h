@@ -10,10 +10,10 @@
 //
 // Files are only replaced, never written in place: openForWriting() and openForWritingAt() fail
 // (ENOTSUP), since a hard link below the folder may be another name of a file outside it;
-// writeAtomically() replaces whatever stands at the path. What it creates without a mode asked for gets 0755 (directories)
-// or 0644 (files) exactly, whatever the process's file-creation mask. The working directory is
-// none (a relative path names nothing here), and realPath() of a place below the folder is that
-// place itself, as no link on the way is followed.
+// writeAtomically() replaces whatever stands at the path. What it creates without a mode asked for
+// gets 0755 (directories) or 0644 (files) exactly, whatever the process's file-creation mask. The
+// working directory is none (a relative path names nothing here), and realPath() of a place below
+// the folder is that place itself, as no link on the way is followed.
 //
 // Descriptors it returns belong to the file system underneath and are passed back to this one.
 // Immutable once made; safe to use from several threads at once, as the one underneath is.
