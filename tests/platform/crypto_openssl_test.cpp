@@ -5,6 +5,7 @@
 #include "support/child_process.h"
 #include "support/crypto_fixtures.h"
 #include "support/temp_tree.h"
+#include "support/thrown.h"
 #include "tavra/platform/crypto.h"
 
 namespace tavra::crypto {
@@ -58,11 +59,8 @@ TEST(Ed25519Test, RawKeysOfTheWrongSizeAreRefused) {
     EXPECT_THROW(Ed25519PublicKey::fromRaw(std::string(size, 'k')), CryptoError) << size;
     EXPECT_THROW(Ed25519PrivateKey::fromRaw(std::string(size, 'k')), CryptoError) << size;
   }
-  try {
-    Ed25519PrivateKey::fromRaw(std::string(16, 'k'));
-  } catch (const CryptoError& error) {
-    EXPECT_STREQ(error.what(), "invalid Ed25519 private key: 16 bytes, expected 32");
-  }
+  EXPECT_EQ(test::thrownText<CryptoError>([] { Ed25519PrivateKey::fromRaw(std::string(16, 'k')); }),
+            "invalid Ed25519 private key: 16 bytes, expected 32");
 }
 
 TEST(P256Test, KeyAgreementIsSymmetricAndGivesTheXCoordinate) {
@@ -153,15 +151,11 @@ TEST_F(P256PEMTest, RefusesAKeyWhosePublicPointIsNotItsOwn) {
     return test::runProcess({"openssl", "ec", "-check", "-noout", "-in", path}).errors;
   };
   EXPECT_NE(check(mismatched).find("EC Key Invalid"), std::string::npos);
-  try {
-    P256PrivateKey::fromPEM(test::readFile(mismatched));
-    ADD_FAILURE() << "a mismatched key was read";
-  } catch (const CryptoError& error) {
-    EXPECT_TRUE(std::string(error.what())
-                    .starts_with("invalid PEM private key: its public key does not belong to its "
-                                 "private key"))
-        << error.what();
-  }
+  const std::string refusal =
+      test::thrownText<CryptoError>([&] { P256PrivateKey::fromPEM(test::readFile(mismatched)); });
+  EXPECT_TRUE(refusal.starts_with(
+      "invalid PEM private key: its public key does not belong to its private key"))
+      << refusal;
   // The same key with its own point (as openssl writes it) is fine.
   const std::string own = tree.path("mismatched.pem.own.key");
   EXPECT_NE(check(own).find("EC Key valid"), std::string::npos) << check(own);

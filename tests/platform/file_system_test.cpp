@@ -15,6 +15,7 @@
 
 #include "support/faulty_file_system.h"
 #include "support/temp_tree.h"
+#include "support/thrown.h"
 
 namespace tavra {
 namespace {
@@ -201,15 +202,12 @@ TEST_F(FileLayerTest, TheAtomicWriteGivesTheModeOrTheDefaultsAndCanSyncTheDirect
   EXPECT_EQ(test::readFile(tree.path("synced")), "3");
   EXPECT_EQ(test::temporaryFiles(tree.root()), std::vector<std::string>{});
 
-  try {
-    files.writeAtomically(tree.path("missing/x"), "4", {});
-    FAIL() << "no error";
-  } catch (const fs::WriteError& error) {
-    EXPECT_TRUE(std::regex_match(error.what(),
-                                 std::regex("cannot create " + tree.path("missing") +
-                                            "/\\.tavra-[0-9A-F-]{36}: No such file or directory")))
-        << error.what();
-  }
+  const std::string message = test::thrownText<fs::WriteError>(
+      [&] { files.writeAtomically(tree.path("missing/x"), "4", {}); });
+  EXPECT_TRUE(
+      std::regex_match(message, std::regex("cannot create " + tree.path("missing") +
+                                           "/\\.tavra-[0-9A-F-]{36}: No such file or directory")))
+      << message;
 }
 
 TEST_F(FileLayerTest, AShortWriteOnAFullDiskFailsAndLeavesNothing) {

@@ -1,25 +1,33 @@
 #include "support/catalog_fixtures.h"
 
+#include <utility>
+
 #include "tavra/base64.h"
-#include "tavra/catalog.h"
 
 namespace tavra::test {
+
+Output output(std::string id, std::string path, Output::Format format) {
+  return Output{.id = std::move(id), .path = std::move(path), .format = format};
+}
+
+Harness harness(std::string id, std::vector<Output> outputs, Harness::Status status) {
+  std::string displayName = "The " + id;
+  return Harness{.id = std::move(id),
+                 .displayName = std::move(displayName),
+                 .vendor = "Example",
+                 .status = status,
+                 .outputs = std::move(outputs)};
+}
 
 std::string catalogJSON(std::string_view version) {
   return R"({"schemaVersion":2,"catalogVersion":")" + std::string(version) + R"(","harnesses":[]})";
 }
 
 std::string alphaCatalogJSON(const std::string& path, const std::optional<std::string>& mode) {
-  Output settings;
-  settings.id = "settings";
-  settings.path = path;
-  settings.format = Output::Format::json;
+  Output settings = output("settings", path);
   settings.mode = mode;
-  Harness alpha;
-  alpha.id = "alpha";
+  Harness alpha = harness("alpha", {settings});
   alpha.displayName = "Alpha";
-  alpha.vendor = "Example";
-  alpha.outputs = {settings};
   return Catalog{2, "1.0", {alpha}}.encode();
 }
 

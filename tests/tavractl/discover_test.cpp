@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "fake_context.h"
+#include "support/catalog_fixtures.h"
 #include "support/child_process.h"
 #include "support/services.h"
 #include "support/temp_tree.h"
@@ -16,14 +17,11 @@
 namespace tavra::test {
 namespace {
 
+// A harness shown as `name`, with one output, found by `detect`.
 Harness harness(const std::string& id, const std::string& name, std::optional<Detection> detect,
                 Harness::Status status = Harness::Status::supported) {
-  Harness h;
-  h.id = id;
+  Harness h = test::harness(id, {output("config", "/etc/" + id + "/config.json")}, status);
   h.displayName = name;
-  h.vendor = "Vendor";
-  h.status = status;
-  h.outputs = {Output{"config", "/etc/" + id + "/config.json"}};
   h.detect = std::move(detect);
   return h;
 }

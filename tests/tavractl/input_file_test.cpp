@@ -11,6 +11,7 @@
 
 #include "support/services.h"
 #include "support/temp_tree.h"
+#include "support/thrown.h"
 #include "tavra/base64.h"
 #include "tavra/constants.h"
 #include "tavra/platform/crypto.h"
@@ -30,23 +31,18 @@ TEST(InputFileTest, ANamedPipeIsReadAndAFoundOneRefusedAtOnce) {
   const std::string fifo = tree.path("input.fifo");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   // Found, it is never opened, so no writer is needed for the answer.
-  try {
-    ctl::readInputFile(*files(), fifo, InputSource::found);
-    ADD_FAILURE() << "a found FIFO was read";
-  } catch (const ctl::InputFileError& error) {
-    EXPECT_EQ(std::string(error.what()), "cannot read " + fifo + ": not a regular file");
-  }
+  EXPECT_EQ(thrownText<ctl::InputFileError>(
+                [&] { ctl::readInputFile(*files(), fifo, InputSource::found); }),
+            "cannot read " + fifo + ": not a regular file");
   std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << "fed"; });
   EXPECT_EQ(ctl::readInputFile(*files(), fifo), "fed");
   writer.join();
   EXPECT_EQ(ctl::readInputFile(*files(), "/dev/null"), "");
-  try {
-    ctl::readInputFile(*files(), "/dev/zero");
-    ADD_FAILURE() << "an endless device was read";
-  } catch (const ctl::InputFileError& error) {
-    EXPECT_EQ(error.reason(), ctl::InputFileError::Reason::tooLarge);
-    EXPECT_EQ(std::string(error.what()), "cannot read /dev/zero: larger than 64 MiB");
-  }
+  const auto endless =
+      thrown<ctl::InputFileError>([&] { ctl::readInputFile(*files(), "/dev/zero"); });
+  ASSERT_TRUE(endless);
+  EXPECT_EQ(endless->reason(), ctl::InputFileError::Reason::tooLarge);
+  EXPECT_EQ(std::string(endless->what()), "cannot read /dev/zero: larger than 64 MiB");
 }
 
 class NamedInputProgramTest : public ::testing::Test {

@@ -16,7 +16,9 @@
 #include "print_json.h"
 #include "support/catalog_fixtures.h"
 #include "support/services.h"
+#include "support/tavra_error.h"
 #include "support/temp_tree.h"
+#include "support/thrown.h"
 #include "tavra/constants.h"
 #include "tavra/error.h"
 #include "tavra/plist.h"
@@ -28,13 +30,7 @@ using ctl::FragmentInputs;
 using ctl::ValidationError;
 
 std::string validationMessage(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const ValidationError& error) {
-    return error.what();
-  }
-  ADD_FAILURE() << "no validation error";
-  return "";
+  return thrownText<ValidationError>(call);
 }
 
 class LoadCatalogTest : public ::testing::Test {
@@ -91,12 +87,7 @@ TEST_F(LoadCatalogTest, VerifiedNeedsASignatureFileAndABuiltInKey) {
   // A key that settings might trust is not enough for an explicit file.
   CatalogSigningKey key;
   tree.write("catalog.json.sig", key.signatureFile(catalogJSON("1.0")));
-  try {
-    load(path, true);
-    ADD_FAILURE() << "verified with an unknown key";
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error.kind(), TavraError::Case::signature);
-  }
+  tavraErrorMessage(TavraError::Case::signature, [&] { load(path, true); });  // any message
 }
 
 TEST_F(LoadCatalogTest, WithoutAPathTheInstalledCatalogIsUsed) {
@@ -229,12 +220,9 @@ TEST_F(FragmentInputsTest, UnusableFilesAreErrorsAndTheRestLoads) {
 
 TEST(PassthroughKeysTest, NeverHasAKey) {
   ctl::PassthroughKeys keys;
-  try {
-    keys.sharedSecret("0123456789abcdef", "");
-    ADD_FAILURE() << "a key was found";
-  } catch (const TavraError& error) {
-    EXPECT_EQ(std::string(error.what()), "crypto: no decryption key for key id 0123456789abcdef");
-  }
+  EXPECT_EQ(tavraErrorDescription(TavraError::Case::crypto,
+                                  [&] { keys.sharedSecret("0123456789abcdef", ""); }),
+            "crypto: no decryption key for key id 0123456789abcdef");
 }
 
 TEST(PrintJSONTest, PrettySortedWithPlainSlashesAndRepairedText) {

@@ -15,6 +15,7 @@
 #include "support/temp_tree.h"
 
 #include "support/services.h"
+#include "support/thrown.h"
 
 namespace tavra::test {
 namespace {
@@ -74,13 +75,9 @@ TEST(SimulateFolderTest, AFolderIsUsedOnlyWhenNobodyElseCanWriteOnTheWay) {
     c.prepare(tree);
     const std::string folder = tree.path("p/sim");
     if (!c.refused.empty()) {
-      try {
-        openSimulationFolder(test::files(), folder, "x", c.users);
-        ADD_FAILURE() << "not refused";
-      } catch (const ValidationError& error) {
-        EXPECT_TRUE(std::string(error.what()).starts_with("--out x: " + tree.path(c.refused) + " "))
-            << error.what();
-      }
+      const std::string refusal = thrownText<ValidationError>(
+          [&] { openSimulationFolder(test::files(), folder, "x", c.users); });
+      EXPECT_TRUE(refusal.starts_with("--out x: " + tree.path(c.refused) + " ")) << refusal;
       continue;
     }
     const std::shared_ptr<const FileSystem> inside =

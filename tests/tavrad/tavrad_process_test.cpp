@@ -35,20 +35,10 @@ const std::string statusFile = "/Library/Application Support/Tavra/status.json";
 const std::string prefs = "/Library/Managed Preferences";
 
 Catalog testCatalog() {
-  auto harness = [](std::string id, std::string outputPath) {
-    Output output;
-    output.id = "settings";
-    output.path = std::move(outputPath);
-    output.format = Output::Format::json;
-    Harness h;
-    h.id = id;
-    h.displayName = "The " + id;
-    h.vendor = "Example";
-    h.outputs = {output};
-    return h;
-  };
-  return Catalog{
-      2, "1.0", {harness("claude", claudeSettings), harness("opencode", opencodeConfig)}};
+  return Catalog{2,
+                 "1.0",
+                 {harness("claude", {output("settings", claudeSettings)}),
+                  harness("opencode", {output("settings", opencodeConfig)})}};
 }
 
 std::string fragment(const std::string& name, const std::string& harness, Value settings) {

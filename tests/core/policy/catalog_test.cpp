@@ -4,7 +4,10 @@
 
 #include <string>
 
+#include "support/catalog_fixtures.h"
 #include "support/python.h"
+#include "support/tavra_error.h"
+#include "support/thrown.h"
 #include "tavra/error.h"
 
 namespace tavra {
@@ -125,13 +128,9 @@ struct DecodeFailure {
 class CatalogDecodeFailureTest : public ::testing::TestWithParam<DecodeFailure> {};
 
 TEST_P(CatalogDecodeFailureTest, FailsWithADecodeError) {
-  try {
-    Catalog::decode(GetParam().bytes);
-    FAIL() << "decoded";
-  } catch (const Catalog::DecodeError& error) {
-    EXPECT_NE(std::string(error.what()).find(GetParam().messagePart), std::string::npos)
-        << error.what();
-  }
+  const std::string message =
+      test::thrownText<Catalog::DecodeError>([&] { Catalog::decode(GetParam().bytes); });
+  EXPECT_NE(message.find(GetParam().messagePart), std::string::npos) << message;
 }
 
 std::string harnessWith(const std::string& members) {
@@ -238,43 +237,22 @@ TEST(CatalogDecodeTest, SchemaVersionIsCheckedBeforeValidation) {
   const std::string text = R"({"schemaVersion": 3, "catalogVersion": "1", "harnesses": [
       {"id": "x", "displayName": "", "vendor": "", "status": "supported", "outputs": []},
       {"id": "x", "displayName": "", "vendor": "", "status": "supported", "outputs": []}]})";
-  try {
-    Catalog::decode(text);
-    FAIL() << "decoded";
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error, TavraError::catalog("catalog schemaVersion 3 is newer than supported 2"));
-    EXPECT_STREQ(error.what(), "catalog: catalog schemaVersion 3 is newer than supported 2");
-  }
+  const auto error = test::thrown<TavraError>([&] { Catalog::decode(text); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(*error, TavraError::catalog("catalog schemaVersion 3 is newer than supported 2"));
+  EXPECT_STREQ(error->what(), "catalog: catalog schemaVersion 3 is newer than supported 2");
 }
 
 TEST(CatalogDecodeTest, DecodeRunsValidation) {
   const std::string text = R"({"schemaVersion": 2, "catalogVersion": "1", "harnesses": [
       {"id": "x", "displayName": "", "vendor": "", "status": "supported", "outputs": []},
       {"id": "x", "displayName": "", "vendor": "", "status": "supported", "outputs": []}]})";
-  try {
-    Catalog::decode(text);
-    FAIL() << "decoded";
-  } catch (const TavraError& error) {
-    EXPECT_STREQ(error.what(), "catalog: duplicate harness id x");
-  }
+  EXPECT_EQ(test::tavraErrorDescription(TavraError::Case::catalog, [&] { Catalog::decode(text); }),
+            "catalog: duplicate harness id x");
 }
 
-// Builders for catalogs made in code.
-Output output(std::string id, std::string path = "/etc/x.json",
-              std::optional<std::vector<MergeRule>> rules = std::nullopt) {
-  Output o;
-  o.id = std::move(id);
-  o.path = std::move(path);
-  o.mergeRules = std::move(rules);
-  return o;
-}
-
-Harness harness(std::string id, std::vector<Output> outputs = {}) {
-  Harness h;
-  h.id = std::move(id);
-  h.outputs = std::move(outputs);
-  return h;
-}
+using test::harness;
+using test::output;
 
 struct ValidationCase {
   const char* name;
@@ -290,12 +268,8 @@ TEST_P(CatalogValidateTest, ReportsTheFirstFailure) {
     EXPECT_NO_THROW(catalog.validate());
     return;
   }
-  try {
-    catalog.validate();
-    FAIL() << "valid";
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error, TavraError::catalog(GetParam().message));
-  }
+  EXPECT_EQ(test::tavraErrorMessage(TavraError::Case::catalog, [&] { catalog.validate(); }),
+            GetParam().message);
 }
 
 const MergeRule strictestWithout{"a.b", MergeRule::Strategy::strictest};
@@ -324,24 +298,34 @@ INSTANTIATE_TEST_SUITE_P(
             "EmptyPath", {harness("h", {output("o", "")})}, "h/o: path must be absolute"},
         ValidationCase{"RootPath", {harness("h", {output("o", "/")})}, ""},
         ValidationCase{"StrictestWithoutOrder",
-                       {harness("h", {output("o", "/x", std::vector{strictestWithout})})},
+                       {harness("h", {Output{.id = "o",
+                                             .path = "/x",
+                                             .mergeRules = std::vector{strictestWithout}}})},
                        "h/o: strictest rule for a.b needs an order"},
-        ValidationCase{"StrictestEmptyOrder",
-                       {harness("h", {output("o", "/x", std::vector{strictestEmpty})})},
-                       "h/o: strictest rule for a.b needs an order"},
-        ValidationCase{"StrictestWithOrder",
-                       {harness("h", {output("o", "/x", std::vector{strictestWith})})},
-                       ""},
+        ValidationCase{
+            "StrictestEmptyOrder",
+            {harness("h",
+                     {Output{.id = "o", .path = "/x", .mergeRules = std::vector{strictestEmpty}}})},
+            "h/o: strictest rule for a.b needs an order"},
+        ValidationCase{
+            "StrictestWithOrder",
+            {harness("h",
+                     {Output{.id = "o", .path = "/x", .mergeRules = std::vector{strictestWith}}})},
+            ""},
         ValidationCase{
             "OtherRulesUnchecked",
-            {harness("h", {output("o", "/x",
-                                  std::vector{MergeRule{"a"},
-                                              MergeRule{"", MergeRule::Strategy::min}})})},
+            {harness("h",
+                     {Output{.id = "o",
+                             .path = "/x",
+                             .mergeRules = std::vector{MergeRule{"a"},
+                                                       MergeRule{"", MergeRule::Strategy::min}}}})},
             ""},
         // Within one output the strictest rule is reported before its duplicate id and path.
         ValidationCase{
             "StrictestBeforeDuplicate",
-            {harness("h", {output("o"), output("o", "rel", std::vector{strictestWithout})})},
+            {harness("h", {output("o"), Output{.id = "o",
+                                               .path = "rel",
+                                               .mergeRules = std::vector{strictestWithout}}})},
             "h/o: strictest rule for a.b needs an order"},
         ValidationCase{"DuplicateBeforeRelativePath",
                        {harness("h", {output("o"), output("o", "rel")})},
@@ -433,7 +417,7 @@ TEST(CatalogEncodeTest, WritesTheFieldsInTheirOwnOrderCompactWithSlashesEscaped)
   catalog.harnesses[0].outputs[0].format = Output::Format::toml;
   EXPECT_EQ(catalog.encode(),
             R"({"schemaVersion":2,"catalogVersion":"2026.1.5","harnesses":[{"id":"h",)"
-            R"("displayName":"","vendor":"","status":"planned","outputs":[{"id":"o",)"
+            R"("displayName":"The h","vendor":"Example","status":"planned","outputs":[{"id":"o",)"
             R"("path":"\/etc\/o.toml","format":"toml"}]}]})");
 
   // Every field present: each record's keys in declaration order, absent ones left out.
@@ -458,7 +442,7 @@ TEST(CatalogEncodeTest, WritesTheFieldsInTheirOwnOrderCompactWithSlashesEscaped)
   o.internalKeys = std::vector<std::string>{"i"};
   EXPECT_EQ(catalog.encode(),
             R"({"schemaVersion":2,"catalogVersion":"2026.1.5","harnesses":[{"id":"h",)"
-            R"("displayName":"","vendor":"","status":"planned","outputs":[{"id":"o",)"
+            R"("displayName":"The h","vendor":"Example","status":"planned","outputs":[{"id":"o",)"
             R"("path":"\/etc\/o.toml","format":"toml","description":"d\t\"q\"","mode":"600",)"
             R"("mergeRules":[{"path":"p.q","strategy":"strictest","denies":"x",)"
             R"("matchField":"name","order":["hi","lo"]},{"path":"z"}],"jsonEncodedKeys":["j"],)"

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/tavra_error.h"
 #include "tavra/error.h"
 #include "tavra/json.h"
 
@@ -24,15 +25,10 @@ Value payload(Value::Object extra) {
   return Value(std::move(extra));
 }
 
-// The message of the fragment error `value` gives, or a note that there was none.
+// The description of the fragment error `value` gives.
 std::string errorOf(std::string_view domain, const Value& value) {
-  try {
-    PolicyFragment::parse(domain, value);
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error.kind(), TavraError::Case::fragment);
-    return error.description();
-  }
-  return "(no error)";
+  return test::tavraErrorDescription(TavraError::Case::fragment,
+                                     [&] { PolicyFragment::parse(domain, value); });
 }
 
 struct ErrorCase {

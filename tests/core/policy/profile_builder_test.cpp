@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "support/catalog_fixtures.h"
 #include "support/python.h"
 #include "support/services.h"
+#include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/catalog.h"
 #include "tavra/error.h"
@@ -39,12 +41,10 @@ TEST(ProfileBuilderTest, StableUUIDIsNameBasedAndWellFormed) {
 
 TEST(ProfileBuilderTest, NonObjectPayloadIsRefused) {
   for (const Value& payload : {Value("x"), Value(Value::Array{}), Value(1)}) {
-    try {
-      ProfileBuilder::mobileconfig(kTeam, payload, "Team");
-      ADD_FAILURE() << "no error";
-    } catch (const TavraError& error) {
-      EXPECT_EQ(error.description(), "policy fragment: payload must be a dictionary");
-    }
+    EXPECT_EQ(
+        test::tavraErrorDescription(TavraError::Case::fragment,
+                                    [&] { ProfileBuilder::mobileconfig(kTeam, payload, "Team"); }),
+        "policy fragment: payload must be a dictionary");
   }
 }
 
@@ -249,34 +249,17 @@ TEST_F(FragmentPayloadsTest, Failures) {
   const std::string missing = tree.path("missing.json");
   const std::string folder = tree.mkdir("folder.json");
   for (const std::string& path : {missing, folder}) {
-    try {
-      payloadsOf(path);
-      ADD_FAILURE() << "no error for " << path;
-    } catch (const TavraError& error) {
-      EXPECT_EQ(error.description(), "io: cannot read " + path);
-    }
+    EXPECT_EQ(test::tavraErrorDescription(TavraError::Case::io, [&] { payloadsOf(path); }),
+              "io: cannot read " + path)
+        << path;
   }
   EXPECT_THROW(payloadsOf(tree.write("bad.json", "{")), Value::ReadError);
   EXPECT_THROW(payloadsOf(tree.write("bad.plist", "{")), Value::ReadError);
   EXPECT_THROW(payloadsOf(tree.write("null.json", R"({"a":[null]})")), Value::ConversionError);
 }
 
-Output output(std::string id) {
-  Output result;
-  result.id = std::move(id);
-  result.path = "/tmp/" + result.id;
-  return result;
-}
-
-Harness harness(std::string id, Harness::Status status, std::vector<std::string> outputs) {
-  Harness result;
-  result.id = std::move(id);
-  result.displayName = result.id;
-  result.vendor = "v";
-  result.status = status;
-  for (std::string& o : outputs) result.outputs.push_back(output(std::move(o)));
-  return result;
-}
+using test::harness;
+using test::output;
 
 std::string harnessesDescription(const Value& schema) {
   return *schema.lookup(KeyPath::fromComponents({"properties", "HarnessesJSON", "description"}))
@@ -287,10 +270,10 @@ TEST(JamfSchemaTest, FragmentSchemaListsHarnessesThatAreNotPlanned) {
   Catalog catalog;
   catalog.schemaVersion = 2;
   catalog.catalogVersion = "1";
-  catalog.harnesses = {harness("h1", Harness::Status::supported, {"a", "b"}),
-                       harness("p", Harness::Status::planned, {"x"}),
-                       harness("h2", Harness::Status::experimental, {"c"}),
-                       harness("h3", Harness::Status::supported, {})};
+  catalog.harnesses = {harness("h1", {output("a"), output("b")}),
+                       harness("p", {output("x")}, Harness::Status::planned),
+                       harness("h2", {output("c")}, Harness::Status::experimental),
+                       harness("h3", {})};
   EXPECT_EQ(harnessesDescription(ProfileBuilder::jamfFragmentSchema(&catalog)),
             "JSON object: harness id -> output id -> native settings. Available: h1: a, b; h2: c; "
             "h3: . Secret values may be TAVRA-ENC:v1 envelopes.");
@@ -300,7 +283,7 @@ TEST(JamfSchemaTest, FragmentSchemaListsHarnessesThatAreNotPlanned) {
       "be TAVRA-ENC:v1 envelopes.";
   EXPECT_EQ(harnessesDescription(ProfileBuilder::jamfFragmentSchema(nullptr)), empty);
   Catalog planned = catalog;
-  planned.harnesses = {harness("p", Harness::Status::planned, {"x"})};
+  planned.harnesses = {harness("p", {output("x")}, Harness::Status::planned)};
   EXPECT_EQ(harnessesDescription(ProfileBuilder::jamfFragmentSchema(&planned)), empty);
 }
 
@@ -367,7 +350,7 @@ TEST(JamfSchemaTest, SchemasHoldExactlyTheseTexts) {
     }
   })json");
   Catalog catalog;
-  catalog.harnesses = {harness("h1", Harness::Status::supported, {"a", "b"})};
+  catalog.harnesses = {harness("h1", {output("a"), output("b")})};
   EXPECT_EQ(ProfileBuilder::jamfFragmentSchema(&catalog), fragment)
       << json::write(ProfileBuilder::jamfFragmentSchema(&catalog), {.pretty = true});
 
@@ -417,7 +400,7 @@ print('ok')
 TEST(JamfSchemaTest, SchemasAreValidJSONSchemaDocuments) {
   if (!test::pythonHas({"jsonschema"})) GTEST_SKIP() << "python3 with jsonschema not available";
   Catalog catalog;
-  catalog.harnesses = {harness("claude", Harness::Status::supported, {"settings"})};
+  catalog.harnesses = {harness("claude", {output("settings")})};
   struct Case {
     Value schema;
     const char* good;

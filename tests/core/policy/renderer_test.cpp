@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "support/catalog_fixtures.h"
+#include "support/tavra_error.h"
 #include "tavra/error.h"
 #include "tavra/plist.h"
 
@@ -18,13 +20,11 @@ Value J(const std::string& text) {
 
 using Keys = std::vector<std::string>;
 
+// The output "settings" in `format` with the given key lists.
 Output output(Output::Format format, std::optional<std::vector<std::string>> forbidden = {},
               std::optional<std::vector<std::string>> internal = {},
               std::optional<std::vector<std::string>> encoded = {}) {
-  Output o;
-  o.id = "settings";
-  o.path = "/etc/x";
-  o.format = format;
+  Output o = test::output("settings", "/etc/x", format);
   o.forbiddenKeys = std::move(forbidden);
   o.internalKeys = std::move(internal);
   o.jsonEncodedKeys = std::move(encoded);
@@ -32,12 +32,9 @@ Output output(Output::Format format, std::optional<std::vector<std::string>> for
 }
 
 void expectRenderError(const Value& value, const Output& out, const std::string& message) {
-  try {
-    Renderer::render(value, out);
-    FAIL() << "rendered";
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error, TavraError::render(message));
-  }
+  EXPECT_EQ(
+      test::tavraErrorMessage(TavraError::Case::render, [&] { Renderer::render(value, out); }),
+      message);
 }
 
 TEST(RendererTest, JSONIsPrettyWithOneLineFeed) {
@@ -208,23 +205,16 @@ TEST(RendererTest, RealsJSONCannotHoldFailTheRenderNamingTheOutput) {
   for (const double real : {std::nan(""), inf, -inf}) {
     Value::Object entries{{"x", Value(real)}};
     const Value value(entries);
-    try {
-      Renderer::render(value, output(Output::Format::json));
-      FAIL() << "rendered";
-    } catch (const TavraError& error) {
-      EXPECT_EQ(error.kind(), TavraError::Case::render);
-      EXPECT_EQ(error.message().rfind("settings: ", 0), 0u) << error.message();
-    }
+    const std::string message = test::tavraErrorMessage(
+        TavraError::Case::render, [&] { Renderer::render(value, output(Output::Format::json)); });
+    EXPECT_EQ(message.rfind("settings: ", 0), 0u) << message;
     // A JSON-encoded key fails the same way whatever the format.
     Value::Object nested{{"k", Value(Value::Array{Value(real)})}};
     for (const Output::Format format : {Output::Format::toml, Output::Format::plist}) {
-      try {
+      const std::string encodedMessage = test::tavraErrorMessage(TavraError::Case::render, [&] {
         Renderer::render(Value(nested), output(format, {}, {}, Keys{"k"}));
-        FAIL() << "rendered";
-      } catch (const TavraError& error) {
-        EXPECT_EQ(error.kind(), TavraError::Case::render);
-        EXPECT_EQ(error.message().rfind("settings: ", 0), 0u) << error.message();
-      }
+      });
+      EXPECT_EQ(encodedMessage.rfind("settings: ", 0), 0u) << encodedMessage;
     }
     // TOML itself has words for them.
     EXPECT_NO_THROW(Renderer::render(value, output(Output::Format::toml)));

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/catalog_fixtures.h"
 #include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
@@ -29,24 +30,8 @@ using Action = FileApplier::Action;
 using Health = StatusReport::Health;
 using State = StatusReport::HarnessState;
 
-Output output(std::string id, std::string path, Output::Format format) {
-  Output o;
-  o.id = std::move(id);
-  o.path = std::move(path);
-  o.format = format;
-  return o;
-}
-
-Harness harness(std::string id, std::vector<Output> outputs,
-                Harness::Status status = Harness::Status::supported) {
-  Harness h;
-  h.id = id;
-  h.displayName = "The " + id;
-  h.vendor = "Example";
-  h.status = status;
-  h.outputs = std::move(outputs);
-  return h;
-}
+using test::harness;
+using test::output;
 
 // A whole pass over a scratch tree: a signed catalog in the support directory's catalog cache,
 // fragment plists in a managed-preferences folder, outputs below out/ (and one harness writing

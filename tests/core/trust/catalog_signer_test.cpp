@@ -6,6 +6,7 @@
 #include "support/child_process.h"
 #include "support/crypto_fixtures.h"
 #include "support/services.h"
+#include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
 #include "tavra/catalog_store.h"
@@ -28,12 +29,9 @@ TEST(CatalogSignerTest, SignaturesVerifyThroughTheStore) {
 }
 
 TEST(CatalogSignerTest, BadKeyTexts) {
-  try {
-    CatalogSigner::sign("{}", "not base64");
-    ADD_FAILURE();
-  } catch (const TavraError& error) {
-    EXPECT_EQ(error, TavraError::signature("private key is not base64"));
-  }
+  EXPECT_EQ(test::tavraErrorMessage(TavraError::Case::signature,
+                                    [] { CatalogSigner::sign("{}", "not base64"); }),
+            "private key is not base64");
   EXPECT_THROW(CatalogSigner::sign("{}", base64::encode(std::string(16, 'k'))),
                crypto::CryptoError);
   EXPECT_THROW(CatalogSigner::sign("{}", base64::encode(std::string(64, 'k'))),

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/crypto_fixtures.h"
+#include "support/tavra_error.h"
 #include "support/temp_tree.h"
 #include "tavra/error.h"
 
@@ -22,13 +23,8 @@ class CertificateKeyTest : public ::testing::Test {
     return test::openssl({"x509", "-outform", "DER"}, pem);
   }
   std::string message(std::string_view data) {
-    try {
-      CertificateKey::x963PublicKey(data);
-    } catch (const TavraError& error) {
-      EXPECT_EQ(error.kind(), TavraError::Case::crypto);
-      return error.message();
-    }
-    return "no error";
+    return test::tavraErrorMessage(TavraError::Case::crypto,
+                                   [&] { CertificateKey::x963PublicKey(data); });
   }
 };
 

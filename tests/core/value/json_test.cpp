@@ -8,6 +8,7 @@
 
 #include "support/python.h"
 #include "support/temp_tree.h"
+#include "support/thrown.h"
 #include "tavra/value.h"
 
 namespace tavra {
@@ -21,12 +22,9 @@ std::string repeat(std::string_view piece, std::size_t times) {
 }
 
 void expectReadError(std::string_view text, std::string_view message) {
-  try {
-    (void)Value::parseJSON(text);
-    ADD_FAILURE() << "no error for " << text.substr(0, 80);
-  } catch (const Value::ReadError& error) {
-    EXPECT_NE(std::string(error.what()).find(message), std::string::npos) << error.what();
-  }
+  const std::string error =
+      test::thrownText<Value::ReadError>([&] { (void)Value::parseJSON(text); });
+  EXPECT_NE(error.find(message), std::string::npos) << error << " for " << text.substr(0, 80);
 }
 
 // --- Reading ---------------------------------------------------------------------------------
@@ -65,12 +63,9 @@ TEST(JSONReadTest, NumbersAndFragments) {
 
 TEST(JSONReadTest, NullAnywhereIsAConversionError) {
   for (const char* text : {"null", "[1,null]", R"({"a":{"b":[null]}})", R"({"a":null,"b":1})"}) {
-    try {
-      (void)Value::parseJSON(text);
-      ADD_FAILURE() << text;
-    } catch (const Value::ConversionError& error) {
-      EXPECT_STREQ(error.what(), "unsupported value type: null") << text;
-    }
+    EXPECT_EQ(test::thrownText<Value::ConversionError>([&] { (void)Value::parseJSON(text); }),
+              "unsupported value type: null")
+        << text;
   }
   // Malformed text wins over a null met before the fault.
   expectReadError("[null,", "invalid JSON");
@@ -196,11 +191,8 @@ TEST(JSONWriteTest, NaNAndInfinitiesAreRefused) {
       EXPECT_THROW((void)json::write(v, {.pretty = true}), json::WriteError);
     }
   }
-  try {
-    (void)json::write(Value(std::nan("")));
-  } catch (const json::WriteError& error) {
-    EXPECT_STREQ(error.what(), "JSON cannot represent the number NaN");
-  }
+  EXPECT_EQ(test::thrownText<json::WriteError>([] { (void)json::write(Value(std::nan(""))); }),
+            "JSON cannot represent the number NaN");
 }
 
 // python3's json module reads both forms to the same data, integers and reals kept apart.

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "support/thrown.h"
 #include "tavra/json.h"
 #include "tavra/value.h"
 
@@ -28,12 +29,10 @@ TEST(JSONWriterTest, IllFormedTextIsRefused) {
     };
     for (const Value& v : shapes) {
       for (const bool pretty : {false, true}) {
-        try {
-          (void)json::write(v, {.pretty = pretty});
-          ADD_FAILURE() << "written: " << text;
-        } catch (const json::WriteError& error) {
-          EXPECT_STREQ(error.what(), "JSON text is not valid UTF-8");
-        }
+        EXPECT_EQ(
+            test::thrownText<json::WriteError>([&] { (void)json::write(v, {.pretty = pretty}); }),
+            "JSON text is not valid UTF-8")
+            << text;
       }
     }
   }

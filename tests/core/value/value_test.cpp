@@ -9,6 +9,7 @@
 #include <string>
 #include <unordered_set>
 
+#include "support/thrown.h"
 #include "tavra/json.h"
 #include "tavra/platform/unicode.h"
 
@@ -222,14 +223,11 @@ TEST(ValueTest, ReadErrorTextIsAlwaysValidUTF8) {
       {"<plist><date>\xE2\x82</date></plist>", true},
   };
   for (const auto& c : cases) {
-    try {
-      (void)(c.plist ? Value::parsePlist(c.bytes) : Value::parseJSON(c.bytes));
-      ADD_FAILURE() << "no error for " << c.bytes;
-    } catch (const Value::ReadError& error) {
-      const std::string text = error.what();
-      EXPECT_TRUE(unicode::isValidUTF8(text)) << text;
-      EXPECT_TRUE(text.starts_with(c.plist ? "invalid property list: " : "invalid JSON: ")) << text;
-    }
+    SCOPED_TRACE(c.bytes);
+    const std::string text = test::thrownText<Value::ReadError>(
+        [&] { (void)(c.plist ? Value::parsePlist(c.bytes) : Value::parseJSON(c.bytes)); });
+    EXPECT_TRUE(unicode::isValidUTF8(text)) << text;
+    EXPECT_TRUE(text.starts_with(c.plist ? "invalid property list: " : "invalid JSON: ")) << text;
   }
   EXPECT_STREQ(Value::ReadError("bad \xFF byte").what(), "bad \xEF\xBF\xBD byte");
   EXPECT_STREQ(Value::ReadError("caf\xC3\xA9").what(), "caf\xC3\xA9");
@@ -252,16 +250,13 @@ TEST(ValueTest, ReadErrorTextStaysShortWhateverItQuotes) {
       {"<plist><real>" + long_ + "</real></plist>", true, "malformed <real>"},
   };
   for (const auto& c : cases) {
-    try {
-      (void)(c.plist ? Value::parsePlist(c.bytes) : Value::parseJSON(c.bytes));
-      ADD_FAILURE() << "no error for " << c.reason;
-    } catch (const Value::ReadError& error) {
-      const std::string text = error.what();
-      EXPECT_LE(text.size(), 520u) << c.reason;
-      EXPECT_NE(text.find(c.reason), std::string::npos) << text;
-      EXPECT_TRUE(text.ends_with("\xE2\x80\xA6")) << text;  // "…" marks the cut
-      EXPECT_TRUE(unicode::isValidUTF8(text));
-    }
+    SCOPED_TRACE(c.reason);
+    const std::string text = test::thrownText<Value::ReadError>(
+        [&] { (void)(c.plist ? Value::parsePlist(c.bytes) : Value::parseJSON(c.bytes)); });
+    EXPECT_LE(text.size(), 520u) << c.reason;
+    EXPECT_NE(text.find(c.reason), std::string::npos) << text;
+    EXPECT_TRUE(text.ends_with("\xE2\x80\xA6")) << text;  // "…" marks the cut
+    EXPECT_TRUE(unicode::isValidUTF8(text));
   }
   // The cut falls between characters, and short messages stay whole.
   const std::string repaired = Value::ReadError(std::string(600, '\xC3')).what();
