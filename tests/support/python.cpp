@@ -1,5 +1,7 @@
 #include "support/python.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "support/child_process.h"
@@ -29,6 +31,27 @@ std::vector<Value> jsonLines(std::string_view output) {
     start = end + 1;
   }
   return values;
+}
+
+std::vector<Value> readWithPythonParsers(const std::vector<FormattedFile>& files) {
+  std::vector<std::string> args;
+  for (const FormattedFile& file : files) args.insert(args.end(), {file.format, file.path});
+  const PythonResult run = runPython(R"(
+import json, plistlib, sys, tomllib
+args = sys.argv[1:]
+for format, path in zip(args[0::2], args[1::2]):
+    with open(path, 'rb') as f:
+        if format == 'json':
+            value = json.load(f)
+        elif format == 'toml':
+            value = tomllib.load(f)
+        else:
+            value = plistlib.load(f, fmt=plistlib.FMT_XML)
+    print(json.dumps(value))
+)",
+                                     args);
+  EXPECT_EQ(run.status, 0) << run.output;
+  return jsonLines(run.output);
 }
 
 }  // namespace tavra::test

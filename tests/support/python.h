@@ -26,4 +26,14 @@ PythonResult runPython(std::string_view script, const std::vector<std::string>& 
 // The values of a checker's output that prints one JSON document per line.
 std::vector<Value> jsonLines(std::string_view output);
 
+// A file for python3 to read with the parser of its format.
+struct FormattedFile {
+  std::string format;  // "json", "toml" or "plist" (XML)
+  std::string path;
+};
+
+// Each file read by python3's own parser of its format (json, tomllib, plistlib), in order;
+// records a test failure when the checker fails. Needs those three modules (see pythonHas).
+std::vector<Value> readWithPythonParsers(const std::vector<FormattedFile>& files);
+
 }  // namespace tavra::test
