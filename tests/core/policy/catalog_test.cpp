@@ -416,15 +416,15 @@ TEST(CatalogTest, CompareCatalogVersions) {
 }
 
 TEST(CatalogTest, RawTexts) {
-  EXPECT_EQ(Harness::statusFromRawValue("planned"), Harness::Status::planned);
-  EXPECT_EQ(Harness::statusFromRawValue("Planned"), std::nullopt);
-  EXPECT_EQ(Output::formatFromRawValue("plist"), Output::Format::plist);
-  EXPECT_EQ(Output::formatFromRawValue("yaml"), std::nullopt);
+  EXPECT_EQ(fromRawValue<Harness::Status>("planned"), Harness::Status::planned);
+  EXPECT_EQ(fromRawValue<Harness::Status>("Planned"), std::nullopt);
+  EXPECT_EQ(fromRawValue<Output::Format>("plist"), Output::Format::plist);
+  EXPECT_EQ(fromRawValue<Output::Format>("yaml"), std::nullopt);
   EXPECT_EQ(rawValue(Output::Format::toml), "toml");
   EXPECT_EQ(rawValue(Harness::Status::experimental), "experimental");
   EXPECT_EQ(rawValue(MergeRule::Strategy::union_), "union");
-  EXPECT_EQ(MergeRule::strategyFromRawValue("anyFalse"), MergeRule::Strategy::anyFalse);
-  EXPECT_EQ(MergeRule::strategyFromRawValue("Union"), std::nullopt);
+  EXPECT_EQ(fromRawValue<MergeRule::Strategy>("anyFalse"), MergeRule::Strategy::anyFalse);
+  EXPECT_EQ(fromRawValue<MergeRule::Strategy>("Union"), std::nullopt);
 }
 
 TEST(CatalogEncodeTest, WritesTheFieldsInTheirOwnOrderCompactWithSlashesEscaped) {
