@@ -24,6 +24,7 @@
 
 #include "tavra/json.h"
 #include "tavra/merge_rule.h"
+#include "tavra/raw_value.h"
 #include "tavra/value.h"
 
 namespace tavra {
@@ -56,9 +57,17 @@ struct Output {
   // 0-7, at most 0177777, "-" only for zero), unmasked; 0644 when absent, empty or unreadable.
   std::uint16_t fileMode() const noexcept;
 
-  static std::optional<Format> formatFromRawValue(std::string_view text) noexcept;
-
   friend bool operator==(const Output&, const Output&) = default;
+};
+
+template <>
+struct RawValues<Output::Format> {
+  using enum Output::Format;
+  static constexpr CaseText<Output::Format> table[] = {
+      {json, "json"},
+      {toml, "toml"},
+      {plist, "plist"},
+  };
 };
 
 struct Harness {
@@ -76,15 +85,18 @@ struct Harness {
   std::optional<std::string> lastReviewed;
   std::optional<Detection> detect;
 
-  static std::optional<Status> statusFromRawValue(std::string_view text) noexcept;
-
   friend bool operator==(const Harness&, const Harness&) = default;
 };
 
-// Raw texts of the enumerations ("json", "toml", "plist"; "supported", "experimental",
-// "planned").
-std::string_view rawValue(Output::Format format) noexcept;
-std::string_view rawValue(Harness::Status status) noexcept;
+template <>
+struct RawValues<Harness::Status> {
+  using enum Harness::Status;
+  static constexpr CaseText<Harness::Status> table[] = {
+      {supported, "supported"},
+      {experimental, "experimental"},
+      {planned, "planned"},
+  };
+};
 
 struct Catalog {
   static constexpr std::int64_t supportedSchemaVersion = 2;

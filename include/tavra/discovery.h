@@ -15,7 +15,6 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +26,7 @@
 #include "tavra/open_enum.h"
 #include "tavra/platform/file_system.h"
 #include "tavra/platform/process_table.h"
+#include "tavra/raw_value.h"
 #include "tavra/value.h"
 
 namespace tavra {
@@ -137,11 +137,14 @@ class Discovery {
   std::vector<std::shared_ptr<const discovery::Reader>> readers_;  // one per user, in order
 };
 
-// "app" or "executable".
-std::string_view rawValue(Discovery::Installation::Kind kind) noexcept;
-std::optional<Discovery::Installation::Kind> installationKindFromRawValue(
-    std::string_view text) noexcept;
-std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind);
+template <>
+struct RawValues<Discovery::Installation::Kind> {
+  using enum Discovery::Installation::Kind;
+  static constexpr CaseText<Discovery::Installation::Kind> table[] = {
+      {app, "app"},
+      {executable, "executable"},
+  };
+};
 
 // The JSON objects of the inventory records (keys are the field names, absent optional fields
 // left out). The readers ignore unknown keys and throw records::DecodingError for a missing

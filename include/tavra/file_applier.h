@@ -36,6 +36,7 @@
 #include "tavra/path_policy.h"
 #include "tavra/platform/clock.h"
 #include "tavra/platform/file_system.h"
+#include "tavra/raw_value.h"
 #include "tavra/records_json.h"
 #include "tavra/value.h"
 
@@ -57,7 +58,7 @@ class FileApplier {
     std::string outputID;
   };
 
-  // Outcome of one file. rawValue() is its JSON and display form.
+  // Outcome of one file. Its raw text (the table below the class) is its JSON and display form.
   enum class Action {
     unchanged,
     created,
@@ -68,9 +69,6 @@ class FileApplier {
     wouldWrite,
     wouldRemove,
   };
-  static std::string_view rawValue(Action action) noexcept;
-  // The action whose raw value is `text`; nothing for any other text.
-  static std::optional<Action> actionFromRawValue(std::string_view text) noexcept;
 
   // One reported outcome, under the canonical target path.
   struct Change {
@@ -273,7 +271,21 @@ class FileApplier {
   std::shared_ptr<const Clock> clock_;
 };
 
-std::ostream& operator<<(std::ostream& out, FileApplier::Action action);
+template <>
+struct RawValues<FileApplier::Action> {
+  using enum FileApplier::Action;
+  static constexpr CaseText<FileApplier::Action> table[] = {
+      {unchanged, "unchanged"},
+      {created, "created"},
+      {updated, "updated"},
+      {driftCorrected, "driftCorrected"},
+      {restoredBackup, "restoredBackup"},
+      {removed, "removed"},
+      {wouldWrite, "wouldWrite"},
+      {wouldRemove, "wouldRemove"},
+  };
+};
+
 std::ostream& operator<<(std::ostream& out, const FileApplier::Change& change);
 
 }  // namespace tavra

@@ -14,11 +14,13 @@
 #include <string_view>
 #include <vector>
 
+#include "tavra/raw_value.h"
+
 namespace tavra {
 
 struct MergeRule {
-  // Raw texts are the case names ("union", "replace", "anyTrue", ...); `union_` carries a
-  // trailing underscore because union is a C++ keyword.
+  // Raw texts are the case names; `union_` ("union") carries a trailing underscore because
+  // union is a C++ keyword.
   enum class Strategy { union_, replace, anyTrue, anyFalse, min, max, intersect, strictest };
 
   std::string path;
@@ -27,13 +29,16 @@ struct MergeRule {
   std::optional<std::string> matchField;
   std::optional<std::vector<std::string>> order;
 
-  // The strategy whose raw text is exactly `text`; absent for any other text.
-  static std::optional<Strategy> strategyFromRawValue(std::string_view text) noexcept;
-
   friend bool operator==(const MergeRule&, const MergeRule&) = default;
 };
 
-// The raw text of a strategy ("union" for union_).
-std::string_view rawValue(MergeRule::Strategy strategy) noexcept;
+template <>
+struct RawValues<MergeRule::Strategy> {
+  using enum MergeRule::Strategy;
+  static constexpr CaseText<MergeRule::Strategy> table[] = {
+      {union_, "union"}, {replace, "replace"}, {anyTrue, "anyTrue"},     {anyFalse, "anyFalse"},
+      {min, "min"},      {max, "max"},         {intersect, "intersect"}, {strictest, "strictest"},
+  };
+};
 
 }  // namespace tavra

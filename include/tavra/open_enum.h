@@ -5,8 +5,9 @@
 // It holds either one of the enumeration's cases or, for a text no case stands for, that text
 // as it was read; text() gives it back either way, so an unknown text is shown and written again
 // as it came. The program's own code compares and switches on the known cases only: an unknown
-// text equals no case. `Case` needs a rawValue(Case) found by argument-dependent lookup. A plain
-// value: copies are independent; equal when both hold the same case or the same unknown text.
+// text equals no case. `Case` is an enumeration with its table of raw texts (raw_value.h). A
+// plain value: copies are independent; equal when both hold the same case or the same unknown
+// text.
 #pragma once
 
 #include <optional>
@@ -15,18 +16,21 @@
 #include <string_view>
 #include <utility>
 
+#include "tavra/raw_value.h"
+
 namespace tavra {
 
+// Not constrained on the table: a record may hold an OpenEnum of an enumeration declared inside
+// it, whose table can only follow the record.
 template <typename Case>
 class OpenEnum {
  public:
   // Implicit, so a known case can be given wherever the field is set or compared.
   OpenEnum(Case known) noexcept : known_(known) {}  // NOLINT(google-explicit-constructor)
 
-  // The case whose raw text is `text` (`parse` gives it, or no value), else the text itself.
-  template <typename Parse>
-  static OpenEnum fromText(std::string text, Parse parse) {
-    if (const std::optional<Case> known = parse(std::string_view(text))) return OpenEnum(*known);
+  // The case whose raw text is `text`, else the text itself.
+  static OpenEnum fromText(std::string text) {
+    if (const std::optional<Case> known = fromRawValue<Case>(text)) return OpenEnum(*known);
     return OpenEnum(std::move(text));
   }
 

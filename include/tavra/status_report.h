@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -26,6 +25,7 @@
 #include "tavra/iso8601.h"
 #include "tavra/open_enum.h"
 #include "tavra/platform/file_system.h"
+#include "tavra/raw_value.h"
 #include "tavra/records_json.h"
 #include "tavra/value.h"
 
@@ -76,13 +76,23 @@ struct StatusReport {
   friend bool operator==(const StatusReport&, const StatusReport&) = default;
 };
 
-std::string_view rawValue(StatusReport::Health health) noexcept;
-std::optional<StatusReport::Health> healthFromRawValue(std::string_view text) noexcept;
-// "unmanaged", "disabled", "error", "degraded", "managed".
-std::string_view rawValue(StatusReport::HarnessState state) noexcept;
-std::optional<StatusReport::HarnessState> harnessStateFromRawValue(std::string_view text) noexcept;
+template <>
+struct RawValues<StatusReport::Health> {
+  using enum StatusReport::Health;
+  static constexpr CaseText<StatusReport::Health> table[] = {
+      {ok, "ok"},
+      {degraded, "degraded"},
+      {error, "error"},
+  };
+};
 
-std::ostream& operator<<(std::ostream& out, StatusReport::Health health);
-std::ostream& operator<<(std::ostream& out, StatusReport::HarnessState state);
+template <>
+struct RawValues<StatusReport::HarnessState> {
+  using enum StatusReport::HarnessState;
+  static constexpr CaseText<StatusReport::HarnessState> table[] = {
+      {unmanaged, "unmanaged"}, {disabled, "disabled"}, {error, "error"},
+      {degraded, "degraded"},   {managed, "managed"},
+  };
+};
 
 }  // namespace tavra

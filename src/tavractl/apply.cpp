@@ -38,7 +38,7 @@ void runApply(const ApplyOptions& options, Context& context) {
     const StatusReport report = context.localPass();
     context.out << report.summary() << "\n";
     for (const auto& change : report.changes) {
-      context.out << "  " << FileApplier::rawValue(change.action) << ": " << change.path << "\n";
+      context.out << "  " << rawValue(change.action) << ": " << change.path << "\n";
     }
     for (const auto& error : report.errors) context.out << "\u2717 " << error << "\n";
     return;

@@ -59,7 +59,7 @@ std::string inventoryListing(const std::vector<Discovery::HarnessInventory>& inv
     std::vector<std::string> words = {entry.installed ? "installed" : "not installed"};
     if (entry.running) words.emplace_back("running");
     words.emplace_back(managed.count(entry.id) > 0 ? "managed by Tavra" : "unmanaged");
-    if (entry.catalogStatus == "planned") words.emplace_back("planned");
+    if (entry.catalogStatus == rawValue(Harness::Status::planned)) words.emplace_back("planned");
     text += entry.id + " (" + entry.displayName + ") \u2014 " + joined(words, ", ") + "\n";
     for (const auto& installation : entry.installations) {
       text += "    " + std::string(installation.kind.text()) + ": " + installation.path;

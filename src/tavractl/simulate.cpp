@@ -103,7 +103,7 @@ void runSimulate(const SimulateOptions& options, Context& context) {
 
   context.out << report.summary() << "\n";
   for (const auto& change : report.changes) {
-    context.out << "  " << FileApplier::rawValue(change.action) << ": " << change.path << "\n";
+    context.out << "  " << rawValue(change.action) << ": " << change.path << "\n";
   }
   for (const auto& error : report.errors) context.out << "\u2717 " << error << "\n";
   context.out << "Status: " << support << "/status.json\n";

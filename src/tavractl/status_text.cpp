@@ -81,7 +81,7 @@ std::string statusListing(const StatusReport& report,
   if (!report.changes.empty()) {
     text += "\nChanges in last run:\n";
     for (const auto& change : report.changes) {
-      text += "  " + std::string(FileApplier::rawValue(change.action)) + ": " + change.path + "\n";
+      text += "  " + std::string(rawValue(change.action)) + ": " + change.path + "\n";
     }
   }
   for (const auto& error : report.errors) text += "\u2717 " + error + "\n";

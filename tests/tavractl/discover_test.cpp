@@ -158,18 +158,12 @@ TEST_F(DiscoverTest, ABrokenStatusReportOnlyEmptiesTheManagedSet) {
 TEST_F(DiscoverTest, AReportWithStatesAndKindsTheToolDoesNotKnowStillNamesTheManaged) {
   StatusReport report;
   report.harnesses = {
-      {"gemini-cli",
-       OpenEnum<StatusReport::HarnessState>::fromText("quarantined", harnessStateFromRawValue),
-       {},
-       {},
-       {},
-       {}},
+      {"gemini-cli", OpenEnum<StatusReport::HarnessState>::fromText("quarantined"), {}, {}, {}, {}},
       {"codex", StatusReport::HarnessState::managed, {}, {}, {}, {}}};
   Discovery::HarnessInventory entry;
   entry.id = "codex";
-  entry.installations = {
-      {"/opt/codex.pkg", std::nullopt, std::nullopt,
-       OpenEnum<Discovery::Installation::Kind>::fromText("pkg", installationKindFromRawValue)}};
+  entry.installations = {{"/opt/codex.pkg", std::nullopt, std::nullopt,
+                          OpenEnum<Discovery::Installation::Kind>::fromText("pkg")}};
   report.inventory = std::vector<Discovery::HarnessInventory>{entry};
   tree.write("status.json", report.encode());
   EXPECT_EQ(discover({"--line"}).output, "codex[managed]\n");

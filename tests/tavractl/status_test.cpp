@@ -17,7 +17,7 @@ StatusReport::HarnessStatus harness(std::string id, std::string state,
                                     std::vector<std::string> errors = {}) {
   StatusReport::HarnessStatus status;
   status.id = std::move(id);
-  status.state = OpenEnum<StatusReport::HarnessState>::fromText(state, harnessStateFromRawValue);
+  status.state = OpenEnum<StatusReport::HarnessState>::fromText(state);
   status.errors = std::move(errors);
   return status;
 }

@@ -1,4 +1,4 @@
-// The applier's actions and the JSON form of its records.
+// The JSON form of the applier's records.
 #include <ostream>
 
 #include "tavra/file_applier.h"
@@ -49,38 +49,6 @@ std::string quoted(std::string_view key) {
 
 }  // namespace
 
-std::string_view FileApplier::rawValue(Action action) noexcept {
-  switch (action) {
-    case Action::unchanged:
-      return "unchanged";
-    case Action::created:
-      return "created";
-    case Action::updated:
-      return "updated";
-    case Action::driftCorrected:
-      return "driftCorrected";
-    case Action::restoredBackup:
-      return "restoredBackup";
-    case Action::removed:
-      return "removed";
-    case Action::wouldWrite:
-      return "wouldWrite";
-    case Action::wouldRemove:
-      return "wouldRemove";
-  }
-  return "";
-}
-
-std::optional<FileApplier::Action> FileApplier::actionFromRawValue(std::string_view text) noexcept {
-  for (int i = 0; i <= int(Action::wouldRemove); ++i) {
-    const auto action = static_cast<Action>(i);
-    if (rawValue(action) == text) return action;
-  }
-  return std::nullopt;
-}
-
-// ---- records ----
-
 Value FileApplier::Change::encode() const {
   return Value::Object{
       {"action", Value(rawValue(action))}, {"harnessID", harnessID}, {"path", path}};
@@ -89,7 +57,7 @@ Value FileApplier::Change::encode() const {
 FileApplier::Change FileApplier::Change::decode(const Value& value) {
   const auto& record = Decoder::object(value, "a change");
   const std::string actionText = Decoder::string(record, "action");
-  const auto action = actionFromRawValue(actionText);
+  const auto action = fromRawValue<Action>(actionText);
   if (!action) fail("unknown action " + quoted(actionText));
   return Change{Decoder::string(record, "path"), Decoder::string(record, "harnessID"), *action};
 }
@@ -145,13 +113,8 @@ FileApplier::State FileApplier::State::decode(const Value& value) {
   return state;
 }
 
-std::ostream& operator<<(std::ostream& out, FileApplier::Action action) {
-  return out << FileApplier::rawValue(action);
-}
-
 std::ostream& operator<<(std::ostream& out, const FileApplier::Change& change) {
-  return out << FileApplier::rawValue(change.action) << " " << change.path << " ["
-             << change.harnessID << "]";
+  return out << change.action << " " << change.path << " [" << change.harnessID << "]";
 }
 
 }  // namespace tavra

@@ -1,5 +1,5 @@
-// The catalog model's own operations: validation, harness lookup, file modes, version order and
-// the raw texts of its enumerations. JSON reading and writing live in catalog_codec.cpp.
+// The catalog model's own operations: validation, harness lookup, file modes and version order.
+// JSON reading and writing live in catalog_codec.cpp.
 #include <algorithm>
 #include <charconv>
 #include <cstdint>
@@ -12,44 +12,6 @@
 #include "tavra/error.h"
 
 namespace tavra {
-
-std::string_view rawValue(Output::Format format) noexcept {
-  switch (format) {
-    case Output::Format::json:
-      return "json";
-    case Output::Format::toml:
-      return "toml";
-    case Output::Format::plist:
-      return "plist";
-  }
-  return "json";
-}
-
-std::string_view rawValue(Harness::Status status) noexcept {
-  switch (status) {
-    case Harness::Status::supported:
-      return "supported";
-    case Harness::Status::experimental:
-      return "experimental";
-    case Harness::Status::planned:
-      return "planned";
-  }
-  return "supported";
-}
-
-std::optional<Output::Format> Output::formatFromRawValue(std::string_view text) noexcept {
-  for (Format format : {Format::json, Format::toml, Format::plist}) {
-    if (rawValue(format) == text) return format;
-  }
-  return std::nullopt;
-}
-
-std::optional<Harness::Status> Harness::statusFromRawValue(std::string_view text) noexcept {
-  for (Status status : {Status::supported, Status::experimental, Status::planned}) {
-    if (rawValue(status) == text) return status;
-  }
-  return std::nullopt;
-}
 
 std::uint16_t Output::fileMode() const noexcept {
   constexpr std::uint16_t fallback = 0644;

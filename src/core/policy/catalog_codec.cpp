@@ -111,15 +111,15 @@ std::int64_t readInteger(const Json& node, const std::string& where) {
   fail(where, typeMismatch("an integer", node));
 }
 
-template <typename Enum, typename Parse>
-Enum readEnum(const Json& node, const std::string& where, Parse parse,
-              std::initializer_list<Enum> cases) {
+// A text that is not one of the raw texts fails, naming them all in declaration order.
+template <typename Enum>
+Enum readEnum(const Json& node, const std::string& where) {
   const std::string text = readString(node, where);
-  if (auto value = parse(text)) return *value;
+  if (auto value = fromRawValue<Enum>(text)) return *value;
   std::string known;
-  for (Enum c : cases) {
+  for (const CaseText<Enum>& entry : RawValues<Enum>::table) {
     known += known.empty() ? "" : ", ";
-    known += "\"" + std::string(rawValue(c)) + "\"";
+    known += "\"" + std::string(entry.text) + "\"";
   }
   fail(where, "unknown value " + json::write(Value(text)) + " (expected one of " + known + ")");
 }
@@ -129,11 +129,7 @@ MergeRule readMergeRule(const Json& node, const std::string& where) {
   MergeRule rule;
   rule.path = readString(required(node, "path", where), memberPath(where, "path"));
   if (const Json* strategy = member(node, "strategy")) {
-    using S = MergeRule::Strategy;
-    rule.strategy =
-        readEnum<S>(*strategy, memberPath(where, "strategy"), MergeRule::strategyFromRawValue,
-                    {S::union_, S::replace, S::anyTrue, S::anyFalse, S::min, S::max, S::intersect,
-                     S::strictest});
+    rule.strategy = readEnum<MergeRule::Strategy>(*strategy, memberPath(where, "strategy"));
   }
   rule.denies = optionalString(node, "denies", where);
   rule.matchField = optionalString(node, "matchField", where);
@@ -146,9 +142,8 @@ Output readOutput(const Json& node, const std::string& where) {
   Output output;
   output.id = readString(required(node, "id", where), memberPath(where, "id"));
   output.path = readString(required(node, "path", where), memberPath(where, "path"));
-  using F = Output::Format;
-  output.format = readEnum<F>(required(node, "format", where), memberPath(where, "format"),
-                              Output::formatFromRawValue, {F::json, F::toml, F::plist});
+  output.format =
+      readEnum<Output::Format>(required(node, "format", where), memberPath(where, "format"));
   output.description = optionalString(node, "description", where);
   output.mode = optionalString(node, "mode", where);
   if (const Json* rules = member(node, "mergeRules")) {
@@ -184,10 +179,8 @@ Harness readHarness(const Json& node, const std::string& where) {
   harness.displayName =
       readString(required(node, "displayName", where), memberPath(where, "displayName"));
   harness.vendor = readString(required(node, "vendor", where), memberPath(where, "vendor"));
-  using S = Harness::Status;
   harness.status =
-      readEnum<S>(required(node, "status", where), memberPath(where, "status"),
-                  Harness::statusFromRawValue, {S::supported, S::experimental, S::planned});
+      readEnum<Harness::Status>(required(node, "status", where), memberPath(where, "status"));
   const Json& outputs = required(node, "outputs", where);
   const std::string outputsPath = memberPath(where, "outputs");
   if (!outputs.is_array()) fail(outputsPath, typeMismatch("an array", outputs));

@@ -1,6 +1,5 @@
 // The JSON objects of the inventory records, as status.json holds them.
 #include <limits>
-#include <ostream>
 
 #include "tavra/discovery.h"
 #include "tavra/records_json.h"
@@ -26,23 +25,6 @@ std::vector<T> listOf(const Value::Object& record, std::string_view key, F eleme
 }
 
 }  // namespace
-
-std::string_view rawValue(Discovery::Installation::Kind kind) noexcept {
-  return kind == Discovery::Installation::Kind::app ? "app" : "executable";
-}
-
-std::optional<Discovery::Installation::Kind> installationKindFromRawValue(
-    std::string_view text) noexcept {
-  using Kind = Discovery::Installation::Kind;
-  for (const Kind kind : {Kind::app, Kind::executable}) {
-    if (rawValue(kind) == text) return kind;
-  }
-  return std::nullopt;
-}
-
-std::ostream& operator<<(std::ostream& out, Discovery::Installation::Kind kind) {
-  return out << rawValue(kind);
-}
 
 Value toValue(const Discovery::Installation& installation) {
   Value::Object object{{"kind", installation.kind.text()}, {"path", installation.path}};
@@ -74,8 +56,7 @@ Discovery::Installation installationFromValue(const Value& value) {
       .path = Decoder::string(record, "path"),
       .user = Decoder::optionalString(record, "user"),
       .version = Decoder::optionalString(record, "version"),
-      .kind = OpenEnum<Discovery::Installation::Kind>::fromText(Decoder::string(record, "kind"),
-                                                                installationKindFromRawValue),
+      .kind = OpenEnum<Discovery::Installation::Kind>::fromText(Decoder::string(record, "kind")),
   };
 }
 

@@ -202,8 +202,8 @@ void Reconciler::writeStatus(const StatusReport& report) const {
 
 void Reconciler::logReport(const StatusReport& report) const {
   for (const auto& change : report.changes) {
-    log().log(std::string(FileApplier::rawValue(change.action)) + " " + change.path + " [" +
-              change.harnessID + "]");
+    log().log(std::string(rawValue(change.action)) + " " + change.path + " [" + change.harnessID +
+              "]");
   }
   for (const auto& error : report.errors) log().error(error);
   log().info("run finished: " + report.summary());

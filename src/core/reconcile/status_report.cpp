@@ -1,7 +1,5 @@
 #include "tavra/status_report.h"
 
-#include <ostream>
-
 #include "tavra/error.h"
 
 namespace tavra {
@@ -29,8 +27,7 @@ StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
   const auto& record = Decoder::object(value, "harness status");
   return {
       .id = Decoder::string(record, "id"),
-      .state = OpenEnum<StatusReport::HarnessState>::fromText(Decoder::string(record, "state"),
-                                                              harnessStateFromRawValue),
+      .state = OpenEnum<StatusReport::HarnessState>::fromText(Decoder::string(record, "state")),
       .fragments = Decoder::strings(record, "fragments"),
       .outputs = Decoder::strings(record, "outputs"),
       .warnings = Decoder::strings(record, "warnings"),
@@ -39,60 +36,6 @@ StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
 }
 
 }  // namespace
-
-std::string_view rawValue(StatusReport::Health health) noexcept {
-  switch (health) {
-    case StatusReport::Health::ok:
-      return "ok";
-    case StatusReport::Health::degraded:
-      return "degraded";
-    case StatusReport::Health::error:
-      return "error";
-  }
-  return "error";
-}
-
-std::optional<StatusReport::Health> healthFromRawValue(std::string_view text) noexcept {
-  for (auto health :
-       {StatusReport::Health::ok, StatusReport::Health::degraded, StatusReport::Health::error}) {
-    if (rawValue(health) == text) return health;
-  }
-  return std::nullopt;
-}
-
-std::string_view rawValue(StatusReport::HarnessState state) noexcept {
-  using State = StatusReport::HarnessState;
-  switch (state) {
-    case State::unmanaged:
-      return "unmanaged";
-    case State::disabled:
-      return "disabled";
-    case State::error:
-      return "error";
-    case State::degraded:
-      return "degraded";
-    case State::managed:
-      return "managed";
-  }
-  return "unmanaged";
-}
-
-std::optional<StatusReport::HarnessState> harnessStateFromRawValue(std::string_view text) noexcept {
-  using State = StatusReport::HarnessState;
-  for (auto state :
-       {State::unmanaged, State::disabled, State::error, State::degraded, State::managed}) {
-    if (rawValue(state) == text) return state;
-  }
-  return std::nullopt;
-}
-
-std::ostream& operator<<(std::ostream& out, StatusReport::Health health) {
-  return out << rawValue(health);
-}
-
-std::ostream& operator<<(std::ostream& out, StatusReport::HarnessState state) {
-  return out << rawValue(state);
-}
 
 std::string StatusReport::summary() const {
   std::string managed;
@@ -142,7 +85,7 @@ StatusReport StatusReport::fromValue(const Value& value) {
   report.tavraVersion = Decoder::string(record, "tavraVersion");
   report.timestamp = Decoder::date(record, "timestamp");
   std::string health = Decoder::string(record, "health");
-  auto parsed = healthFromRawValue(health);
+  auto parsed = fromRawValue<Health>(health);
   if (!parsed) throw records::DecodingError("health: unknown value " + health);
   report.health = *parsed;
   report.dryRun = Decoder::boolean(record, "dryRun");

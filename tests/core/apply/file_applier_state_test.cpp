@@ -37,11 +37,11 @@ TEST(FileApplierStateTest, ActionRawValues) {
       {Action::wouldRemove, "wouldRemove"},
   };
   for (const auto& [action, raw] : cases) {
-    EXPECT_EQ(FileApplier::rawValue(action), raw);
-    EXPECT_EQ(FileApplier::actionFromRawValue(raw), action);
+    EXPECT_EQ(rawValue(action), raw);
+    EXPECT_EQ(fromRawValue<Action>(raw), action);
   }
   for (const char* other : {"", "Unchanged", "drift", "removed ", "deleted"}) {
-    EXPECT_FALSE(FileApplier::actionFromRawValue(other)) << other;
+    EXPECT_FALSE(fromRawValue<Action>(other)) << other;
   }
 }
 

@@ -233,6 +233,36 @@ INSTANTIATE_TEST_SUITE_P(
                       "forbiddenKeys: expected an array"}),
     [](const auto& param) { return std::string(param.param.name); });
 
+// The whole message for a text that is none of an enumeration's: the known texts are named in
+// the order the enumeration declares them, quoted, comma-separated.
+TEST(CatalogDecodeTest, AnUnknownTextNamesEveryKnownOneInOrder) {
+  const struct {
+    std::string bytes;
+    const char* message;
+  } cases[] = {
+      {harnessWith(R"("id": "h", "displayName": "H", "vendor": "V", "status": "beta",
+                      "outputs": [])"),
+       "cannot decode catalog: harnesses[0].status: unknown value \"beta\" (expected one of "
+       "\"supported\", \"experimental\", \"planned\")"},
+      {harnessWith(R"("id": "h", "displayName": "H", "vendor": "V", "status": "planned",
+                      "outputs": [{"id": "o", "path": "/x", "format": "yaml"}])"),
+       "cannot decode catalog: harnesses[0].outputs[0].format: unknown value \"yaml\" (expected "
+       "one of \"json\", \"toml\", \"plist\")"},
+      {document("", R"(, "mergeRules": [{"path": "a", "strategy": "Union"}])"),
+       "cannot decode catalog: harnesses[0].outputs[0].mergeRules[0].strategy: unknown value "
+       "\"Union\" (expected one of \"union\", \"replace\", \"anyTrue\", \"anyFalse\", \"min\", "
+       "\"max\", \"intersect\", \"strictest\")"},
+  };
+  for (const auto& [bytes, message] : cases) {
+    try {
+      Catalog::decode(bytes);
+      ADD_FAILURE() << "decoded " << bytes;
+    } catch (const Catalog::DecodeError& error) {
+      EXPECT_STREQ(error.what(), message);
+    }
+  }
+}
+
 TEST(CatalogDecodeTest, SchemaVersionIsCheckedBeforeValidation) {
   const std::string text = R"({"schemaVersion": 3, "catalogVersion": "1", "harnesses": [
       {"id": "x", "displayName": "", "vendor": "", "status": "supported", "outputs": []},
@@ -400,15 +430,15 @@ TEST(CatalogTest, CompareCatalogVersions) {
 }
 
 TEST(CatalogTest, RawTexts) {
-  EXPECT_EQ(Harness::statusFromRawValue("planned"), Harness::Status::planned);
-  EXPECT_EQ(Harness::statusFromRawValue("Planned"), std::nullopt);
-  EXPECT_EQ(Output::formatFromRawValue("plist"), Output::Format::plist);
-  EXPECT_EQ(Output::formatFromRawValue("yaml"), std::nullopt);
+  EXPECT_EQ(fromRawValue<Harness::Status>("planned"), Harness::Status::planned);
+  EXPECT_EQ(fromRawValue<Harness::Status>("Planned"), std::nullopt);
+  EXPECT_EQ(fromRawValue<Output::Format>("plist"), Output::Format::plist);
+  EXPECT_EQ(fromRawValue<Output::Format>("yaml"), std::nullopt);
   EXPECT_EQ(rawValue(Output::Format::toml), "toml");
   EXPECT_EQ(rawValue(Harness::Status::experimental), "experimental");
   EXPECT_EQ(rawValue(MergeRule::Strategy::union_), "union");
-  EXPECT_EQ(MergeRule::strategyFromRawValue("anyFalse"), MergeRule::Strategy::anyFalse);
-  EXPECT_EQ(MergeRule::strategyFromRawValue("Union"), std::nullopt);
+  EXPECT_EQ(fromRawValue<MergeRule::Strategy>("anyFalse"), MergeRule::Strategy::anyFalse);
+  EXPECT_EQ(fromRawValue<MergeRule::Strategy>("Union"), std::nullopt);
 }
 
 TEST(CatalogEncodeTest, WritesTheFieldsInTheirOwnOrderCompactWithSlashesEscaped) {

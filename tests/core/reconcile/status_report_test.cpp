@@ -57,9 +57,9 @@ TEST(StatusReportTest, HealthRawValues) {
   EXPECT_EQ(rawValue(Health::ok), "ok");
   EXPECT_EQ(rawValue(Health::degraded), "degraded");
   EXPECT_EQ(rawValue(Health::error), "error");
-  EXPECT_EQ(healthFromRawValue("degraded"), Health::degraded);
-  EXPECT_EQ(healthFromRawValue("warning"), std::nullopt);
-  EXPECT_EQ(healthFromRawValue("OK"), std::nullopt);
+  EXPECT_EQ(fromRawValue<Health>("degraded"), Health::degraded);
+  EXPECT_EQ(fromRawValue<Health>("warning"), std::nullopt);
+  EXPECT_EQ(fromRawValue<Health>("OK"), std::nullopt);
 }
 
 // Harness states and installation kinds are enumerations whose raw texts are their JSON form;
@@ -72,14 +72,14 @@ TEST(StatusReportTest, HarnessStateAndInstallationKindRawValues) {
                                                   {State::managed, "managed"}};
   for (const auto& [state, text] : states) {
     EXPECT_EQ(rawValue(state), text);
-    EXPECT_EQ(harnessStateFromRawValue(text), state);
+    EXPECT_EQ(fromRawValue<State>(text), state);
   }
-  EXPECT_EQ(harnessStateFromRawValue("Managed"), std::nullopt);
+  EXPECT_EQ(fromRawValue<State>("Managed"), std::nullopt);
   using Kind = Discovery::Installation::Kind;
   EXPECT_EQ(rawValue(Kind::app), "app");
   EXPECT_EQ(rawValue(Kind::executable), "executable");
-  EXPECT_EQ(installationKindFromRawValue("executable"), Kind::executable);
-  EXPECT_EQ(installationKindFromRawValue("App"), std::nullopt);
+  EXPECT_EQ(fromRawValue<Kind>("executable"), Kind::executable);
+  EXPECT_EQ(fromRawValue<Kind>("App"), std::nullopt);
 }
 
 // A state or installation kind is plain text in the file: one this version does not know (a
