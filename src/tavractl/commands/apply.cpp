@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "errors.h"
+#include "pass_text.h"
 
 namespace tavra::ctl {
 namespace {
@@ -35,12 +36,7 @@ void runApply(const ApplyOptions& options, Context& context) {
   if (context.realUserID() != 0) throw ValidationError("must be run as root (sudo)");
 
   if (options.local) {
-    const StatusReport report = context.localPass();
-    context.out << report.summary() << "\n";
-    for (const auto& change : report.changes) {
-      context.out << "  " << rawValue(change.action) << ": " << change.path << "\n";
-    }
-    for (const auto& error : report.errors) context.out << "\u2717 " << error << "\n";
+    context.out << passText(context.localPass());
     return;
   }
 

@@ -3,16 +3,13 @@
 #include <chrono>
 #include <cstdint>
 
+#include "joined.h"
+#include "pass_text.h"
+
 namespace tavra::ctl {
 namespace {
 
 using State = StatusReport::HarnessState;
-
-std::string joined(const std::vector<std::string>& items, const std::string& separator) {
-  std::string text;
-  for (std::size_t i = 0; i < items.size(); ++i) text += (i == 0 ? "" : separator) + items[i];
-  return text;
-}
 
 bool isProblem(const StatusReport::HarnessStatus& harness) {
   return harness.state == State::degraded || harness.state == State::error;
@@ -80,9 +77,7 @@ std::string statusListing(const StatusReport& report,
   }
   if (!report.changes.empty()) {
     text += "\nChanges in last run:\n";
-    for (const auto& change : report.changes) {
-      text += "  " + std::string(rawValue(change.action)) + ": " + change.path + "\n";
-    }
+    for (const auto& change : report.changes) text += changeLine(change);
   }
   for (const auto& error : report.errors) text += "\u2717 " + error + "\n";
   return text;

@@ -3,25 +3,15 @@
 #include <memory>
 
 #include "errors.h"
-#include "input_file.h"
+#include "key_option.h"
 #include "load_catalog.h"
-#include "passthrough_keys.h"
 #include "tavra/merger.h"
-#include "tavra/platform/crypto.h"
 #include "tavra/platform/unicode.h"
 #include "tavra/renderer.h"
 #include "tavra/secret_envelope.h"
 
 namespace tavra::ctl {
 namespace {
-
-// The keys that open envelopes for the preview: the one key of the --key file, or none at all.
-std::unique_ptr<const DecryptionKeyProvider> keyProvider(
-    const FileSystem& files, const std::optional<std::string>& keyFile) {
-  if (!keyFile) return std::make_unique<const PassthroughKeys>();
-  return std::make_unique<const InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{
-      crypto::P256PrivateKey::fromPEM(readInputFile(files, *keyFile))});
-}
 
 // The values the fragments give one output, highest precedence first, with their envelopes
 // opened where the keys allow; a value that cannot be opened is shown as it is.

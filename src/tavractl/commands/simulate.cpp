@@ -7,7 +7,8 @@
 
 #include "errors.h"
 #include "input_file.h"
-#include "passthrough_keys.h"
+#include "key_option.h"
+#include "pass_text.h"
 #include "services.h"
 #include "simulate_folder.h"
 #include "tavra/base64.h"
@@ -88,24 +89,14 @@ void runSimulate(const SimulateOptions& options, Context& context) {
                                                     base64::encode(signingKey.publicKey().raw()));
   store.install(catalogBytes, signature);
 
-  std::shared_ptr<const DecryptionKeyProvider> keys;
-  if (options.key) {
-    keys = std::make_shared<const InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{
-        crypto::P256PrivateKey::fromPEM(readInputFile(files, *options.key))});
-  } else {
-    keys = std::make_shared<const PassthroughKeys>();
-  }
+  const std::shared_ptr<const DecryptionKeyProvider> keys = keyProvider(files, options.key);
 
   StatusReport report =
       runSimulationPass(confined, {preferences, support, folder + "/", keys}, store);
   rewriteForMac(report, folder);
   replaceFile(inside, support + "/status.json", report.encode());
 
-  context.out << report.summary() << "\n";
-  for (const auto& change : report.changes) {
-    context.out << "  " << rawValue(change.action) << ": " << change.path << "\n";
-  }
-  for (const auto& error : report.errors) context.out << "\u2717 " << error << "\n";
+  context.out << passText(report);
   context.out << "Status: " << support << "/status.json\n";
 }
 

@@ -1,5 +1,5 @@
 // The output folder of `simulate`: its path and how a report made there is rewritten.
-#include "simulate_folder.h"
+#include "commands/simulate_folder.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

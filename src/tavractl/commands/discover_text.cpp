@@ -2,14 +2,10 @@
 
 #include <algorithm>
 
+#include "joined.h"
+
 namespace tavra::ctl {
 namespace {
-
-std::string joined(const std::vector<std::string>& items, const std::string& separator) {
-  std::string text;
-  for (const auto& item : items) text += (text.empty() ? "" : separator) + item;
-  return text;
-}
 
 // The processes of one entry, one line per (user, executable), groups in order of appearance.
 std::string processLines(const std::vector<Discovery::RunningProcess>& processes) {

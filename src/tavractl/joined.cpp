@@ -1,0 +1,14 @@
+#include "joined.h"
+
+namespace tavra::ctl {
+
+std::string joined(const std::vector<std::string>& items, std::string_view separator) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += separator;
+    text += items[i];
+  }
+  return text;
+}
+
+}  // namespace tavra::ctl
