@@ -2,7 +2,8 @@
 // applier keeps its state, applied copies and backups there, the reconcile pass its status report
 // and the catalog store its cache; the machine's own support directory also holds the key files.
 // The same layout serves the machine's support directory (Constants::supportDirectory, whose
-// whole paths Constants spells out and this header checks) and a simulation's below its folder.
+// whole paths Constants spells out and the names here are taken from) and a simulation's below
+// its folder.
 // Paths are composed as text, the directory followed by "/" and the name; nothing is looked at
 // on disk.
 #pragma once
@@ -14,14 +15,31 @@
 
 namespace tavra::supportLayout {
 
-// The names, each directly below the support directory.
-inline constexpr std::string_view catalogName = "catalog";
-inline constexpr std::string_view stateName = "state.json";
-inline constexpr std::string_view statusName = "status.json";
-inline constexpr std::string_view appliedName = "applied";
-inline constexpr std::string_view backupsName = "backups";
-inline constexpr std::string_view keysName = "keys";
+namespace detail {
+// The name of `path`, which must lie directly below the machine's support directory: anything
+// else does not compile.
+consteval std::string_view nameBelowSupport(std::string_view path) {
+  const std::string_view support = Constants::supportDirectory;
+  if (path.size() <= support.size() + 1 || !path.starts_with(support) ||
+      path[support.size()] != '/' || path.find('/', support.size() + 1) != std::string_view::npos) {
+    throw "not a path directly below the support directory";
+  }
+  return path.substr(support.size() + 1);
+}
+}  // namespace detail
 
+// The names, each directly below the support directory: those of the machine's paths that
+// Constants spells out, and the applied copies' folder, which only the file applier names.
+inline constexpr std::string_view catalogName =
+    detail::nameBelowSupport(Constants::catalogDirectory);
+inline constexpr std::string_view stateName = detail::nameBelowSupport(Constants::stateFile);
+inline constexpr std::string_view statusName = detail::nameBelowSupport(Constants::statusFile);
+inline constexpr std::string_view backupsName =
+    detail::nameBelowSupport(Constants::backupDirectory);
+inline constexpr std::string_view keysName = detail::nameBelowSupport(Constants::keyDirectory);
+inline constexpr std::string_view appliedName = "applied";
+
+// `name` directly below `supportDirectory`.
 inline std::string below(std::string_view supportDirectory, std::string_view name) {
   std::string path(supportDirectory);
   path += '/';
@@ -49,17 +67,5 @@ inline std::string appliedDirectory(std::string_view supportDirectory) {
 inline std::string backupDirectory(std::string_view supportDirectory) {
   return below(supportDirectory, backupsName);
 }
-
-// Whether `path` is `name` directly below the machine's support directory.
-constexpr bool isMachinePath(std::string_view path, std::string_view name) {
-  const std::string_view support = Constants::supportDirectory;
-  return path.size() == support.size() + 1 + name.size() && path.starts_with(support) &&
-         path[support.size()] == '/' && path.ends_with(name);
-}
-static_assert(isMachinePath(Constants::catalogDirectory, catalogName));
-static_assert(isMachinePath(Constants::stateFile, stateName));
-static_assert(isMachinePath(Constants::statusFile, statusName));
-static_assert(isMachinePath(Constants::backupDirectory, backupsName));
-static_assert(isMachinePath(Constants::keyDirectory, keysName));
 
 }  // namespace tavra::supportLayout

@@ -25,14 +25,5 @@ TEST(SupportLayoutTest, TheMachinesSupportDirectoryGivesTheMachinesPaths) {
   EXPECT_EQ(supportLayout::below(support, supportLayout::keysName), Constants::keyDirectory);
 }
 
-TEST(SupportLayoutTest, AMachinePathIsTheNameDirectlyBelowTheSupportDirectory) {
-  EXPECT_TRUE(supportLayout::isMachinePath(Constants::statusFile, "status.json"));
-  EXPECT_FALSE(supportLayout::isMachinePath(Constants::statusFile, "state.json"));
-  EXPECT_FALSE(supportLayout::isMachinePath("/Library/Application Support/Tavra/x/status.json",
-                                            "status.json"));
-  EXPECT_FALSE(supportLayout::isMachinePath("/Library/Application Support/Tavrax/status.json",
-                                            "status.json"));
-}
-
 }  // namespace
 }  // namespace tavra
