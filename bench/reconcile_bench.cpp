@@ -33,6 +33,7 @@
 #include "tavra/platform/digest.h"
 #include "tavra/plist.h"
 #include "tavra/reconciler.h"
+#include "tavra/support_layout.h"
 
 namespace tavra {
 namespace {
@@ -123,20 +124,22 @@ struct Tree {
   Tree(const Tree&) = delete;
   Tree& operator=(const Tree&) = delete;
 
-  CatalogStore store() const { return CatalogStore(support + "/catalog", {publicKey}, files); }
+  CatalogStore store() const {
+    return CatalogStore(supportLayout::catalogDirectory(support), {publicKey}, files);
+  }
 
   Environment environment() const {
     return Environment{
-        ManagedPreferences(prefs, false, files),
-        store(),
-        support,
-        std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
-        {out + "/"},
-        false,
-        std::nullopt,
-        nullptr,
-        Services{files, std::make_shared<SystemClock>(), std::make_shared<NullLogger>(),
-                 std::make_shared<NullLogger>(), nullptr, nullptr, nullptr}};
+        .preferences = ManagedPreferences(prefs, false, files),
+        .catalogStore = store(),
+        .supportDirectory = support,
+        .keys = std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
+        .builtInPathPrefixes = {out + "/"},
+        .services = {.fileSystem = files,
+                     .clock = std::make_shared<SystemClock>(),
+                     .reconcileLog = std::make_shared<NullLogger>(),
+                     .daemonLog = std::make_shared<NullLogger>()},
+    };
   }
 
   StatusReport pass() const { return Reconciler(environment(), {}).run(false); }
@@ -146,9 +149,9 @@ struct Tree {
     std::error_code ignored;
     std::filesystem::remove_all(out, ignored);
     std::filesystem::create_directories(out);
-    std::filesystem::remove_all(support + "/applied", ignored);
-    std::filesystem::remove(support + "/state.json", ignored);
-    std::filesystem::remove(support + "/status.json", ignored);
+    std::filesystem::remove_all(supportLayout::appliedDirectory(support), ignored);
+    std::filesystem::remove(supportLayout::stateFile(support), ignored);
+    std::filesystem::remove(supportLayout::statusFile(support), ignored);
   }
 };
 
@@ -240,8 +243,8 @@ void writeSynced(const std::string& path, const std::string& bytes, mode_t mode)
 struct Floor {
   const Tree& tree;
   crypto::Ed25519PublicKey key = crypto::Ed25519PublicKey::fromRaw(*base64::decode(tree.publicKey));
-  std::string state = slurp(tree.support + "/state.json");
-  std::string status = slurp(tree.support + "/status.json");
+  std::string state = slurp(supportLayout::stateFile(tree.support));
+  std::string status = slurp(supportLayout::statusFile(tree.support));
 
   void run(bool sharedBuffer = false) const {
     if (sharedBuffer) {
@@ -249,7 +252,7 @@ struct Floor {
     } else {
       parseFragments(tree.prefs);
     }
-    verifyCatalog(tree.support + "/catalog", key);
+    verifyCatalog(supportLayout::catalogDirectory(tree.support), key);
     probe(tree.outputs);
     writeSynced(tree.floor + "/state.json", state, 0600);
     writeSynced(tree.floor + "/status.json", status, 0644);

@@ -53,6 +53,13 @@ class CatalogStore {
     std::chrono::milliseconds timeout{30'000};
   };
 
+  // A catalog's signature sits beside it, under the catalog's name with ".sig" appended: in the
+  // cache, at the download address and beside a catalog file named to the tool.
+  static constexpr std::string_view signatureSuffix = ".sig";
+  static std::string signaturePath(std::string_view catalogPath) {
+    return std::string(catalogPath) + std::string(signatureSuffix);
+  }
+
   // Bodies of this many bytes or more are refused ("catalog too large").
   static constexpr std::size_t maxDownloadBytes = 5'000'000;
   static constexpr std::string_view userAgent = "Tavra/0.2.1";

@@ -1,8 +1,8 @@
 // Services: the platform services that the library's work reaches through, built in one place.
 //
 // Every part of the library that touches the machine is given the service it uses instead of
-// making one: files, the clock, the log, HTTPS, the process table, the keychain, the programs it
-// starts.
+// making one: files, the clock, the log, HTTPS, the process table, the programs it starts, the
+// keychain.
 // systemServices() builds this machine's set; the daemon and the tool call it once and hand the
 // record on (to Environment::system, and to whatever else they build); tests build a record of
 // their own (a fault-injecting file system, a fixed clock, a log in memory, ...). A plain record
@@ -31,14 +31,14 @@ struct Services {
   std::shared_ptr<Logger> daemonLog;
   std::shared_ptr<const http::Client> http;
   std::shared_ptr<const platform::ProcessTable> processes;
-  std::shared_ptr<const keychain::Keychain> keychain;
   std::shared_ptr<const platform::ProgramLauncher> programs;
+  std::shared_ptr<const keychain::Keychain> keychain;
 };
 
 // This machine's services: the POSIX file system, the real-time clock, the system log of
 // subsystem "com.zelkorandin.tavra" (categories "reconcile" and "daemon"), the HTTP client that
 // loads the libcurl module on the first download (trusting the system's CA store), the /proc
-// process table, the (empty) keychain and posix_spawn.
+// process table, posix_spawn and the (empty) keychain.
 Services systemServices();
 
 }  // namespace tavra

@@ -24,13 +24,13 @@ constexpr auto longestPostponement = std::chrono::seconds(10);
 }  // namespace
 
 std::shared_ptr<Daemon> Daemon::create(EventLoop& loop, std::shared_ptr<Logger> log,
-                                       Services services) {
-  return std::shared_ptr<Daemon>(new Daemon(loop, std::move(log), std::move(services)));
+                                       Collaborators collaborators) {
+  return std::shared_ptr<Daemon>(new Daemon(loop, std::move(log), std::move(collaborators)));
 }
 
-Daemon::Daemon(EventLoop& loop, std::shared_ptr<Logger> log, Services services)
-    : queue_(loop), log_(std::move(log)), services_(std::move(services)) {
-  settings_ = services_.readSettings();
+Daemon::Daemon(EventLoop& loop, std::shared_ptr<Logger> log, Collaborators collaborators)
+    : queue_(loop), log_(std::move(log)), collaborators_(std::move(collaborators)) {
+  settings_ = collaborators_.readSettings();
 }
 
 Daemon::~Daemon() = default;
@@ -59,7 +59,7 @@ EventLoop::Task Daemon::weakly(void (Daemon::*member)()) {
 }
 
 void Daemon::start() {
-  const uid_t uid = services_.realUserID();
+  const uid_t uid = collaborators_.realUserID();
   log_->log("tavrad " + std::string(Constants::version) + " starting (uid " + std::to_string(uid) +
             ")");
   if (uid != 0) log_->error("tavrad must run as root; outputs will fail");
@@ -92,7 +92,7 @@ void Daemon::onSignal(int signal) {
   // A change whose window is still open is said now or never.
   sayOpenChanges();
   log_->log("terminating");
-  services_.exit(0);
+  collaborators_.exit(0);
 }
 
 void Daemon::scheduleRun(double delaySeconds) {
@@ -125,10 +125,10 @@ void Daemon::runNow() {
   std::optional<std::vector<std::string>> paths;
   FileApplier::LeftFiles left;
   try {
-    settings_ = services_.readSettings();
-    const Environment environment = services_.environment(settings_);
+    settings_ = collaborators_.readSettings();
+    const Environment environment = collaborators_.environment(settings_);
     refreshCatalogIfDue(environment);
-    Reconciler::Outcome outcome = services_.reconcile(environment, settings_);
+    Reconciler::Outcome outcome = collaborators_.reconcile(environment, settings_);
     log_->log(outcome.report.summary());
     // The outputs of the report, and every file the pass kept in line: a frozen harness's
     // re-asserted files are in no report.
@@ -161,7 +161,7 @@ void Daemon::armTimer() {
 bool Daemon::refreshDue() const {
   if (!lastCatalogCheck_) return true;
   const double elapsed =
-      std::chrono::duration<double>(services_.now() - *lastCatalogCheck_).count();
+      std::chrono::duration<double>(collaborators_.now() - *lastCatalogCheck_).count();
   // A clock set back leaves the time since the last check unknown: check now rather than wait
   // for the clock to catch up with the old time.
   if (elapsed < 0) return true;
@@ -171,7 +171,7 @@ bool Daemon::refreshDue() const {
 void Daemon::refreshCatalogIfDue(const Environment& environment) {
   bool verified = false;
   try {
-    verified = services_.verifiedCatalogInstalled(environment);
+    verified = collaborators_.verifiedCatalogInstalled(environment);
   } catch (...) {
     // A store that cannot be read holds no catalog.
   }
@@ -180,9 +180,9 @@ void Daemon::refreshCatalogIfDue(const Environment& environment) {
   if (verified && !refreshDue()) return;
 
   catalogUpdateRunning_ = true;
-  lastCatalogCheck_ = services_.now();
+  lastCatalogCheck_ = collaborators_.now();
   auto work = [store = environment.catalogStore, url = settings_.catalogURL,
-               pin = settings_.catalogPinnedVersion, update = services_.updateCatalog,
+               pin = settings_.catalogPinnedVersion, update = collaborators_.updateCatalog,
                loop = &queue_, self = weak_from_this()] {
     RefreshOutcome outcome;
     try {
@@ -197,7 +197,7 @@ void Daemon::refreshCatalogIfDue(const Environment& environment) {
     });
   };
   try {
-    services_.runInBackground(std::move(work));
+    collaborators_.runInBackground(std::move(work));
   } catch (const std::exception& error) {
     refreshFinished({std::nullopt, describe(error)});
   }
@@ -236,7 +236,7 @@ void Daemon::rearmWatchers(const std::vector<std::string>& paths) {
     std::error_code error;
     EventLoop::Handle source;
     try {
-      source = services_.openWatch(
+      source = collaborators_.openWatch(
           path,
           [self = weak_from_this(), path] {
             if (auto daemon = self.lock()) daemon->changeDetected(path);
@@ -272,7 +272,7 @@ void Daemon::checkWhatThePassLeft(const FileApplier::LeftFiles& left) {
   for (const auto& [path, file] : left) {
     std::optional<fs::FileStatus> now;
     try {
-      now = services_.fileStatus(path);
+      now = collaborators_.fileStatus(path);
     } catch (...) {
       continue;
     }

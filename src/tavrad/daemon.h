@@ -21,9 +21,9 @@
 // cancels them all. It must be owned by a std::shared_ptr (create()); its handlers hold it
 // weakly and do nothing once it is gone.
 //
-// Collaborators come in through Services, so that tests run the daemon in virtual time with
-// fakes; the production set is built by the composition root (system_daemon.h). No operation
-// throws: a failing pass, refresh or watch is logged or skipped and the daemon goes on.
+// Collaborators come in through Daemon::Collaborators, so that tests run the daemon in virtual
+// time with fakes; the production set is built by the composition root (system_daemon.h). No
+// operation throws: a failing pass, refresh or watch is logged or skipped and the daemon goes on.
 #pragma once
 
 #include <sys/types.h>
@@ -52,7 +52,9 @@ namespace tavra {
 
 class Daemon : public std::enable_shared_from_this<Daemon> {
  public:
-  struct Services {
+  // What the daemon calls to reach the core library and the machine: the composition root builds
+  // them over the library's Services, tests give fakes.
+  struct Collaborators {
     // The settings from the settings domain (defaults when they cannot be read).
     std::function<TavraSettings()> readSettings;
     // The production environment for the settings.
@@ -85,7 +87,7 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
   // Builds the daemon; reads the settings once. `log` takes the daemon's own lines (category
   // "daemon").
   static std::shared_ptr<Daemon> create(EventLoop& loop, std::shared_ptr<Logger> log,
-                                        Services services);
+                                        Collaborators collaborators);
   ~Daemon();
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
@@ -127,7 +129,7 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
     std::string error;
   };
 
-  Daemon(EventLoop& loop, std::shared_ptr<Logger> log, Services services);
+  Daemon(EventLoop& loop, std::shared_ptr<Logger> log, Collaborators collaborators);
 
   void armTimer();
   void refreshCatalogIfDue(const Environment& environment);
@@ -148,7 +150,7 @@ class Daemon : public std::enable_shared_from_this<Daemon> {
 
   EventLoop& queue_;
   std::shared_ptr<Logger> log_;
-  Services services_;
+  Collaborators collaborators_;
   EventLoop::Handle timer_;
   std::vector<Watcher> watchers_;
   std::vector<EventLoop::Handle> signalSources_;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "tavra/constants.h"
-#include "tavra/managed_preferences.h"
+#include "tavra/environment.h"
 #include "tavra/platform/host_path.h"
 #include "tavra/reconciler.h"
 
@@ -21,49 +21,48 @@ void BackgroundThread::run(std::function<void()> work) {
   thread_ = std::thread(std::move(work));
 }
 
-Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
-                                const Services& core) {
-  Daemon::Services services;
-  services.readSettings = [files = core.fileSystem] {
-    return ManagedPreferences(std::string(Constants::managedPreferencesDirectory), true, files)
-        .settings();
+Daemon::Collaborators daemonCollaborators(EventLoop& loop, BackgroundThread& background,
+                                          const Services& core) {
+  return Daemon::Collaborators{
+      .readSettings = [core] { return systemSettings(core); },
+      .environment =
+          [core](const TavraSettings& settings) { return Environment::system(settings, core); },
+      .reconcile =
+          [](const Environment& environment, const TavraSettings& settings) {
+            return Reconciler(environment, settings).pass(/*includeInventory=*/true);
+          },
+      .verifiedCatalogInstalled =
+          [](const Environment& environment) {
+            return environment.catalogStore.cached().has_value();
+          },
+      .updateCatalog =
+          [](const CatalogStore& store, const URL& from,
+             const std::optional<std::string>& pinnedVersion) {
+            return store.update(from, pinnedVersion);
+          },
+      .openWatch =
+          [&loop](const std::string& canonicalPath, EventLoop::Task task, std::error_code& error) {
+            return loop.watch(hostPath(canonicalPath), std::move(task), error);
+          },
+      .fileStatus = [files = core.fileSystem](
+                        const std::string& canonicalPath) -> std::optional<fs::FileStatus> {
+        const fs::PathParts parts = fs::splitPath(canonicalPath);
+        const fs::Walk directory = files->openDirectory(parts.directory, fs::Links::never);
+        if (!directory) return std::nullopt;
+        std::error_code error;
+        return files->statusAt(directory.directory, parts.name, error);
+      },
+      .runInBackground =
+          [&background](std::function<void()> work) { background.run(std::move(work)); },
+      .now = [clock = core.clock] { return clock->now(); },
+      .realUserID = [] { return getuid(); },
+      .exit =
+          [](int status) {
+            // Nothing is cleaned up: a refresh may still be running on its thread.
+            std::fflush(nullptr);
+            std::_Exit(status);
+          },
   };
-  services.environment = [core](const TavraSettings& settings) {
-    return Environment::system(settings, core);
-  };
-  services.reconcile = [](const Environment& environment, const TavraSettings& settings) {
-    return Reconciler(environment, settings).pass(/*includeInventory=*/true);
-  };
-  services.verifiedCatalogInstalled = [](const Environment& environment) {
-    return environment.catalogStore.cached().has_value();
-  };
-  services.updateCatalog = [](const CatalogStore& store, const URL& from,
-                              const std::optional<std::string>& pinnedVersion) {
-    return store.update(from, pinnedVersion);
-  };
-  services.openWatch = [&loop](const std::string& canonicalPath, EventLoop::Task task,
-                               std::error_code& error) {
-    return loop.watch(hostPath(canonicalPath), std::move(task), error);
-  };
-  services.fileStatus =
-      [files = core.fileSystem](const std::string& canonicalPath) -> std::optional<fs::FileStatus> {
-    const fs::PathParts parts = fs::splitPath(canonicalPath);
-    const fs::Walk directory = files->openDirectory(parts.directory, fs::Links::never);
-    if (!directory) return std::nullopt;
-    std::error_code error;
-    return files->statusAt(directory.directory, parts.name, error);
-  };
-  services.runInBackground = [&background](std::function<void()> work) {
-    background.run(std::move(work));
-  };
-  services.now = [clock = core.clock] { return clock->now(); };
-  services.realUserID = [] { return getuid(); };
-  services.exit = [](int status) {
-    // Nothing is cleaned up: a refresh may still be running on its thread.
-    std::fflush(nullptr);
-    std::_Exit(status);
-  };
-  return services;
 }
 
 SystemDaemon::SystemDaemon()
@@ -72,7 +71,8 @@ SystemDaemon::SystemDaemon()
       // stand in for it.
       loop_(makeSystemEventLoop({{std::string(Constants::profileListChangedNotification),
                                   hostPath(Constants::managedPreferencesDirectory)}})) {
-  daemon_ = Daemon::create(*loop_, core_.daemonLog, daemonServices(*loop_, background_, core_));
+  daemon_ =
+      Daemon::create(*loop_, core_.daemonLog, daemonCollaborators(*loop_, background_, core_));
 }
 
 SystemDaemon::~SystemDaemon() = default;

@@ -36,8 +36,8 @@ class BackgroundThread {
 // passes, the catalog store's cache and download, watches and file statuses at this machine's
 // location of each canonical path, refreshes on `background`, the clock, getuid and an
 // immediate exit.
-Daemon::Services daemonServices(EventLoop& loop, BackgroundThread& background,
-                                const Services& core);
+Daemon::Collaborators daemonCollaborators(EventLoop& loop, BackgroundThread& background,
+                                          const Services& core);
 
 // Everything tavrad runs on, built once by main.
 class SystemDaemon {

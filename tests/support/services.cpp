@@ -64,14 +64,14 @@ std::shared_ptr<const platform::ProcessTable> processTable(
 }
 
 Services services() {
-  return Services{files(),
-                  std::make_shared<SystemClock>(),
-                  std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile"),
-                  std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "daemon"),
-                  nullptr,
-                  processTable(),
-                  nullptr,
-                  std::make_shared<RecordingLauncher>()};
+  return Services{
+      .fileSystem = files(),
+      .clock = std::make_shared<SystemClock>(),
+      .reconcileLog = std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile"),
+      .daemonLog = std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "daemon"),
+      .processes = processTable(),
+      .programs = std::make_shared<RecordingLauncher>(),
+  };
 }
 
 }  // namespace tavra::test

@@ -29,7 +29,7 @@ std::shared_ptr<const platform::ProcessTable> processTable(
 std::shared_ptr<const Clock> clock(std::function<Date()> now);
 
 // files(), the system clock, a MemoryLogger for each log, no HTTP client, an empty process table,
-// no keychain, a RecordingLauncher.
+// a RecordingLauncher, no keychain.
 Services services();
 
 }  // namespace tavra::test

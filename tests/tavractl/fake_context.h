@@ -31,21 +31,27 @@ class FakeContext {
   };
 
   FakeContext()
-      : context{out,
-                in,
-                "/nonexistent/status.json",
-                [this] { return now; },
-                [this] { return uid; },
-                [this] { return processes; },
+      : context{
+            .out = out,
+            .in = in,
+            .services = test::services(),
+            .now = [this] { return now; },
+            .formatDate = [](Date date) { return "date " + iso8601(date); },
+            .realUserID = [this] { return uid; },
+            .processTable = [this] { return processes; },
+            .sendSignal =
                 [this](std::int32_t pid, int signal) {
                   signals.push_back({pid, signal});
                 },
-                []() -> Discovery { throw std::logic_error("no discovery in this test"); },
-                []() -> std::optional<Catalog> { return std::nullopt; },
-                []() -> StatusReport { throw std::logic_error("no system pass in this test"); },
-                [](Date date) { return "date " + iso8601(date); }} {
-    context.services = test::services();
-  }
+            .makeDiscovery = []() -> Discovery {
+              throw std::logic_error("no discovery in this test");
+            },
+            .statusPath = "/nonexistent/status.json",
+            .installedCatalog = []() -> std::optional<Catalog> { return std::nullopt; },
+            .localPass = []() -> StatusReport {
+              throw std::logic_error("no system pass in this test");
+            },
+        } {}
 
   // Runs the tool with `words` and gives what it printed; the output buffers start empty.
   ToolResult run(const std::vector<std::string>& words) {

@@ -157,7 +157,7 @@ TEST_F(DaemonRefreshTest, NoThreadForTheRefreshIsLoggedAndTriedAgainLater) {
 }
 
 TEST_F(DaemonRefreshTest, ACatalogStoreThatCannotBeReadCountsAsNoCatalog) {
-  Daemon::Services s = services();
+  Daemon::Collaborators s = collaborators();
   s.verifiedCatalogInstalled = [](const Environment&) -> bool {
     throw std::runtime_error("unreadable");
   };
@@ -177,7 +177,7 @@ TEST_F(DaemonRefreshTest, TheDownloadRunsOffTheLoopThreadAndItsOutcomeComesBackO
   // The download waits until the run that started it is over.
   std::promise<void> runOver;
   std::shared_future<void> gate = runOver.get_future().share();
-  Daemon::Services s = services();
+  Daemon::Collaborators s = collaborators();
   s.runInBackground = [&threads](std::function<void()> work) {
     threads.emplace_back(std::move(work));
   };

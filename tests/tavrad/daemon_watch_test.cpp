@@ -185,7 +185,7 @@ TEST_F(DaemonWatchTest, AFolderTurnedIntoALinkIsWatchedThroughItsParentUntilItIs
 }
 
 TEST_F(DaemonWatchTest, AWatchThatCannotBeOpenedIsSkippedSilently) {
-  Daemon::Services s = services();
+  Daemon::Collaborators s = collaborators();
   s.openWatch = [](const std::string& path, EventLoop::Task,
                    std::error_code&) -> EventLoop::Handle {
     throw std::runtime_error("cannot watch " + path);

@@ -1,4 +1,5 @@
-// The composition root: the production services the daemon gets, each wired to the right thing.
+// The composition root: the production collaborators the daemon gets, each wired to the right
+// thing.
 #include "tavrad/system_daemon.h"
 
 #include <gtest/gtest.h>
@@ -19,14 +20,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class SystemServicesTest : public ::testing::Test {
+class SystemCollaboratorsTest : public ::testing::Test {
  protected:
   std::unique_ptr<EventLoop> loop = makeSystemEventLoop();
   BackgroundThread background;
   std::shared_ptr<MemoryLogger> reconcileLog =
       std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile");
   Services core = coreServices();
-  Daemon::Services services = daemonServices(*loop, background, core);
+  Daemon::Collaborators collaborators = daemonCollaborators(*loop, background, core);
 
   Services coreServices() const {
     Services s = systemServices();
@@ -36,23 +37,21 @@ class SystemServicesTest : public ::testing::Test {
   test::TempTree tree;
 
   Environment scratchEnvironment() const {
-    return Environment{ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
-                       CatalogStore(tree.path("catalog"), {key.publicBase64()}, core.fileSystem),
-                       tree.path("support"),
-                       nullptr,
-                       {tree.path("out") + "/"},
-                       false,
-                       std::nullopt,
-                       nullptr,
-                       core};
+    return Environment{
+        .preferences = ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
+        .catalogStore = CatalogStore(tree.path("catalog"), {key.publicBase64()}, core.fileSystem),
+        .supportDirectory = tree.path("support"),
+        .builtInPathPrefixes = {tree.path("out") + "/"},
+        .services = core,
+    };
   }
   test::CatalogSigningKey key;
 };
 
-TEST_F(SystemServicesTest, SettingsAndEnvironmentAreTheProductionOnes) {
+TEST_F(SystemCollaboratorsTest, SettingsAndEnvironmentAreTheProductionOnes) {
   // Nothing is installed under /Library on this machine: the settings are the defaults.
-  EXPECT_EQ(services.readSettings(), TavraSettings{});
-  const Environment environment = services.environment(TavraSettings{});
+  EXPECT_EQ(collaborators.readSettings(), TavraSettings{});
+  const Environment environment = collaborators.environment(TavraSettings{});
   EXPECT_EQ(environment.preferences.directory(), Constants::managedPreferencesDirectory);
   EXPECT_TRUE(environment.preferences.requireRootOwned());
   EXPECT_EQ(environment.catalogStore.directory(), Constants::catalogDirectory);
@@ -62,22 +61,22 @@ TEST_F(SystemServicesTest, SettingsAndEnvironmentAreTheProductionOnes) {
   EXPECT_TRUE(static_cast<bool>(environment.flushPreferencesCache));
 }
 
-TEST_F(SystemServicesTest, CatalogServicesUseTheEnvironmentsStore) {
+TEST_F(SystemCollaboratorsTest, CatalogCollaboratorsUseTheEnvironmentsStore) {
   const Environment environment = scratchEnvironment();
-  EXPECT_FALSE(services.verifiedCatalogInstalled(environment));
+  EXPECT_FALSE(collaborators.verifiedCatalogInstalled(environment));
   const std::string catalog = test::catalogJSON("2.0");
   tree.write("source/catalog.json", catalog);
   tree.write("source/catalog.json.sig", key.signatureFile(catalog));
   const URL from = *URL::parse("file://" + tree.path("source/catalog.json"));
-  EXPECT_EQ(services.updateCatalog(environment.catalogStore, from, std::nullopt),
+  EXPECT_EQ(collaborators.updateCatalog(environment.catalogStore, from, std::nullopt),
             CatalogStore::UpdateResult::updated("2.0"));
-  EXPECT_TRUE(services.verifiedCatalogInstalled(environment));
-  EXPECT_EQ(services.updateCatalog(environment.catalogStore, from, std::nullopt),
+  EXPECT_TRUE(collaborators.verifiedCatalogInstalled(environment));
+  EXPECT_EQ(collaborators.updateCatalog(environment.catalogStore, from, std::nullopt),
             CatalogStore::UpdateResult::unchanged("2.0"));
 }
 
-TEST_F(SystemServicesTest, APassRunsOverTheEnvironmentAndLogsToTheReconcileLogger) {
-  const StatusReport report = services.reconcile(scratchEnvironment(), TavraSettings{}).report;
+TEST_F(SystemCollaboratorsTest, APassRunsOverTheEnvironmentAndLogsToTheReconcileLogger) {
+  const StatusReport report = collaborators.reconcile(scratchEnvironment(), TavraSettings{}).report;
   EXPECT_EQ(report.summary(), "error; catalog none; managed: none");
   EXPECT_TRUE(test::exists(tree.path("support/status.json")));
   const auto texts = reconcileLog->texts();
@@ -85,7 +84,7 @@ TEST_F(SystemServicesTest, APassRunsOverTheEnvironmentAndLogsToTheReconcileLogge
   EXPECT_EQ(texts.back(), "run finished: error; catalog none; managed: none");
 }
 
-TEST_F(SystemServicesTest, WatchesOpenACanonicalPathAtItsPlaceOnThisMachine) {
+TEST_F(SystemCollaboratorsTest, WatchesOpenACanonicalPathAtItsPlaceOnThisMachine) {
   // /tmp is where /private/tmp lives here; the watch must land on the real folder.
   char pattern[] = "/tmp/tavra-watch.XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -93,7 +92,7 @@ TEST_F(SystemServicesTest, WatchesOpenACanonicalPathAtItsPlaceOnThisMachine) {
   const std::string canonical = "/private" + host;
   bool fired = false;
   std::error_code error;
-  EventLoop::Handle watch = services.openWatch(
+  EventLoop::Handle watch = collaborators.openWatch(
       canonical,
       [&] {
         fired = true;
@@ -108,17 +107,17 @@ TEST_F(SystemServicesTest, WatchesOpenACanonicalPathAtItsPlaceOnThisMachine) {
   std::filesystem::remove_all(host);
 }
 
-TEST_F(SystemServicesTest, ClockAndUserAreThisProcesss) {
+TEST_F(SystemCollaboratorsTest, ClockAndUserAreThisProcesss) {
   const auto before = std::chrono::system_clock::now();
-  const Date now = services.now();
+  const Date now = collaborators.now();
   EXPECT_GE(now, before);
   EXPECT_LE(now, std::chrono::system_clock::now());
-  EXPECT_EQ(services.realUserID(), getuid());
+  EXPECT_EQ(collaborators.realUserID(), getuid());
 }
 
-TEST_F(SystemServicesTest, ExitEndsTheProcessAtOnceWithTheStatus) {
+TEST_F(SystemCollaboratorsTest, ExitEndsTheProcessAtOnceWithTheStatus) {
   test::ForkedChild child([this](int) {
-    services.exit(3);
+    collaborators.exit(3);
     return 99;
   });
   const int status = child.wait(30s);

@@ -6,6 +6,7 @@
 #include "apply/target_file.h"
 #include "tavra/error.h"
 #include "tavra/file_applier.h"
+#include "tavra/support_layout.h"
 
 namespace tavra {
 
@@ -133,7 +134,7 @@ FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& 
 
   const fs::Walk directory = targetDirectory(p, state);
   outcome.left = writeTarget(directory.directory, p, d.data, mode);
-  ensureDirectory(supportDirectory_ + "/applied", 0700);
+  ensureDirectory(supportLayout::appliedDirectory(supportDirectory_), 0700);
   writeAtomically(d.data, target.appliedCopy, 0600);
 
   entry.harnessID = d.harnessID;
@@ -149,7 +150,7 @@ void FileApplier::catchUpRecord(const Desired& d, const Target& target, const st
                                 std::uint16_t mode, StateEntry& entry, Date when) const {
   if (entry.sha256 != want) {
     // The applied copy first: the entry names these bytes only once the copy holds them.
-    ensureDirectory(supportDirectory_ + "/applied", 0700);
+    ensureDirectory(supportLayout::appliedDirectory(supportDirectory_), 0700);
     writeAtomically(d.data, target.appliedCopy, 0600);
     entry.sha256 = want;
     entry.lastWritten = when;
@@ -166,7 +167,7 @@ std::optional<std::string> FileApplier::takeBackup(const std::string& key,
   // never overwritten. A file too large to read cannot be kept: nothing, unless a backup is
   // there already.
   const std::string backup = backupPath(key);
-  ensureDirectory(supportDirectory_ + "/backups", 0700);
+  ensureDirectory(supportLayout::backupDirectory(supportDirectory_), 0700);
   std::error_code error;
   if (files_->status(backup, fs::Links::notFinal, error)) return backup;
   if (current.oversized) return std::nullopt;

@@ -6,6 +6,7 @@
 #include "tavra/error.h"
 #include "tavra/file_applier.h"
 #include "tavra/platform/digest.h"
+#include "tavra/support_layout.h"
 
 namespace tavra {
 
@@ -31,11 +32,11 @@ Date FileApplier::now() const {
 }
 
 std::string FileApplier::appliedCopyPath(const std::string& key) const {
-  return supportDirectory_ + "/applied" + "/" + sha256(key);
+  return supportLayout::appliedDirectory(supportDirectory_) + "/" + sha256(key);
 }
 
 std::string FileApplier::backupPath(const std::string& key) const {
-  return supportDirectory_ + "/backups" + "/" + sha256(key) + ".bak";
+  return supportLayout::backupDirectory(supportDirectory_) + "/" + sha256(key) + ".bak";
 }
 
 namespace {
@@ -76,7 +77,7 @@ bool sameFile(const std::string& recorded, const std::string& computed) {
 
 FileApplier::LoadedState FileApplier::load() const {
   const fs::ReadResult file =
-      files_->readFile(supportDirectory_ + "/state.json", {.maxBytes = maxFileSize});
+      files_->readFile(supportLayout::stateFile(supportDirectory_), {.maxBytes = maxFileSize});
   LoadedState loaded;
   if (!file) return loaded;
   try {
@@ -127,7 +128,8 @@ void FileApplier::saveState(const State& state) const {
   const fs::Walk support = ensureDirectory(supportDirectory_, 0755);
   // Rewritten in full on every pass, also when nothing changed, so the file always comes out of
   // the atomic write: exactly 0600, root-owned when required, never a link.
-  writeTarget(support.directory, supportDirectory_ + "/state.json", encoder(state.encode()), 0600);
+  writeTarget(support.directory, supportLayout::stateFile(supportDirectory_),
+              encoder(state.encode()), 0600);
 }
 
 void FileApplier::writeAtomically(std::string_view data, const std::string& path,

@@ -6,6 +6,7 @@
 
 #include "tavra/error.h"
 #include "tavra/reconciler.h"
+#include "tavra/support_layout.h"
 
 namespace tavra {
 namespace {
@@ -189,9 +190,9 @@ void Reconciler::writeStatus(const StatusReport& report) const {
       throw fs::systemError(made.error, "cannot create directory " + environment_.supportDirectory);
     }
     try {
-      files.writeAtomicallyAt(made.directory, environment_.supportDirectory + "/status.json",
-                              report.encode(),
-                              {.mode = 0644, .rootOwnership = environment_.setRootOwnership});
+      files.writeAtomicallyAt(
+          made.directory, supportLayout::statusFile(environment_.supportDirectory), report.encode(),
+          {.mode = 0644, .rootOwnership = environment_.setRootOwnership});
     } catch (const fs::WriteError& error) {
       throw TavraError::io(error.what());  // as the applier's atomic write reports it
     }

@@ -9,10 +9,14 @@ namespace tavra {
 Services systemServices() {
   const std::string subsystem(Constants::logSubsystem);
   return Services{
-      std::make_shared<PosixFileSystem>(),      std::make_shared<SystemClock>(),
-      systemLogger(subsystem, "reconcile"),     systemLogger(subsystem, "daemon"),
-      std::make_shared<http::ModuleClient>(),   std::make_shared<platform::SystemProcessTable>(),
-      std::make_shared<keychain::NoKeychain>(), std::make_shared<platform::SystemProgramLauncher>(),
+      .fileSystem = std::make_shared<PosixFileSystem>(),
+      .clock = std::make_shared<SystemClock>(),
+      .reconcileLog = systemLogger(subsystem, "reconcile"),
+      .daemonLog = systemLogger(subsystem, "daemon"),
+      .http = std::make_shared<http::ModuleClient>(),
+      .processes = std::make_shared<platform::SystemProcessTable>(),
+      .programs = std::make_shared<platform::SystemProgramLauncher>(),
+      .keychain = std::make_shared<keychain::NoKeychain>(),
   };
 }
 

@@ -50,7 +50,7 @@ std::string fetch(const URL& url, const FileSystem& files, const CatalogStore::T
 
 CatalogStore::UpdateResult CatalogStore::update(
     const URL& from, const std::optional<std::string>& pinnedVersion) const {
-  const URL signatureURL = from.appendingToLastPathComponent(".sig");
+  const URL signatureURL = from.appendingToLastPathComponent(signatureSuffix);
 
   // The two fetches run at once; each thread leaves its result or error behind.
   Fetched catalogResult, signatureResult;

@@ -17,7 +17,6 @@ static_assert(CatalogStore::userAgent.substr(6) == Constants::version);
 namespace {
 
 constexpr std::string_view catalogName = "catalog.json";
-constexpr std::string_view signatureName = "catalog.json.sig";
 
 // The points of small order (order 1, 2, 4 or 8) as lowercase hex of their encoding with the
 // sign bit (the top bit of the last byte) cleared; the points with y = 0 and y = 1 have the
@@ -73,10 +72,10 @@ Catalog CatalogStore::verify(std::string_view catalogData, std::string_view sign
 
 std::optional<Catalog> CatalogStore::cached() const {
   const fs::ReadOptions options{.maxBytes = Constants::maxInputFileBytes};
-  const fs::ReadResult catalog = files_->readFile(fs::joinPath(directory_, catalogName), options);
+  const std::string catalogPath = fs::joinPath(directory_, catalogName);
+  const fs::ReadResult catalog = files_->readFile(catalogPath, options);
   if (!catalog) return std::nullopt;
-  const fs::ReadResult signature =
-      files_->readFile(fs::joinPath(directory_, signatureName), options);
+  const fs::ReadResult signature = files_->readFile(signaturePath(catalogPath), options);
   if (!signature) return std::nullopt;
   return verify(catalog.bytes, signature.bytes);
 }
@@ -88,10 +87,9 @@ void CatalogStore::install(std::string_view catalogData, std::string_view signat
   // The files keep the process's default creation permissions. The directory is synced after
   // each rename, so an installed catalog stays installed across a power loss.
   const fs::WriteOptions options{.syncDirectory = true};
-  files_->writeAtomicallyAt(directory.directory, fs::joinPath(directory_, catalogName), catalogData,
-                            options);
-  files_->writeAtomicallyAt(directory.directory, fs::joinPath(directory_, signatureName), signature,
-                            options);
+  const std::string catalogPath = fs::joinPath(directory_, catalogName);
+  files_->writeAtomicallyAt(directory.directory, catalogPath, catalogData, options);
+  files_->writeAtomicallyAt(directory.directory, signaturePath(catalogPath), signature, options);
 }
 
 }  // namespace tavra

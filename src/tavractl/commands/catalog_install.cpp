@@ -3,7 +3,8 @@
 #include <memory>
 
 #include "input_file.h"
-#include "tavra/constants.h"
+#include "tavra/catalog_store.h"
+#include "tavra/catalog_trust.h"
 
 namespace tavra::ctl {
 
@@ -19,10 +20,11 @@ void setupCatalogInstall(CommandTree& tree, CLI::App& parent) {
 void runCatalogInstall(const CatalogInstallOptions& options, Context& context) {
   const std::string catalog = readInputFile(*context.services.fileSystem, options.catalog);
   const std::string signature =
-      readInputFile(*context.services.fileSystem, options.catalog + ".sig", InputSource::found);
-  // Only the built-in keys vouch for a catalog installed by hand; the store verifies before it
-  // writes anything.
-  context.catalogCache(Constants::embeddedCatalogKeys()).install(catalog, signature);
+      readInputFile(*context.services.fileSystem, CatalogStore::signaturePath(options.catalog),
+                    InputSource::found);
+  // A catalog installed by hand is a file named to the tool, whatever cache it goes to; the store
+  // verifies before it writes anything.
+  context.catalogCache(catalogKeysForExplicitFile()).install(catalog, signature);
   context.out << "installed\n";
 }
 

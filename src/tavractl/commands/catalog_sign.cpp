@@ -6,6 +6,7 @@
 #include "output_file.h"
 #include "tavra/catalog.h"
 #include "tavra/catalog_signer.h"
+#include "tavra/catalog_store.h"
 
 namespace tavra::ctl {
 
@@ -25,7 +26,7 @@ void runCatalogSign(const CatalogSignOptions& options, Context& context) {
   Catalog::decode(catalog);
   const std::string key = readInputFile(*context.services.fileSystem, options.key);
   const std::string signature = CatalogSigner::sign(catalog, key);
-  const std::string signatureFile = options.catalog + ".sig";
+  const std::string signatureFile = CatalogStore::signaturePath(options.catalog);
   replaceOutputFile(*context.services.fileSystem, signatureFile, signature + "\n");
   context.out << "wrote " << signatureFile << "\n";
 }

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "tavra/constants.h"
+#include "tavra/catalog_trust.h"
 
 namespace tavra::ctl {
 namespace {
@@ -30,11 +30,9 @@ void runCatalogUpdate(const CatalogUpdateOptions& options, Context& context) {
   (void)options;
   // The same settings, keys and store as the daemon's own refresh.
   const TavraSettings settings = context.settings();
-  std::vector<std::string> trustedKeys = Constants::embeddedCatalogKeys();
-  trustedKeys.insert(trustedKeys.end(), settings.catalogTrustedKeys.begin(),
-                     settings.catalogTrustedKeys.end());
   const CatalogStore::UpdateResult result =
-      context.catalogCache(trustedKeys).update(settings.catalogURL, settings.catalogPinnedVersion);
+      context.catalogCache(catalogKeysForCache(settings))
+          .update(settings.catalogURL, settings.catalogPinnedVersion);
   context.out << (result.kind == CatalogStore::UpdateResult::Kind::updated ? "updated"
                                                                            : "unchanged")
               << "(" << quoted(result.version) << ")\n";

@@ -16,6 +16,7 @@
 #include "tavra/constants.h"
 #include "tavra/path_policy.h"
 #include "tavra/plist.h"
+#include "tavra/support_layout.h"
 
 namespace tavra::ctl {
 namespace {
@@ -85,19 +86,25 @@ void runSimulate(const SimulateOptions& options, Context& context) {
   const crypto::Ed25519PrivateKey signingKey = crypto::Ed25519PrivateKey::generate();
   const std::string catalogBytes = catalog.encode();
   const std::string signature = CatalogSigner::sign(catalogBytes, base64::encode(signingKey.raw()));
-  const CatalogStore store = simulationCatalogStore(confined, support + "/catalog",
-                                                    base64::encode(signingKey.publicKey().raw()));
+  const CatalogStore store =
+      simulationCatalogStore(confined, supportLayout::catalogDirectory(support),
+                             base64::encode(signingKey.publicKey().raw()));
   store.install(catalogBytes, signature);
 
   const std::shared_ptr<const DecryptionKeyProvider> keys = keyProvider(files, options.key);
 
-  StatusReport report =
-      runSimulationPass(confined, {preferences, support, folder + "/", keys}, store);
+  StatusReport report = runSimulationPass(confined,
+                                          {.preferencesFolder = preferences,
+                                           .supportFolder = support,
+                                           .outputPrefix = folder + "/",
+                                           .keys = keys},
+                                          store);
   rewriteForMac(report, folder);
-  replaceFile(inside, support + "/status.json", report.encode());
+  const std::string statusFile = supportLayout::statusFile(support);
+  replaceFile(inside, statusFile, report.encode());
 
   context.out << passText(report);
-  context.out << "Status: " << support << "/status.json\n";
+  context.out << "Status: " << statusFile << "\n";
 }
 
 }  // namespace tavra::ctl

@@ -13,6 +13,7 @@
 #include "tavra/platform/confined_file_system.h"
 #include "tavra/platform/file_system.h"
 #include "tavra/platform/host_path.h"
+#include "tavra/support_layout.h"
 
 namespace tavra::ctl {
 namespace {
@@ -188,7 +189,8 @@ std::shared_ptr<const FileSystem> openSimulationFolder(std::shared_ptr<const Fil
   const std::string support(Constants::supportDirectory);
   const std::string preferences(Constants::managedPreferencesDirectory);
   for (const std::string& below :
-       {support, support + "/catalog", support + "/applied", support + "/backups", preferences}) {
+       {support, supportLayout::catalogDirectory(support), supportLayout::appliedDirectory(support),
+        supportLayout::backupDirectory(support), preferences}) {
     checkBelow(*files, current, shown, below, /*create=*/false, rule);
   }
   checkBelow(*files, current, shown, preferences, /*create=*/true, rule);

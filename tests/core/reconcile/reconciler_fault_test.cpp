@@ -55,15 +55,14 @@ class Pass {
   Environment environment(std::shared_ptr<const FileSystem> on) const {
     Services services = test::services();
     services.fileSystem = on;
-    return Environment{ManagedPreferences(prefs, false, on),
-                       CatalogStore(support + "/catalog", {signer.publicBase64()}, on),
-                       support,
-                       std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
-                       {tree.path("out") + "/"},
-                       false,
-                       std::nullopt,
-                       nullptr,
-                       services};
+    return Environment{
+        .preferences = ManagedPreferences(prefs, false, on),
+        .catalogStore = CatalogStore(support + "/catalog", {signer.publicBase64()}, on),
+        .supportDirectory = support,
+        .keys = std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
+        .builtInPathPrefixes = {tree.path("out") + "/"},
+        .services = services,
+    };
   }
 
   test::CatalogSigningKey signer;

@@ -59,15 +59,13 @@ TEST(ReconcilerHostTest, APassBelowTmpWritesOnlyThereAndKeepsCanonicalNames) {
       {"Harnesses",
        Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}}}}});
 
-  const Environment environment{ManagedPreferences(root + "/prefs", false, test::files()),
-                                store,
-                                root + "/support",
-                                nullptr,
-                                {root + "/out/"},
-                                false,
-                                std::nullopt,
-                                nullptr,
-                                test::services()};
+  const Environment environment{
+      .preferences = ManagedPreferences(root + "/prefs", false, test::files()),
+      .catalogStore = store,
+      .supportDirectory = root + "/support",
+      .builtInPathPrefixes = {root + "/out/"},
+      .services = test::services(),
+  };
   const auto pass = [&] { return Reconciler(environment, {}).run(false); };
 
   StatusReport report = pass();
@@ -128,15 +126,14 @@ TEST(ReconcilerHostTest, ChangesBelowAPreferencesFolderInTmpFlushTheCacheOnce) {
 
   int flushes = 0;
   auto log = std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile");
-  Environment environment{ManagedPreferences(prefs, false, test::files()),
-                          store,
-                          root + "/support",
-                          nullptr,
-                          {prefs + "/"},
-                          false,
-                          std::nullopt,
-                          [&flushes] { ++flushes; },
-                          test::services()};
+  Environment environment{
+      .preferences = ManagedPreferences(prefs, false, test::files()),
+      .catalogStore = store,
+      .supportDirectory = root + "/support",
+      .builtInPathPrefixes = {prefs + "/"},
+      .flushPreferencesCache = [&flushes] { ++flushes; },
+      .services = test::services(),
+  };
   environment.services.reconcileLog = log;
 
   const StatusReport report = Reconciler(environment, {}).run(false);

@@ -84,15 +84,13 @@ class ReconcilerRecordsTest : public ::testing::Test {
 
   StatusReport run() const {
     Environment environment{
-        ManagedPreferences(prefs, false, files),
-        CatalogStore(support + "/catalog", {signer.publicBase64()}, files),
-        support,
-        std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
-        {out + "/"},
-        false,
-        std::nullopt,
-        nullptr,
-        test::services()};
+        .preferences = ManagedPreferences(prefs, false, files),
+        .catalogStore = CatalogStore(support + "/catalog", {signer.publicBase64()}, files),
+        .supportDirectory = support,
+        .keys = std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
+        .builtInPathPrefixes = {out + "/"},
+        .services = test::services(),
+    };
     environment.services.fileSystem = files;
     return Reconciler(environment, {}).run(false);
   }

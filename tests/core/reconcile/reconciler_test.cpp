@@ -92,15 +92,15 @@ class ReconcilerTest : public ::testing::Test {
   }
 
   Environment environment() {
-    Environment e{ManagedPreferences(prefs, false, test::files()),
-                  store(),
-                  support,
-                  std::make_shared<InMemoryKeyProvider>(std::vector{envelopeKey}),
-                  {out + "/", prefs + "/"},
-                  false,
-                  discovery,
-                  nullptr,
-                  test::services()};
+    Environment e{
+        .preferences = ManagedPreferences(prefs, false, test::files()),
+        .catalogStore = store(),
+        .supportDirectory = support,
+        .keys = std::make_shared<InMemoryKeyProvider>(std::vector{envelopeKey}),
+        .builtInPathPrefixes = {out + "/", prefs + "/"},
+        .discovery = discovery,
+        .services = test::services(),
+    };
     e.services.reconcileLog = logger;
     if (withFlush) e.flushPreferencesCache = [this] { ++flushes; };
     return e;

@@ -187,6 +187,11 @@ TEST_F(CatalogStoreTest, InstallThenCachedReadsAndVerifiesAgain) {
             "catalog signature does not match any trusted key");
 }
 
+TEST(CatalogStoreSignatureTest, TheSignatureSitsBesideTheCatalogUnderItsNameWithSig) {
+  EXPECT_EQ(CatalogStore::signaturePath("/srv/catalog.json"), "/srv/catalog.json.sig");
+  EXPECT_EQ(CatalogStore::signaturePath("vendor catalog"), "vendor catalog.sig");
+}
+
 TEST_F(CatalogStoreTest, CachedIsAbsentWhenEitherFileCannotBeRead) {
   tree.write("support/catalog/catalog.json", catalogJSON("1"));
   EXPECT_FALSE(store.cached());

@@ -22,60 +22,68 @@ DaemonTest::~DaemonTest() {
   daemon.reset();
 }
 
-Daemon::Services DaemonTest::services() {
-  Daemon::Services s;
-  s.readSettings = [this] {
-    ++settingsReads;
-    return settings;
+Daemon::Collaborators DaemonTest::collaborators() {
+  return Daemon::Collaborators{
+      .readSettings =
+          [this] {
+            ++settingsReads;
+            return settings;
+          },
+      .environment =
+          [this](const TavraSettings&) {
+            const Services core = test::services();
+            return Environment{
+                .preferences = ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
+                .catalogStore = CatalogStore(tree.path("catalog"), {}, core.fileSystem),
+                .supportDirectory = tree.path("support"),
+                .services = core,
+            };
+          },
+      .reconcile =
+          [this](const Environment&, const TavraSettings&) {
+            passes.push_back(loop.now());
+            if (duringPass) duringPass();
+            if (passThrows) throw std::runtime_error("the pass broke");
+            return Reconciler::Outcome{report, left};
+          },
+      .verifiedCatalogInstalled = [this](const Environment&) { return catalogInstalled; },
+      .updateCatalog =
+          [this](const CatalogStore& store, const URL& from,
+                 const std::optional<std::string>& pin) {
+            updateCalls.push_back({store.directory(), from.text(), pin});
+            if (updateOutcomes.empty()) return UpdateResult::unchanged("1.0");
+            UpdateOutcome next = updateOutcomes.front();
+            updateOutcomes.pop_front();
+            if (auto* error = std::get_if<std::exception_ptr>(&next)) {
+              std::rethrow_exception(*error);
+            }
+            return std::get<UpdateResult>(next);
+          },
+      .openWatch =
+          [this](const std::string& path, EventLoop::Task task, std::error_code& error) {
+            watchRequests.push_back(path);
+            return loop.watch(local(path), std::move(task), error);
+          },
+      .fileStatus =
+          [this](const std::string& path) {
+            std::error_code error;
+            return files.status(local(path), fs::Links::notFinal, error);
+          },
+      .runInBackground =
+          [this](std::function<void()> work) {
+            if (backgroundFails) {
+              throw std::system_error(EAGAIN, std::generic_category(), "no thread");
+            }
+            heldBack.push_back(std::move(work));
+          },
+      .now = [this] { return epoch + clockShift + loop.now(); },
+      .realUserID = [this] { return uid; },
+      .exit = [this](int status) { exits.push_back(status); },
   };
-  s.environment = [this](const TavraSettings&) {
-    const Services core = test::services();
-    return Environment{ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
-                       CatalogStore(tree.path("catalog"), {}, core.fileSystem),
-                       tree.path("support"),
-                       nullptr,
-                       {},
-                       false,
-                       std::nullopt,
-                       nullptr,
-                       core};
-  };
-  s.reconcile = [this](const Environment&, const TavraSettings&) {
-    passes.push_back(loop.now());
-    if (duringPass) duringPass();
-    if (passThrows) throw std::runtime_error("the pass broke");
-    return Reconciler::Outcome{report, left};
-  };
-  s.verifiedCatalogInstalled = [this](const Environment&) { return catalogInstalled; };
-  s.updateCatalog = [this](const CatalogStore& store, const URL& from,
-                           const std::optional<std::string>& pin) {
-    updateCalls.push_back({store.directory(), from.text(), pin});
-    if (updateOutcomes.empty()) return UpdateResult::unchanged("1.0");
-    UpdateOutcome next = updateOutcomes.front();
-    updateOutcomes.pop_front();
-    if (auto* error = std::get_if<std::exception_ptr>(&next)) std::rethrow_exception(*error);
-    return std::get<UpdateResult>(next);
-  };
-  s.openWatch = [this](const std::string& path, EventLoop::Task task, std::error_code& error) {
-    watchRequests.push_back(path);
-    return loop.watch(local(path), std::move(task), error);
-  };
-  s.fileStatus = [this](const std::string& path) {
-    std::error_code error;
-    return files.status(local(path), fs::Links::notFinal, error);
-  };
-  s.runInBackground = [this](std::function<void()> work) {
-    if (backgroundFails) throw std::system_error(EAGAIN, std::generic_category(), "no thread");
-    heldBack.push_back(std::move(work));
-  };
-  s.now = [this] { return epoch + clockShift + loop.now(); };
-  s.realUserID = [this] { return uid; };
-  s.exit = [this](int status) { exits.push_back(status); };
-  return s;
 }
 
 void DaemonTest::start() {
-  daemon = Daemon::create(loop, log, services());
+  daemon = Daemon::create(loop, log, collaborators());
   daemon->start();
 }
 

@@ -39,8 +39,8 @@ class DaemonTest : public ::testing::Test {
 
   // Builds the daemon (reading the settings once) and starts it; nothing has run yet.
   void start();
-  // The services the daemon gets; tests may change them before start().
-  Daemon::Services services();
+  // The collaborators the daemon gets; tests may change them before start().
+  Daemon::Collaborators collaborators();
 
   // Virtual seconds since the loop was made.
   double seconds() const;
