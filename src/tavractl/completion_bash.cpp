@@ -3,14 +3,10 @@
 // fixed words or file names.
 #include "completion.h"
 
+#include "tavra/joined.h"
+
 namespace tavra::ctl {
 namespace {
-
-std::string joinedNames(const std::vector<std::string>& names) {
-  std::string text;
-  for (const auto& name : names) text += (text.empty() ? "" : "|") + name;
-  return text;
-}
 
 std::string words(const CompletionCommand& command) {
   std::string text;
@@ -73,11 +69,11 @@ std::string bashCompletionScript(const std::vector<CompletionCommand>& commands)
                 compgenFor(option.completion, adder) + " ;;\n";
     }
     if (!valueOptions.empty())
-      cases += "                    " + joinedNames(valueOptions) + ") skip=1 ;;\n";
+      cases += "                    " + joined(valueOptions, "|") + ") skip=1 ;;\n";
     std::vector<std::string> names;
     for (const auto& [name, abstract] : command.subcommands) names.push_back(name);
     if (!names.empty()) {
-      cases += "                    " + joinedNames(names) + ") command=\"$command $word\" ;;\n";
+      cases += "                    " + joined(names, "|") + ") command=\"$command $word\" ;;\n";
     }
     if (!cases.empty()) {
       walk += "            \"" + command.path + "\")\n                case \"$word\" in\n" + cases +

@@ -2,6 +2,7 @@
 #include <ostream>
 
 #include "tavra/file_applier.h"
+#include "value/quoting.h"
 
 namespace tavra {
 
@@ -40,13 +41,6 @@ std::optional<std::uint16_t> recordedMode(const Value::Object& record) {
   return static_cast<std::uint16_t>(bits);
 }
 
-std::string quoted(std::string_view key) {
-  std::string text;
-  text.reserve(key.size() + 2);
-  text.append(1, '"').append(key).append(1, '"');
-  return text;
-}
-
 }  // namespace
 
 Value FileApplier::Change::encode() const {
@@ -58,7 +52,7 @@ FileApplier::Change FileApplier::Change::decode(const Value& value) {
   const auto& record = Decoder::object(value, "a change");
   const std::string actionText = Decoder::string(record, "action");
   const auto action = fromRawValue<Action>(actionText);
-  if (!action) fail("unknown action " + quoted(actionText));
+  if (!action) fail("unknown action " + detail::quotedAsIs(actionText));
   return Change{Decoder::string(record, "path"), Decoder::string(record, "harnessID"), *action};
 }
 

@@ -4,6 +4,7 @@
 #include <deque>
 
 #include "tavra/error.h"
+#include "tavra/joined.h"
 #include "tavra/merger.h"
 #include "tavra/reconciler.h"
 #include "tavra/renderer.h"
@@ -16,15 +17,6 @@ using Plan = Reconciler::Plan;
 using State = StatusReport::HarnessState;
 // The fragments that name a harness, each with its outputs for it, looked up once.
 using Contributors = std::vector<std::pair<const PolicyFragment*, const PolicyFragment::Outputs*>>;
-
-std::string joined(const std::vector<std::string>& items, std::string_view separator) {
-  std::string out;
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) out += separator;
-    out += items[i];
-  }
-  return out;
-}
 
 // The outputs a fragment gives for a harness, or none when it does not name the harness.
 const PolicyFragment::Outputs* outputsFor(const PolicyFragment& fragment, const std::string& id) {

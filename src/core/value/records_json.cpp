@@ -1,6 +1,7 @@
 #include "tavra/records_json.h"
 
 #include "tavra/json.h"
+#include "value/quoting.h"
 
 namespace tavra::records {
 
@@ -8,13 +9,6 @@ namespace {
 
 [[noreturn]] void fail(std::string message) {
   throw DecodingError(std::move(message));
-}
-
-std::string quoted(std::string_view key) {
-  std::string text;
-  text.reserve(key.size() + 2);
-  text.append(1, '"').append(key).append(1, '"');
-  return text;
 }
 
 const Value* find(const Value::Object& record, std::string_view key) {
@@ -27,7 +21,7 @@ std::vector<std::string> stringsOf(const Value::Array& elements, std::string_vie
   texts.reserve(elements.size());
   for (const auto& element : elements) {
     const std::string* text = element.asString();
-    if (text == nullptr) fail("expected strings in " + quoted(key));
+    if (text == nullptr) fail("expected strings in " + detail::quotedAsIs(key));
     texts.push_back(*text);
   }
   return texts;
@@ -61,13 +55,13 @@ const Value::Object& Decoder::object(const Value& value, std::string_view what) 
 
 const Value& Decoder::required(const Value::Object& record, std::string_view key) {
   const Value* value = find(record, key);
-  if (value == nullptr) fail("missing key " + quoted(key));
+  if (value == nullptr) fail("missing key " + detail::quotedAsIs(key));
   return *value;
 }
 
 std::string Decoder::string(const Value::Object& record, std::string_view key) {
   const std::string* text = required(record, key).asString();
-  if (text == nullptr) fail("expected a string for " + quoted(key));
+  if (text == nullptr) fail("expected a string for " + detail::quotedAsIs(key));
   return *text;
 }
 
@@ -79,20 +73,20 @@ std::optional<std::string> Decoder::optionalString(const Value::Object& record,
 
 std::int64_t Decoder::integer(const Value::Object& record, std::string_view key) {
   const std::int64_t* number = required(record, key).asInt();
-  if (number == nullptr) fail("expected an integer for " + quoted(key));
+  if (number == nullptr) fail("expected an integer for " + detail::quotedAsIs(key));
   return *number;
 }
 
 bool Decoder::boolean(const Value::Object& record, std::string_view key) {
   const bool* flag = required(record, key).asBool();
-  if (flag == nullptr) fail("expected true or false for " + quoted(key));
+  if (flag == nullptr) fail("expected true or false for " + detail::quotedAsIs(key));
   return *flag;
 }
 
 Date Decoder::date(const Value& value, std::string_view key) {
   const std::string* text = value.asString();
   const std::optional<Date> date = text ? parseISO8601(*text) : std::nullopt;
-  if (!date) fail("expected an ISO 8601 date for " + quoted(key));
+  if (!date) fail("expected an ISO 8601 date for " + detail::quotedAsIs(key));
   return *date;
 }
 
@@ -102,7 +96,7 @@ Date Decoder::date(const Value::Object& record, std::string_view key) {
 
 const Value::Array& Decoder::array(const Value::Object& record, std::string_view key) {
   const Value::Array* elements = required(record, key).asArray();
-  if (elements == nullptr) fail("expected an array for " + quoted(key));
+  if (elements == nullptr) fail("expected an array for " + detail::quotedAsIs(key));
   return *elements;
 }
 
@@ -113,7 +107,7 @@ std::optional<std::reference_wrapper<const Value::Array>> Decoder::optionalArray
 }
 
 const Value::Object& Decoder::objectField(const Value::Object& record, std::string_view key) {
-  return object(required(record, key), quoted(key));
+  return object(required(record, key), detail::quotedAsIs(key));
 }
 
 std::vector<std::string> Decoder::strings(const Value::Object& record, std::string_view key) {
@@ -131,7 +125,7 @@ std::map<std::string, std::string> Decoder::stringMap(const Value::Object& recor
   std::map<std::string, std::string> texts;
   for (const auto& [name, value] : objectField(record, key)) {
     const std::string* text = value.asString();
-    if (text == nullptr) fail("expected strings in " + quoted(key));
+    if (text == nullptr) fail("expected strings in " + detail::quotedAsIs(key));
     texts.emplace(name, *text);
   }
   return texts;

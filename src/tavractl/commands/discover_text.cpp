@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "joined.h"
+#include "tavra/joined.h"
 
 namespace tavra::ctl {
 namespace {

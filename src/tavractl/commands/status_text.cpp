@@ -3,8 +3,8 @@
 #include <chrono>
 #include <cstdint>
 
-#include "joined.h"
 #include "pass_text.h"
+#include "tavra/joined.h"
 
 namespace tavra::ctl {
 namespace {

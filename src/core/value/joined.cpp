@@ -1,6 +1,6 @@
-#include "joined.h"
+#include "tavra/joined.h"
 
-namespace tavra::ctl {
+namespace tavra {
 
 std::string joined(const std::vector<std::string>& items, std::string_view separator) {
   std::string text;
@@ -11,4 +11,4 @@ std::string joined(const std::vector<std::string>& items, std::string_view separ
   return text;
 }
 
-}  // namespace tavra::ctl
+}  // namespace tavra
