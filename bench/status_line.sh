@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `tavractl status --line` runs at every inventory of every Mac, as a whole process. This compares
 # it with `cat` of the same status.json (the floor for any program that reads the file) and
-# reports the ratio; the target is at most 3x. Run by hand after scripts/build:
+# reports the ratio; the target is at most 4x. Run by hand after scripts/build:
 #   bench/status_line.sh [path/to/tavractl] [path/to/status.json]
 # Needs hyperfine (the Debian package of that name: `apt-get install hyperfine`) for figures worth
 # comparing; without it a timed loop gives a rough mean.
