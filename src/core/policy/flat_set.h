@@ -1,16 +1,22 @@
-// FlatSet: an open-addressing hash set of borrowed keys (pointers to keys that the caller keeps
-// alive), used by the merger's union, intersect and deny steps.
+// FlatSet: an open-addressing hash table of borrowed keys (pointers to keys that the caller keeps
+// alive), optionally with a small value beside each key; and walkAhead, the loop that works out
+// the probes of a list a fixed distance ahead of their use and prefetches the slots they will
+// touch. The merger's union, intersect, object and deny steps are built on them.
 //
 // Slots hold the key's hash beside the key pointer, so a probe compares stored hashes and touches
-// the key itself only on a hash match. Callers hash elements a little ahead and prefetch the slot
-// they will probe, which keeps lists far beyond the processor caches at a near-constant cost per
-// element. The table is sized once (load at most two thirds) and never grows. Not thread-safe; one
-// set per merge step.
+// the key itself only on a hash match. Prefetching the slots ahead keeps lists far beyond the
+// processor caches at a near-constant cost per element. The table is sized once (load at most two
+// thirds) and never grows. Not thread-safe; one table per merge step.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace tavra::detail {
@@ -26,39 +32,112 @@ inline std::size_t mixHash(std::size_t hash) noexcept {
   return static_cast<std::size_t>(x);
 }
 
-// How many elements ahead the callers hash and prefetch.
+// How many elements ahead walkAhead works out probes and prefetches.
 inline constexpr std::size_t prefetchDistance = 32;
 
-// Key: a pointer type (nullptr marks an empty slot); Equal compares two keys by what they point to.
-template <typename Key, typename Equal>
-class FlatSet {
-  static_assert(std::is_pointer_v<Key>);
+// Calls visit(probeOf(element)) for every element of a random-access list in order, each after
+// prefetch(probe) ran for the probe of the element `prefetchDistance` ahead; the probes in flight
+// sit in a small ring, not a list. `visit` may change the elements it has been given, never
+// those after them.
+template <typename Elements, typename ProbeOf, typename Prefetch, typename Visit>
+void walkAhead(const Elements& elements, ProbeOf probeOf, Prefetch prefetch, Visit visit) {
+  using Probe = decltype(probeOf(elements[0]));
+  constexpr std::size_t distance = prefetchDistance;
+  std::array<Probe, distance> ring;
+  const std::size_t count = elements.size();
+  for (std::size_t i = 0; i < std::min(distance, count); ++i) {
+    ring[i] = probeOf(elements[i]);
+    prefetch(ring[i]);
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const Probe probe = ring[i % distance];
+    if (i + distance < count) {
+      ring[i % distance] = probeOf(elements[i + distance]);
+      prefetch(ring[i % distance]);
+    }
+    visit(probe);
+  }
+}
 
+// The Mapped of a table that holds keys alone; it takes no room in a slot.
+struct NoValue {};
+
+// Holds `const Key*`; Hash gives a key's hash and Equal compares two keys, by what they point to.
+template <typename Key, typename Hash, typename Equal = std::equal_to<Key>,
+          typename Mapped = NoValue>
+class FlatSet {
  public:
+  // A key with its hash, worked out once for the prefetch and the probe that follows it.
+  struct Probe {
+    const Key* key;
+    std::size_t hash;
+  };
+  static Probe probeOf(const Key& key) noexcept {
+    return Probe{&key, mixHash(Hash{}(key)) & hashBits};
+  }
+
   // Room for `expected` keys.
   explicit FlatSet(std::size_t expected) : slots_(expected + expected / 2 + 8) {}
 
-  void prefetch(std::size_t hash) const noexcept { __builtin_prefetch(&slots_[home(hash)]); }
-
-  // Adds `key` with its hash (from mixHash); false when an equal key is already there.
-  bool insert(Key key, std::size_t hash) {
-    hash &= hashBits;
-    for (std::size_t i = home(hash);; i = next(i)) {
-      Slot& slot = slots_[i];
-      if (!slot.key) {
-        slot = Slot{hash, key};
-        return true;
-      }
-      if ((slot.hash & hashBits) == hash && Equal{}(slot.key, key)) return false;
-    }
+  void prefetch(const Probe& probe) const noexcept {
+    const Slot* slot = &slots_[home(probe.hash)];
+    __builtin_prefetch(slot);
+    // An empty statement that the compiler must keep: g++ 12 otherwise finds that a call whose
+    // only work is a prefetch changes nothing, and drops it.
+    asm volatile("" : : "r"(slot));
   }
 
-  bool contains(Key key, std::size_t hash) const noexcept { return find(key, hash) != nullptr; }
+  // Adds the key with `mapped` unless an equal key is there: the value beside the key found or
+  // added, and whether it was added.
+  std::pair<Mapped&, bool> emplace(const Probe& probe, Mapped mapped = {}) {
+    for (std::size_t i = home(probe.hash);; i = next(i)) {
+      Slot& slot = slots_[i];
+      if (!slot.key) {
+        slot = Slot{probe.hash, probe.key, std::move(mapped)};
+        return {slot.mapped, true};
+      }
+      if (matches(slot, probe)) return {slot.mapped, false};
+    }
+  }
+  // False when an equal key is already there.
+  bool insert(const Probe& probe) { return emplace(probe).second; }
+  bool insert(const Key& key) { return insert(probeOf(key)); }
 
-  // Marks the key equal to `key` as taken: true the first time, false when it was taken before or
-  // is not in the set.
-  bool take(Key key, std::size_t hash) noexcept {
-    Slot* slot = const_cast<Slot*>(find(key, hash));
+  // Inserts every element of `elements` in order, probing ahead; `added` sees each element that
+  // no equal key was there for.
+  template <typename Elements, typename Added>
+  void insertEach(const Elements& elements, Added added) {
+    walkAhead(
+        elements, [](const Key& key) { return probeOf(key); },
+        [this](const Probe& probe) { prefetch(probe); },
+        [&](const Probe& element) {
+          if (insert(element)) added(*element.key);
+        });
+  }
+  template <typename Elements>
+  void insertEach(const Elements& elements) {
+    insertEach(elements, [](const Key&) {});
+  }
+
+  // Calls visit(probe) for the probe of every element in order, the slots it will touch in each
+  // of `sets` prefetched ahead.
+  template <typename Elements, typename Visit>
+  static void probeEach(const Elements& elements, std::span<const FlatSet> sets, Visit visit) {
+    walkAhead(
+        elements, [](const Key& key) { return probeOf(key); },
+        [&](const Probe& probe) {
+          for (const FlatSet& set : sets) set.prefetch(probe);
+        },
+        visit);
+  }
+
+  bool contains(const Probe& probe) const noexcept { return find(probe) != nullptr; }
+  bool contains(const Key& key) const noexcept { return contains(probeOf(key)); }
+
+  // Marks the key equal to the probe's as taken: true the first time, false when it was taken
+  // before or is not in the set.
+  bool take(const Probe& probe) noexcept {
+    Slot* slot = const_cast<Slot*>(find(probe));
     if (!slot || (slot->hash & takenBit)) return false;
     slot->hash |= takenBit;
     return true;
@@ -71,22 +150,26 @@ class FlatSet {
 
   struct Slot {
     std::size_t hash = 0;
-    Key key = nullptr;
+    const Key* key = nullptr;
+    [[no_unique_address]] Mapped mapped{};
   };
+  static_assert(!std::is_empty_v<Mapped> || sizeof(Slot) == 2 * sizeof(std::size_t),
+                "a set's slots hold a hash and a pointer alone");
 
   // Maps a hash onto the table by its high bits (a multiply instead of a division).
   std::size_t home(std::size_t hash) const noexcept {
-    return static_cast<std::size_t>(
-        (static_cast<unsigned __int128>(hash & hashBits) * slots_.size()) >> 63);
+    return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots_.size()) >> 63);
   }
   std::size_t next(std::size_t i) const noexcept { return i + 1 == slots_.size() ? 0 : i + 1; }
+  static bool matches(const Slot& slot, const Probe& probe) noexcept {
+    return (slot.hash & hashBits) == probe.hash && Equal{}(*slot.key, *probe.key);
+  }
 
-  const Slot* find(Key key, std::size_t hash) const noexcept {
-    hash &= hashBits;
-    for (std::size_t i = home(hash);; i = next(i)) {
+  const Slot* find(const Probe& probe) const noexcept {
+    for (std::size_t i = home(probe.hash);; i = next(i)) {
       const Slot& slot = slots_[i];
       if (!slot.key) return nullptr;
-      if ((slot.hash & hashBits) == hash && Equal{}(slot.key, key)) return &slot;
+      if (matches(slot, probe)) return &slot;
     }
   }
 
