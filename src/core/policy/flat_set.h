@@ -35,27 +35,27 @@ inline std::size_t mixHash(std::size_t hash) noexcept {
 // How many elements ahead walkAhead works out probes and prefetches.
 inline constexpr std::size_t prefetchDistance = 32;
 
-// Calls visit(probeOf(element)) for every element of a random-access list in order, each after
-// prefetch(probe) ran for the probe of the element `prefetchDistance` ahead; the probes in flight
-// sit in a small ring, not a list. `visit` may change the elements it has been given, never
-// those after them.
-template <typename Elements, typename ProbeOf, typename Prefetch, typename Visit>
-void walkAhead(const Elements& elements, ProbeOf probeOf, Prefetch prefetch, Visit visit) {
-  using Probe = decltype(probeOf(elements[0]));
+// Calls visit(i, ahead(elements[i])) for every index of a random-access list in order, each after
+// prefetch ran on what ahead gave for the element `prefetchDistance` further on; those results
+// (hashes, probes) sit in a small ring, not a list. `visit` may change the elements it has been
+// given, never those after them.
+template <typename Elements, typename Ahead, typename Prefetch, typename Visit>
+void walkAhead(const Elements& elements, Ahead ahead, Prefetch prefetch, Visit visit) {
+  using Result = decltype(ahead(elements[0]));
   constexpr std::size_t distance = prefetchDistance;
-  std::array<Probe, distance> ring;
+  std::array<Result, distance> ring;
   const std::size_t count = elements.size();
   for (std::size_t i = 0; i < std::min(distance, count); ++i) {
-    ring[i] = probeOf(elements[i]);
+    ring[i] = ahead(elements[i]);
     prefetch(ring[i]);
   }
   for (std::size_t i = 0; i < count; ++i) {
-    const Probe probe = ring[i % distance];
+    const Result result = ring[i % distance];
     if (i + distance < count) {
-      ring[i % distance] = probeOf(elements[i + distance]);
+      ring[i % distance] = ahead(elements[i + distance]);
       prefetch(ring[i % distance]);
     }
-    visit(probe);
+    visit(i, result);
   }
 }
 
@@ -72,20 +72,12 @@ class FlatSet {
     const Key* key;
     std::size_t hash;
   };
-  static Probe probeOf(const Key& key) noexcept {
-    return Probe{&key, mixHash(Hash{}(key)) & hashBits};
-  }
+  static Probe probeOf(const Key& key) noexcept { return Probe{&key, hashOf(key)}; }
 
   // Room for `expected` keys.
   explicit FlatSet(std::size_t expected) : slots_(expected + expected / 2 + 8) {}
 
-  void prefetch(const Probe& probe) const noexcept {
-    const Slot* slot = &slots_[home(probe.hash)];
-    __builtin_prefetch(slot);
-    // An empty statement that the compiler must keep: g++ 12 otherwise finds that a call whose
-    // only work is a prefetch changes nothing, and drops it.
-    asm volatile("" : : "r"(slot));
-  }
+  void prefetch(const Probe& probe) const noexcept { prefetchSlot(probe.hash); }
 
   // Adds the key with `mapped` unless an equal key is there: the value beside the key found or
   // added, and whether it was added.
@@ -93,14 +85,27 @@ class FlatSet {
     for (std::size_t i = home(probe.hash);; i = next(i)) {
       Slot& slot = slots_[i];
       if (!slot.key) {
-        slot = Slot{probe.hash, probe.key, std::move(mapped)};
+        slot.hash = probe.hash;
+        slot.key = probe.key;
+        slot.mapped = std::move(mapped);
         return {slot.mapped, true};
       }
       if (matches(slot, probe)) return {slot.mapped, false};
     }
   }
-  // False when an equal key is already there.
-  bool insert(const Probe& probe) { return emplace(probe).second; }
+  // False when an equal key is already there. (emplace() does the same, but the compiler makes
+  // this loop, the one that union runs for every element, a few instructions shorter.)
+  bool insert(const Probe& probe) {
+    for (std::size_t i = home(probe.hash);; i = next(i)) {
+      Slot& slot = slots_[i];
+      if (!slot.key) {
+        slot.hash = probe.hash;
+        slot.key = probe.key;
+        return true;
+      }
+      if (matches(slot, probe)) return false;
+    }
+  }
   bool insert(const Key& key) { return insert(probeOf(key)); }
 
   // Inserts every element of `elements` in order, probing ahead; `added` sees each element that
@@ -108,10 +113,10 @@ class FlatSet {
   template <typename Elements, typename Added>
   void insertEach(const Elements& elements, Added added) {
     walkAhead(
-        elements, [](const Key& key) { return probeOf(key); },
-        [this](const Probe& probe) { prefetch(probe); },
-        [&](const Probe& element) {
-          if (insert(element)) added(*element.key);
+        elements, [](const Key& key) { return hashOf(key); },
+        [this](std::size_t hash) { prefetchSlot(hash); },
+        [&](std::size_t i, std::size_t hash) {
+          if (insert(Probe{&elements[i], hash})) added(elements[i]);
         });
   }
   template <typename Elements>
@@ -124,11 +129,13 @@ class FlatSet {
   template <typename Elements, typename Visit>
   static void probeEach(const Elements& elements, std::span<const FlatSet> sets, Visit visit) {
     walkAhead(
-        elements, [](const Key& key) { return probeOf(key); },
-        [&](const Probe& probe) {
-          for (const FlatSet& set : sets) set.prefetch(probe);
+        elements, [](const Key& key) { return hashOf(key); },
+        [&](std::size_t hash) {
+          for (const FlatSet& set : sets) set.prefetchSlot(hash);
         },
-        visit);
+        [&](std::size_t i, std::size_t hash) {
+          visit(Probe{&elements[i], hash});
+        });
   }
 
   bool contains(const Probe& probe) const noexcept { return find(probe) != nullptr; }
@@ -155,6 +162,16 @@ class FlatSet {
   };
   static_assert(!std::is_empty_v<Mapped> || sizeof(Slot) == 2 * sizeof(std::size_t),
                 "a set's slots hold a hash and a pointer alone");
+
+  static std::size_t hashOf(const Key& key) noexcept { return mixHash(Hash{}(key)) & hashBits; }
+
+  void prefetchSlot(std::size_t hash) const noexcept {
+    const Slot* slot = &slots_[home(hash)];
+    __builtin_prefetch(slot);
+    // An empty statement that the compiler must keep: g++ 12 otherwise finds that a call whose
+    // only work is a prefetch changes nothing, and drops it.
+    asm volatile("" : : "r"(slot));
+  }
 
   // Maps a hash onto the table by its high bits (a multiply instead of a division).
   std::size_t home(std::size_t hash) const noexcept {

@@ -342,7 +342,6 @@ class Run {
       ValueSet::Probe element;
       ValueSet::Probe key;
     };
-    std::size_t i = 0;
     std::size_t kept = 0;
     detail::walkAhead(
         elements,
@@ -354,14 +353,13 @@ class Run {
           equal.prefetch(probes.element);
           if (byField) deniedKeys.prefetch(probes.key);
         },
-        [&](const Probes& probes) {
+        [&](std::size_t i, const Probes& probes) {
           const bool drop =
               equal.contains(probes.element) || (byField && deniedKeys.contains(probes.key));
           if (!drop) {
             if (kept != i) elements[kept] = std::move(elements[i]);
             ++kept;
           }
-          ++i;
         });
     const std::size_t removed = elements.size() - kept;
     elements.resize(kept, Value());
