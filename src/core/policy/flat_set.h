@@ -86,7 +86,7 @@ class FlatSet {
       Slot& slot = slots_[i];
       if (!slot.key) {
         slot.hash = probe.hash;
-        slot.key = probe.key;
+        slot.key = reinterpret_cast<std::uintptr_t>(probe.key);
         slot.mapped = std::move(mapped);
         return {slot.mapped, true};
       }
@@ -100,7 +100,7 @@ class FlatSet {
       Slot& slot = slots_[i];
       if (!slot.key) {
         slot.hash = probe.hash;
-        slot.key = probe.key;
+        slot.key = reinterpret_cast<std::uintptr_t>(probe.key);
         return true;
       }
       if (matches(slot, probe)) return false;
@@ -145,25 +145,25 @@ class FlatSet {
   // before or is not in the set.
   bool take(const Probe& probe) noexcept {
     Slot* slot = const_cast<Slot*>(find(probe));
-    if (!slot || (slot->hash & takenBit)) return false;
-    slot->hash |= takenBit;
+    if (!slot || (slot->key & takenBit)) return false;
+    slot->key |= takenBit;
     return true;
   }
 
  private:
-  // The top bit of a stored hash records take(); the others are the hash.
-  static constexpr std::size_t takenBit = std::size_t{1} << (sizeof(std::size_t) * 8 - 1);
-  static constexpr std::size_t hashBits = ~takenBit;
+  // The lowest bit of a stored key address records take(); keys are aligned, so it is free.
+  static constexpr std::uintptr_t takenBit = 1;
+  static_assert(alignof(Key) > takenBit);
 
   struct Slot {
     std::size_t hash = 0;
-    const Key* key = nullptr;
+    std::uintptr_t key = 0;  // the key's address, 0 for an empty slot
     [[no_unique_address]] Mapped mapped{};
   };
   static_assert(!std::is_empty_v<Mapped> || sizeof(Slot) == 2 * sizeof(std::size_t),
                 "a set's slots hold a hash and a pointer alone");
 
-  static std::size_t hashOf(const Key& key) noexcept { return mixHash(Hash{}(key)) & hashBits; }
+  static std::size_t hashOf(const Key& key) noexcept { return mixHash(Hash{}(key)); }
 
   void prefetchSlot(std::size_t hash) const noexcept {
     const Slot* slot = &slots_[home(hash)];
@@ -175,11 +175,12 @@ class FlatSet {
 
   // Maps a hash onto the table by its high bits (a multiply instead of a division).
   std::size_t home(std::size_t hash) const noexcept {
-    return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots_.size()) >> 63);
+    return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots_.size()) >> 64);
   }
   std::size_t next(std::size_t i) const noexcept { return i + 1 == slots_.size() ? 0 : i + 1; }
   static bool matches(const Slot& slot, const Probe& probe) noexcept {
-    return (slot.hash & hashBits) == probe.hash && Equal{}(*slot.key, *probe.key);
+    return slot.hash == probe.hash &&
+           Equal{}(*reinterpret_cast<const Key*>(slot.key & ~takenBit), *probe.key);
   }
 
   const Slot* find(const Probe& probe) const noexcept {

@@ -24,10 +24,10 @@ KeyGroups::KeyGroups(std::span<const Value* const> objects) {
       entries.emplace_back(number, &member);
     }
   }
-  start_.assign(keys_.size() + 1, 0);
+  start_ = std::vector<std::size_t>(keys_.size() + 1, 0);
   for (const auto& [number, member] : entries) ++start_[number + 1];
   for (std::size_t i = 1; i < start_.size(); ++i) start_[i] += start_[i - 1];
-  holders_.resize(entries.size());
+  holders_ = std::vector<const Value*>(entries.size());
   std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
   for (const auto& [number, member] : entries) holders_[fill[number]++] = member;
 }
