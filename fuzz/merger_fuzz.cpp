@@ -3,6 +3,7 @@
 // a lone fragment back unchanged when there are no rules.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
