@@ -1,7 +1,8 @@
 // FlatSet: an open-addressing hash table of borrowed keys (pointers to keys that the caller keeps
-// alive), optionally with a small value beside each key; and walkAhead, the loop that works out
-// the probes of a list a fixed distance ahead of their use and prefetches the slots they will
-// touch. The merger's union, intersect, object and deny steps are built on them.
+// alive), optionally with a small value beside each key, with the walks over whole lists that the
+// merger's union, intersect and deny steps run; and walkAhead, the loop under those walks that
+// works out the probes of a list a fixed distance ahead of their use and prefetches the slots they
+// will touch. The merger's key numbering uses the table alone.
 //
 // Slots hold the key's hash beside the key pointer, so a probe compares stored hashes and touches
 // the key itself only on a hash match. Prefetching the slots ahead keeps lists far beyond the
@@ -140,6 +141,35 @@ class FlatSet {
 
   bool contains(const Probe& probe) const noexcept { return find(probe) != nullptr; }
   bool contains(const Key& key) const noexcept { return contains(probeOf(key)); }
+
+  // Removes from `elements` each element that this set holds or, when `byKey` is given, whose
+  // keyOf(element) `byKey` holds; the others keep their order. Both probes are worked out and
+  // prefetched ahead. Returns how many went.
+  template <typename KeyOf>
+  std::size_t eraseHeld(std::vector<Key>& elements, const FlatSet* byKey, KeyOf keyOf) const {
+    struct Probes {
+      Probe element;
+      Probe key;
+    };
+    std::size_t kept = 0;
+    walkAhead(
+        elements,
+        [&](const Key& element) {
+          return Probes{probeOf(element), byKey ? probeOf(keyOf(element)) : Probe{}};
+        },
+        [&](const Probes& probes) {
+          prefetch(probes.element);
+          if (byKey) byKey->prefetch(probes.key);
+        },
+        [&](std::size_t i, const Probes& probes) {
+          if (contains(probes.element) || (byKey && byKey->contains(probes.key))) return;
+          if (kept != i) elements[kept] = std::move(elements[i]);
+          ++kept;
+        });
+    const std::size_t removed = elements.size() - kept;
+    elements.erase(elements.begin() + static_cast<std::ptrdiff_t>(kept), elements.end());
+    return removed;
+  }
 
   // Marks the key equal to the probe's as taken: true the first time, false when it was taken
   // before or is not in the set.

@@ -337,32 +337,7 @@ class Run {
       equal.insert(element);
       if (byField) deniedKeys.insert(key(element));
     }
-    // An element's probes in both sets: the element itself and its key.
-    struct Probes {
-      ValueSet::Probe element;
-      ValueSet::Probe key;
-    };
-    std::size_t kept = 0;
-    detail::walkAhead(
-        elements,
-        [&](const Value& element) {
-          return Probes{ValueSet::probeOf(element),
-                        byField ? ValueSet::probeOf(key(element)) : ValueSet::Probe{}};
-        },
-        [&](const Probes& probes) {
-          equal.prefetch(probes.element);
-          if (byField) deniedKeys.prefetch(probes.key);
-        },
-        [&](std::size_t i, const Probes& probes) {
-          const bool drop =
-              equal.contains(probes.element) || (byField && deniedKeys.contains(probes.key));
-          if (!drop) {
-            if (kept != i) elements[kept] = std::move(elements[i]);
-            ++kept;
-          }
-        });
-    const std::size_t removed = elements.size() - kept;
-    elements.resize(kept, Value());
+    const std::size_t removed = equal.eraseHeld(elements, byField ? &deniedKeys : nullptr, key);
     if (removed > 0) {
       warn(targetPath,
            "removed " + std::to_string(removed) + " entr(y/ies) denied by " + rule.path);
