@@ -1,11 +1,12 @@
 // The merge of several fragments' values for one output, then its deny rules.
 //
 // Values are passed down the recursion as pointers into the callers' trees, so nothing is copied
-// until a result is built. union, intersect and the deny steps test membership with hash sets.
+// until a result is built. union, intersect and the deny steps test membership with hash sets;
+// the sets, their look-ahead and the grouping of object keys are in flat_set.h and key_groups.h.
 #include "tavra/merger.h"
 
 #include <algorithm>
-#include <array>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "policy/flat_set.h"
+#include "policy/key_groups.h"
 #include "tavra/control_escape.h"
 #include "value/quoting.h"
 
@@ -22,49 +24,11 @@ namespace {
 
 using Values = std::span<const Value* const>;
 
-struct PointeeEqual {
-  bool operator()(const Value* a, const Value* b) const noexcept { return *a == *b; }
+struct ValueHash {
+  std::size_t operator()(const Value& value) const noexcept { return value.hash(); }
 };
-struct TextEqual {
-  bool operator()(const std::string* a, const std::string* b) const noexcept { return *a == *b; }
-};
-using ValueSet = detail::FlatSet<const Value*, PointeeEqual>;
-using TextSet = detail::FlatSet<const std::string*, TextEqual>;
-
-std::size_t hashOf(const Value& value) noexcept {
-  return detail::mixHash(value.hash());
-}
-std::size_t textHash(std::string_view text) noexcept {
-  return detail::mixHash(std::hash<std::string_view>{}(text));
-}
-
-std::vector<std::size_t> hashesOf(const Value::Array& elements) {
-  std::vector<std::size_t> hashes;
-  hashes.reserve(elements.size());
-  for (const Value& element : elements) hashes.push_back(hashOf(element));
-  return hashes;
-}
-
-// Visits every element with its hash in order, after asking `prefetch` about the hash of the
-// element a fixed distance ahead; the hashes in flight sit in a small ring, not a list.
-template <typename Prefetch, typename Visit>
-void walkHashed(const Value::Array& elements, Prefetch prefetch, Visit visit) {
-  constexpr std::size_t distance = detail::prefetchDistance;
-  std::array<std::size_t, distance> ring;
-  const std::size_t count = elements.size();
-  for (std::size_t i = 0; i < std::min(distance, count); ++i) {
-    ring[i] = hashOf(elements[i]);
-    prefetch(ring[i]);
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t hash = ring[i % distance];
-    if (i + distance < count) {
-      ring[i % distance] = hashOf(elements[i + distance]);
-      prefetch(ring[i % distance]);
-    }
-    visit(i, hash);
-  }
-}
+using ValueSet = detail::FlatSet<Value, ValueHash>;
+using TextSet = detail::FlatSet<std::string, std::hash<std::string_view>>;
 
 // The five kinds of the type check: numbers (int and double) count as one.
 int typeKind(const Value& value) noexcept {
@@ -91,46 +55,10 @@ Value unite(const Values& arrays) {
   Value::Array result;
   result.reserve(total);
   for (const Value* array : arrays) {
-    const auto& elements = *array->asArray();
-    walkHashed(
-        elements, [&](std::size_t hash) { seen.prefetch(hash); },
-        [&](std::size_t i, std::size_t hash) {
-          if (seen.insert(&elements[i], hash)) result.push_back(elements[i]);
-        });
+    seen.insertEach(*array->asArray(), [&](const Value& element) { result.push_back(element); });
   }
   return Value(std::move(result));
 }
-
-// Key texts numbered in the order first met: an open-addressing table over borrowed texts.
-class TextSlots {
- public:
-  explicit TextSlots(std::size_t expected) : slots_(expected + expected / 2 + 8) {}
-
-  // The number of `key`; a text met for the first time gets the next one and joins `keys`.
-  std::size_t numberOf(const std::string* key, std::vector<const std::string*>& keys) {
-    const std::size_t hash = textHash(*key);
-    for (std::size_t i = home(hash);; i = i + 1 == slots_.size() ? 0 : i + 1) {
-      Slot& slot = slots_[i];
-      if (slot.key == nullptr) {
-        slot = Slot{hash, key, keys.size()};
-        keys.push_back(key);
-        return slot.number;
-      }
-      if (slot.hash == hash && *slot.key == *key) return slot.number;
-    }
-  }
-
- private:
-  struct Slot {
-    std::size_t hash = 0;
-    const std::string* key = nullptr;
-    std::size_t number = 0;
-  };
-  std::size_t home(std::size_t hash) const noexcept {
-    return static_cast<std::size_t>((static_cast<unsigned __int128>(hash) * slots_.size()) >> 64);
-  }
-  std::vector<Slot> slots_;
-};
 
 // A text written between double quotes with the usual backslash escapes; other control
 // characters as \u{X} in lower-case hex without leading zeros.
@@ -184,35 +112,16 @@ class Run {
 
   Value mergeObjects(Values values) {
     // Keys of the first value in order, then each later value's new keys in order; this order
-    // decides only the order of warnings. One walk gathers every key's holders in fragment
-    // order, so the cost grows with the number of entries, not keys times fragments; the holders
-    // of all keys share one list, grouped by key (a counting sort), not a list per key.
-    std::size_t total = 0;
-    for (const Value* value : values) total += value->asObject()->size();
-    std::vector<const std::string*> keys;
-    std::vector<std::pair<std::size_t, const Value*>> members;  // (key's number, member)
-    keys.reserve(total);
-    members.reserve(total);
-    TextSlots slots(total);
-    for (const Value* value : values) {
-      for (const auto& [key, member] : *value->asObject()) {
-        members.emplace_back(slots.numberOf(&key, keys), &member);
-      }
-    }
-    std::vector<std::size_t> start(keys.size() + 1, 0);
-    for (const auto& [number, member] : members) ++start[number + 1];
-    for (std::size_t i = 1; i < start.size(); ++i) start[i] += start[i - 1];
-    std::vector<const Value*> holders(members.size());
-    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-    for (const auto& [number, member] : members) holders[fill[number]++] = member;
-
+    // decides only the order of warnings.
+    const detail::KeyGroups groups(values);
     Value::Object result;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
+    for (std::size_t i = 0; i < groups.size(); ++i) {
+      const std::string& key = groups.key(i);
       // One path, extended and cut back in place, instead of a copy per key.
-      path_.components.push_back(*keys[i]);
-      Value merged = mergeValues(Values(holders.data() + start[i], start[i + 1] - start[i]));
+      path_.components.push_back(key);
+      Value merged = mergeValues(groups.holders(i));
       path_.components.pop_back();
-      result.insert_or_assign(result.end(), *keys[i], std::move(merged));
+      result.insert_or_assign(result.end(), key, std::move(merged));
     }
     return Value(std::move(result));
   }
@@ -286,10 +195,7 @@ class Run {
     others.reserve(values.size() - 1);
     for (std::size_t i = 1; i < values.size(); ++i) {
       const auto& elements = *values[i]->asArray();
-      ValueSet& set = others.emplace_back(elements.size());
-      walkHashed(
-          elements, [&](std::size_t hash) { set.prefetch(hash); },
-          [&](std::size_t j, std::size_t hash) { set.insert(&elements[j], hash); });
+      others.emplace_back(elements.size()).insertEach(elements);
     }
     const auto& first = *values.front()->asArray();
     Value::Array result;
@@ -297,27 +203,18 @@ class Run {
       // A single list: its repeats go, and so does whatever equals nothing (a NaN, or a list or
       // object holding one), which is in no list, as it would be missing from a second one.
       ValueSet emitted(first.size());
-      walkHashed(
-          first, [&](std::size_t hash) { emitted.prefetch(hash); },
-          [&](std::size_t j, std::size_t hash) {
-            if (emitted.insert(&first[j], hash) && first[j] == first[j]) {
-              result.push_back(first[j]);
-            }
-          });
+      emitted.insertEach(first, [&](const Value& element) {
+        if (element == element) result.push_back(element);
+      });
     } else {
       // An element is kept when every other list holds it; taking it in the first of them makes
       // its repeats fail.
-      walkHashed(
-          first,
-          [&](std::size_t hash) {
-            for (const ValueSet& set : others) set.prefetch(hash);
-          },
-          [&](std::size_t j, std::size_t hash) {
-            const bool everywhere =
-                std::all_of(others.begin() + 1, others.end(),
-                            [&](const ValueSet& set) { return set.contains(&first[j], hash); });
-            if (everywhere && others.front().take(&first[j], hash)) result.push_back(first[j]);
-          });
+      ValueSet::probeEach(first, others, [&](const ValueSet::Probe& element) {
+        const bool everywhere =
+            std::all_of(others.begin() + 1, others.end(),
+                        [&](const ValueSet& set) { return set.contains(element); });
+        if (everywhere && others.front().take(element)) result.push_back(*element.key);
+      });
     }
     if (values.size() >= 2 && result.empty()) {
       warn(path_, "fragments have no value in common; the list is empty (nothing allowed)");
@@ -406,29 +303,14 @@ class Run {
     TextSet keys(denied.size());
     for (const Value& element : denied) {
       if (const auto* text = element.asString()) {
-        keys.insert(text, textHash(*text));
+        keys.insert(*text);
       } else if (const auto* object = element.asObject(); object && rule.matchField) {
         auto it = object->find(*rule.matchField);
-        if (it != object->end() && it->second.isString()) {
-          keys.insert(it->second.asString(), textHash(*it->second.asString()));
-        }
+        if (it != object->end() && it->second.isString()) keys.insert(*it->second.asString());
       }
     }
-    // A second iterator runs a fixed distance ahead and prefetches the slot its key will probe.
-    std::size_t removed = 0;
-    auto ahead = entries.begin();
-    for (std::size_t i = 0; i < detail::prefetchDistance && ahead != entries.end(); ++i) {
-      keys.prefetch(textHash((ahead++)->first));
-    }
-    for (auto it = entries.begin(); it != entries.end();) {
-      if (ahead != entries.end()) keys.prefetch(textHash((ahead++)->first));
-      if (keys.contains(&it->first, textHash(it->first))) {
-        it = entries.erase(it);
-        ++removed;
-      } else {
-        ++it;
-      }
-    }
+    const std::size_t removed =
+        std::erase_if(entries, [&](const auto& entry) { return keys.contains(entry.first); });
     if (removed > 0) {
       warn(targetPath, "removed " + std::to_string(removed) + " key(s) denied by " + rule.path);
     }
@@ -448,30 +330,10 @@ class Run {
     ValueSet equal(denied.size());
     ValueSet deniedKeys(byField ? denied.size() : 0);
     for (const Value& element : denied) {
-      equal.insert(&element, hashOf(element));
-      if (byField) deniedKeys.insert(&key(element), hashOf(key(element)));
+      equal.insert(element);
+      if (byField) deniedKeys.insert(key(element));
     }
-    const auto hashes = hashesOf(elements);
-    std::vector<std::size_t> keyHashes;
-    if (byField) {
-      keyHashes.reserve(elements.size());
-      for (const Value& element : elements) keyHashes.push_back(hashOf(key(element)));
-    }
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < elements.size(); ++i) {
-      if (i + detail::prefetchDistance < hashes.size()) {
-        equal.prefetch(hashes[i + detail::prefetchDistance]);
-        if (byField) deniedKeys.prefetch(keyHashes[i + detail::prefetchDistance]);
-      }
-      Value& element = elements[i];
-      const bool drop = equal.contains(&element, hashes[i]) ||
-                        (byField && deniedKeys.contains(&key(element), keyHashes[i]));
-      if (drop) continue;
-      if (kept != i) elements[kept] = std::move(element);
-      ++kept;
-    }
-    const std::size_t removed = elements.size() - kept;
-    elements.resize(kept, Value());
+    const std::size_t removed = equal.eraseHeld(elements, byField ? &deniedKeys : nullptr, key);
     if (removed > 0) {
       warn(targetPath,
            "removed " + std::to_string(removed) + " entr(y/ies) denied by " + rule.path);

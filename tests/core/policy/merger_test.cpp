@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -494,9 +495,9 @@ TEST(MergerTest, RulesAreKept) {
   EXPECT_EQ(Merger(rules).rules(), rules);
 }
 
-// The hashed union, intersect and deny steps against plain pairwise versions of the same rules,
-// on lists long enough to pass the look-ahead window and with many repeats and near-misses
-// (1 against 1.0, objects sharing a name).
+// The hashed union, intersect and deny steps and the grouped object merge against plain versions
+// of the same rules, on lists long enough to pass the look-ahead window and with many repeats and
+// near-misses (1 against 1.0, objects sharing a name).
 class MergerReferenceTest : public ::testing::Test {
  protected:
   Value element() {
@@ -561,8 +562,91 @@ class MergerReferenceTest : public ::testing::Test {
     return Value(std::move(kept));
   }
 
+  // The default merge of objects, key by key, in the plain way: the keys of each value in turn
+  // that no earlier value has, and for each the values holding it, found by lookup.
+  static Value mergeObjects(const std::vector<const Value*>& values, KeyPath& path,
+                            std::vector<std::string>& warnings) {
+    Value::Object result;
+    for (std::size_t first = 0; first < values.size(); ++first) {
+      for (const auto& entry : *values[first]->asObject()) {
+        const std::string& key = entry.first;
+        const auto holds = [&](const Value* value) { return value->asObject()->contains(key); };
+        if (std::any_of(values.begin(), values.begin() + first, holds)) continue;
+        std::vector<const Value*> holders;
+        for (std::size_t j = first; j < values.size(); ++j) {
+          if (holds(values[j])) holders.push_back(&values[j]->asObject()->at(key));
+        }
+        path.components.push_back(key);
+        result.emplace(key, mergeScalarsOrObjects(holders, path, warnings));
+        path.components.pop_back();
+      }
+    }
+    return Value(std::move(result));
+  }
+  static Value mergeScalarsOrObjects(const std::vector<const Value*>& values, KeyPath& path,
+                                     std::vector<std::string>& warnings) {
+    if (values.size() == 1) return *values.front();
+    const auto isObject = [](const Value* value) { return value->isObject(); };
+    if (std::all_of(values.begin(), values.end(), isObject)) {
+      return mergeObjects(values, path, warnings);
+    }
+    const auto kind = [](const Value* value) {
+      return value->isDouble() ? Value::Kind::int_ : value->kind();
+    };
+    if (std::any_of(values.begin(), values.end(),
+                    [&](const Value* value) { return kind(value) != kind(values.front()); })) {
+      warnings.push_back(
+          path.description() +
+          ": fragments disagree on the value type; using the highest-priority value");
+    }
+    return *values.front();
+  }
+  // An object of up to `size` keys out of a few dozen, holding scalars of every kind and, while
+  // `depth` allows, objects of the same sort.
+  Value object(std::size_t size, int depth) {
+    Value::Object entries;
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::string key = "k" + std::to_string(random_() % 40);
+      switch (random_() % (depth > 0 ? 5 : 4)) {
+        case 0:
+          entries.insert_or_assign(key, Value(static_cast<int>(random_() % 3)));
+          break;
+        case 1:
+          entries.insert_or_assign(key, Value(0.5));
+          break;
+        case 2:
+          entries.insert_or_assign(key, Value("t"));
+          break;
+        case 3:
+          entries.insert_or_assign(key, Value(true));
+          break;
+        default:
+          entries.insert_or_assign(key, object(size / 4, depth - 1));
+      }
+    }
+    return Value(std::move(entries));
+  }
+
   std::mt19937 random_{20260101};
 };
+
+TEST_F(MergerReferenceTest, ObjectsMergeAsThePlainVersion) {
+  for (std::size_t fragments : {2u, 3u, 6u}) {
+    for (std::size_t size : {1u, 8u, 60u}) {
+      SCOPED_TRACE(std::to_string(fragments) + " x " + std::to_string(size));
+      std::vector<Value> values;
+      for (std::size_t i = 0; i < fragments; ++i) values.push_back(object(size, 2));
+      std::vector<const Value*> pointers;
+      for (const Value& value : values) pointers.push_back(&value);
+      KeyPath root;
+      std::vector<std::string> warnings;
+      const Value expected = mergeObjects(pointers, root, warnings);
+      const Merger::Result result = Merger({}).merge(values);
+      EXPECT_EQ(result.value, expected);
+      EXPECT_EQ(result.warnings, warnings);
+    }
+  }
+}
 
 TEST_F(MergerReferenceTest, UnionAndIntersectMatchPairwiseVersions) {
   const std::size_t sizes[] = {0, 1, 31, 32, 33, 64, 257};
