@@ -306,10 +306,12 @@ TEST(InvocationTest, AFlagGivenAValueIsRefused) {
     EXPECT_EQ(result.output, "");
     EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: " + c.message);
   }
-  // The bare flag is the flag given; an option's value may still hold "=".
+  // The bare flag is the flag given; an option's value may still hold "=", and the word after
+  // an option is its value whatever it looks like.
   FakeContext fake;
   EXPECT_EQ(fake.run({"status", "--line", "--check"}).status, 1);
   EXPECT_EQ(fake.run({"status", "--line", "--file=a=b"}).output, "no-status\n");
+  EXPECT_EQ(fake.run({"status", "--line", "--file", "--check=false"}).output, "no-status\n");
 }
 
 TEST(InvocationTest, APositionalThatIsACommandNameStaysAPositional) {
