@@ -188,6 +188,18 @@ std::string leftOverMessage(const std::vector<std::string>& arguments, Context& 
   return wordName(*position, "") + " is unexpected";
 }
 
+// The refusal of the first word that joins a value to a flag ("--check=false"), if any.
+std::optional<std::string> flagValueMessage(const std::vector<std::string>& arguments,
+                                            Context& context) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i].starts_with("--") && arguments[i].find('=') != std::string::npos &&
+        readPrefix(arguments, i + 1, context).flagWithValue) {
+      return wordName(i + 1, "") + " gives a flag a value it cannot take";
+    }
+  }
+  return std::nullopt;
+}
+
 // The message of a parse error in the tool's words, where it can name the member.
 std::string parseErrorMessage(const CLI::App& command, const CLI::ParseError& error,
                               const std::vector<std::string>& arguments, Context& context) {
@@ -321,16 +333,10 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
     }
 
     const CLI::App& command = CommandTree::selected(root);
-    if (!leftOver(root).empty()) {
-      return usageError(errors, command, leftOverMessage(arguments, context));
-    }
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-      if (arguments[i].starts_with("--") && arguments[i].find('=') != std::string::npos &&
-          readPrefix(arguments, i + 1, context).flagWithValue) {
-        return usageError(errors, command,
-                          wordName(i + 1, "") + " gives a flag a value it cannot take");
-      }
-    }
+    const std::optional<std::string> refused = leftOver(root).empty()
+                                                   ? flagValueMessage(arguments, context)
+                                                   : leftOverMessage(arguments, context);
+    if (refused) return usageError(errors, command, *refused);
     if (extras.dumpHelp) {
       writeVerbatim(context.out, dumpHelpJSON(tree));
       context.out.flush();
