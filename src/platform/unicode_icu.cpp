@@ -63,14 +63,31 @@ std::string normalizeNFC(std::string_view text) {
   return out;
 }
 
-bool isLetterOrNumber(std::string_view character) noexcept {
-  if (character.empty() || !isValidUTF8(character)) return false;
+namespace {
+
+// The first code point of a well-formed, non-empty character; -1 otherwise.
+UChar32 firstCodePoint(std::string_view character) noexcept {
+  if (character.empty() || !isValidUTF8(character)) return -1;
   const auto* bytes = reinterpret_cast<const uint8_t*>(character.data());
+  const auto length = static_cast<int32_t>(std::min<std::size_t>(character.size(), 4));
   int32_t i = 0;
   UChar32 first;
-  U8_NEXT(bytes, i, static_cast<int32_t>(character.size()), first);
+  U8_NEXT(bytes, i, length, first);
+  return first;
+}
+
+}  // namespace
+
+bool isLetterOrNumber(std::string_view character) noexcept {
+  const UChar32 first = firstCodePoint(character);
+  if (first < 0) return false;
   return u_hasBinaryProperty(first, UCHAR_ALPHABETIC) ||
          u_getIntPropertyValue(first, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+}
+
+bool isNumber(std::string_view character) noexcept {
+  const UChar32 first = firstCodePoint(character);
+  return first >= 0 && u_getIntPropertyValue(first, UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
 bool isValidUTF8(std::string_view text) noexcept {

@@ -86,6 +86,9 @@ struct Reading {
   // The parser refused a word for what it holds (a flag given a value it cannot take), as
   // opposed to a member missing or an option left without its value at the end.
   bool refused = false;
+  // The last word is a flag with a value joined to it ("--check=false"). The parser would take
+  // the value as the flag's setting; a flag is only ever given or not.
+  bool flagWithValue = false;
 };
 
 Reading readPrefix(const std::vector<std::string>& arguments, std::size_t count, Context& context) {
@@ -123,6 +126,21 @@ Reading readPrefix(const std::vector<std::string>& arguments, std::size_t count,
       const bool joined = last.size() > name.size() && last.starts_with(name + "=") &&
                           value == std::string_view(last).substr(name.size() + 1);
       if (separate || joined) reading.valueOf = name;
+    }
+  }
+  const std::size_t equals = last.find('=');
+  const auto before = arguments.begin() + static_cast<std::ptrdiff_t>(count - 1);
+  if (last.starts_with("--") && equals != std::string::npos && reading.valueOf.empty() &&
+      std::find(arguments.begin(), before, "--") == before) {
+    const std::string name = last.substr(0, equals);
+    for (const CLI::App* level = &CommandTree::selected(root); level != nullptr;
+         level = level->get_parent()) {
+      for (const CLI::Option* option : level->get_options()) {
+        if (option->nonpositional() && !CommandTree::takesValue(*option) &&
+            CommandTree::displayName(*option) == name) {
+          reading.flagWithValue = true;
+        }
+      }
     }
   }
   return reading;
@@ -168,6 +186,18 @@ std::string leftOverMessage(const std::vector<std::string>& arguments, Context& 
     return wordName(*position, "") + " is an unknown option";
   }
   return wordName(*position, "") + " is unexpected";
+}
+
+// The refusal of the first word that joins a value to a flag ("--check=false"), if any.
+std::optional<std::string> flagValueMessage(const std::vector<std::string>& arguments,
+                                            Context& context) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i].starts_with("--") && arguments[i].find('=') != std::string::npos &&
+        readPrefix(arguments, i + 1, context).flagWithValue) {
+      return wordName(i + 1, "") + " gives a flag a value it cannot take";
+    }
+  }
+  return std::nullopt;
 }
 
 // The message of a parse error in the tool's words, where it can name the member.
@@ -303,9 +333,10 @@ int invoke(const std::vector<std::string>& arguments, Context& context, std::ost
     }
 
     const CLI::App& command = CommandTree::selected(root);
-    if (!leftOver(root).empty()) {
-      return usageError(errors, command, leftOverMessage(arguments, context));
-    }
+    const std::optional<std::string> refused = leftOver(root).empty()
+                                                   ? flagValueMessage(arguments, context)
+                                                   : leftOverMessage(arguments, context);
+    if (refused) return usageError(errors, command, *refused);
     if (extras.dumpHelp) {
       writeVerbatim(context.out, dumpHelpJSON(tree));
       context.out.flush();

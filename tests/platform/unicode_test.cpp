@@ -80,6 +80,18 @@ TEST(UnicodeTest, LettersAndNumbers) {
   }
 }
 
+TEST(UnicodeTest, Numbers) {
+  for (const std::string_view character :
+       {"0", "7", "\xD9\xA3" /* Arabic-Indic 3 */, "\xE2\x85\xA0" /* Roman numeral one */,
+        "\xC2\xBD" /* one half */, "1\xCC\x81" /* 1 with a combining accent */}) {
+    EXPECT_TRUE(unicode::isNumber(character)) << character;
+  }
+  for (const std::string_view character :
+       {"", "a", "\xC3\xA9", "\xE6\xBC\xA2" /* CJK */, ".", "-", "\xE2\x82\xAC", "\xFF"}) {
+    EXPECT_FALSE(unicode::isNumber(character)) << character;
+  }
+}
+
 TEST(UnicodeTest, RepairedUTF8) {
   const struct {
     std::string text;

@@ -279,6 +279,41 @@ INSTANTIATE_TEST_SUITE_P(
                        "Error: argument 2 is unexpected\n" + rootUsage}),
     [](const ::testing::TestParamInfo<InvocationCase>& test) { return test.param.name; });
 
+// A flag is given or not: a value joined to it is refused, so that "--check=false" cannot
+// quietly switch the check off.
+TEST(InvocationTest, AFlagGivenAValueIsRefused) {
+  struct Case {
+    std::vector<std::string> words;
+    std::string message;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"status", "--check=false", "--line"},
+            "argument 2 gives a flag a value it cannot take"},
+           {{"status", "--line", "--check=0"}, "argument 3 gives a flag a value it cannot take"},
+           {{"status", "--json=1"}, "argument 2 gives a flag a value it cannot take"},
+           {{"discover", "--all=no"}, "argument 2 gives a flag a value it cannot take"},
+           {{"apply", "--local=false"}, "argument 2 gives a flag a value it cannot take"},
+           {{"profile", "in.json", "--settings=off"},
+            "argument 3 gives a flag a value it cannot take"},
+           {{"--experimental-dump-help=0"}, "argument 1 gives a flag a value it cannot take"},
+           {{"status", "--line=true", "--check"}, "argument 2 gives a flag a value it cannot take"},
+           {{"status", "--line", "--check=yes"}, "argument 3 gives a flag a value it cannot take"},
+       }) {
+    SCOPED_TRACE(c.words.back());
+    FakeContext fake;
+    const ToolResult result = fake.run(c.words);
+    EXPECT_EQ(result.status, 64);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: " + c.message);
+  }
+  // The bare flag is the flag given; an option's value may still hold "=", and the word after
+  // an option is its value whatever it looks like.
+  FakeContext fake;
+  EXPECT_EQ(fake.run({"status", "--line", "--check"}).status, 1);
+  EXPECT_EQ(fake.run({"status", "--line", "--file=a=b"}).output, "no-status\n");
+  EXPECT_EQ(fake.run({"status", "--line", "--file", "--check=false"}).output, "no-status\n");
+}
+
 TEST(InvocationTest, APositionalThatIsACommandNameStaysAPositional) {
   FakeContext fake;
   const crypto::P256PrivateKey key = crypto::P256PrivateKey::generate();
@@ -295,7 +330,8 @@ TEST(InvocationTest, AfterTheEndOfOptionsEveryWordIsAPositional) {
   FakeContext fake;
   const crypto::P256PrivateKey key = crypto::P256PrivateKey::generate();
   const std::string publicKey = base64::encode(key.publicKey().x963());
-  for (const std::string secret : {"plain", "-starts-with-a-dash", "--looks-like-an-option"}) {
+  for (const std::string secret :
+       {"plain", "-starts-with-a-dash", "--looks-like-an-option", "--help=no"}) {
     ToolResult result = fake.run({"encrypt", "--public-key", publicKey, "--", secret});
     EXPECT_EQ(result.status, 0) << secret;
     EXPECT_EQ(result.errors, "") << secret;

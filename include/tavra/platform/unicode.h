@@ -21,6 +21,11 @@ std::string normalizeNFC(std::string_view text);
 // control characters do not. False for empty or ill-formed text.
 bool isLetterOrNumber(std::string_view character) noexcept;
 
+// Whether the user-perceived character `character` is a number: its first code point has a
+// numeric value (digits of any script, fractions, Roman numerals). False for empty or
+// ill-formed text.
+bool isNumber(std::string_view character) noexcept;
+
 // Whether `text` is well-formed UTF-8 (no surrogates, no overlong forms).
 bool isValidUTF8(std::string_view text) noexcept;
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "reconcile/discovery_reader.h"
+#include "tavra/platform/unicode.h"
 
 namespace tavra {
 namespace {
@@ -23,13 +24,6 @@ std::string resolved(const FileSystem& files, const Reader& reader, const std::s
   return *base == "/" ? "/" + path : *base + "/" + path;
 }
 
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool isLetter(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
 // The non-empty pieces of `text` between separators.
 std::vector<std::string> splitDropEmpty(std::string_view text, char separator) {
   std::vector<std::string> pieces;
@@ -43,18 +37,21 @@ std::vector<std::string> splitDropEmpty(std::string_view text, char separator) {
   return pieces;
 }
 
-// A path component that reads as a version: starts with a digit, has two or more dot-separated
-// pieces made of digits, letters and "-", the first of digits only.
+// A path component that reads as a version: starts with a number, has two or more dot-separated
+// pieces made of numbers, letters and "-", the first of numbers only. Numbers and letters are
+// those of any script, taken per user-perceived character.
 bool looksLikeVersion(const std::string& component) {
-  if (component.empty() || !isDigit(component[0])) return false;
+  const std::vector<std::string_view> characters = unicode::graphemeClusters(component);
+  if (characters.empty() || !unicode::isNumber(characters.front())) return false;
   auto pieces = splitDropEmpty(component, '.');
   if (pieces.size() < 2) return false;
   for (const auto& piece : pieces) {
-    for (char c : piece) {
-      if (!isDigit(c) && !isLetter(c) && c != '-') return false;
+    for (const std::string_view character : unicode::graphemeClusters(piece)) {
+      if (character != "-" && !unicode::isLetterOrNumber(character)) return false;
     }
   }
-  return std::all_of(pieces[0].begin(), pieces[0].end(), isDigit);
+  const std::vector<std::string_view> first = unicode::graphemeClusters(pieces[0]);
+  return std::all_of(first.begin(), first.end(), unicode::isNumber);
 }
 
 std::optional<std::string> packageVersion(const Reader& reader, const std::string& directory) {

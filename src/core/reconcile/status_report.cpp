@@ -39,13 +39,15 @@ StatusReport::HarnessStatus harnessStatusFromValue(const Value& value) {
 
 std::string StatusReport::summary() const {
   std::string managed;
+  bool any = false;
   for (const auto& harness : harnesses) {
     if (harness.state != HarnessState::managed) continue;
-    if (!managed.empty()) managed += ",";
+    if (any) managed += ",";
     managed += harness.id;
+    any = true;
   }
   return std::string(rawValue(health)) + "; catalog " + catalogVersion.value_or("none") +
-         "; managed: " + (managed.empty() ? "none" : managed);
+         "; managed: " + (any ? managed : "none");
 }
 
 Value StatusReport::toValue() const {

@@ -190,6 +190,12 @@ TEST_F(DiscoveryTest, VersionFallsBackToAVersionLikePathComponent) {
            {"v/1password/tool", std::nullopt},
            {"v/2024_1.0/tool", std::nullopt},
            {"v/1.a2/tool", "1.a2"},
+           // Numbers and letters of any script count, per user-perceived character.
+           {"v/1.0-\u03b2/tool", "1.0-\u03b2"},        // Greek beta
+           {"v/\u0661.\u0662/tool", "\u0661.\u0662"},  // Arabic-Indic digits
+           {"v/2.1-rc\u0301/tool", "2.1-rc\u0301"},    // c with a combining accent
+           {"v/\u0661x.2/tool", std::nullopt},         // a letter in the first piece
+           {"v/1.0-\u20ac/tool", std::nullopt},        // the euro sign is neither
        }) {
     std::string path = tree.write(c.relative, "", 0755);
     EXPECT_EQ(Discovery::versionOfExecutable(*test::files(), path), c.version) << c.relative;

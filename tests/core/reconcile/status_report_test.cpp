@@ -53,6 +53,16 @@ TEST(StatusReportTest, SummaryNamesHealthCatalogAndManagedHarnesses) {
   EXPECT_EQ(report.summary(), "ok; catalog 1.4.0; managed: a,c");
 }
 
+// A catalog may give a harness the empty id: it is still one managed harness among the others.
+TEST(StatusReportTest, SummaryKeepsAnEmptyHarnessIDInItsPlace) {
+  StatusReport report;
+  report.health = Health::ok;
+  report.harnesses = {{"", State::managed, {}, {}, {}, {}}, {"b", State::managed, {}, {}, {}, {}}};
+  EXPECT_EQ(report.summary(), "ok; catalog none; managed: ,b");
+  report.harnesses.pop_back();
+  EXPECT_EQ(report.summary(), "ok; catalog none; managed: ");
+}
+
 TEST(StatusReportTest, HealthRawValues) {
   EXPECT_EQ(rawValue(Health::ok), "ok");
   EXPECT_EQ(rawValue(Health::degraded), "degraded");
