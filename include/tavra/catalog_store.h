@@ -82,8 +82,8 @@ class CatalogStore {
   // The cached catalog, verified again; no value when either file cannot be read.
   std::optional<Catalog> cached() const;
 
-  // Verifies, then writes both files (the directory is created with mode 0755 when missing). No
-  // version comparison.
+  // Verifies, then replaces both files, mode 0644 whatever the file-creation mask (the directory
+  // is created with mode 0755 when missing). No version comparison.
   void install(std::string_view catalogData, std::string_view signature) const;
 
   // Downloads `from` (https, or a file URL) and `from` + ".sig", then installs under the pinning

@@ -1,9 +1,12 @@
 // Writing the tool's own files: the profile of `profile --output` and the signature file of
 // `catalog sign`.
 //
-// Neither is ever written through what is already at the path. The folder is opened without
-// following a link as its last component (/etc, /tmp and /var are taken where they really are,
-// below /private), a symbolic link at the path and a file with more than one link are refused,
+// Neither is ever written through what is already at the path. The folder is opened from the
+// root one component at a time (/etc, /tmp and /var are taken where they really are, below
+// /private): a link as its last component is refused, and a link further up is followed only
+// where no other user could have put it (in a folder of root's or the caller's that nobody else
+// can write, or a sticky one when the link is theirs). A symbolic link at the path and a file
+// with more than one link are refused,
 // and a file there is replaced: a new file, mode 0644 whatever the umask, written whole and
 // renamed into place. So a link planted at the path never steers the write to another file, and
 // a file someone else made keeps neither its owner nor its mode nor any descriptor on it.

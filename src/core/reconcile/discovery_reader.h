@@ -13,6 +13,12 @@
 // user given more by them is reported less, never more. The directories above the user's home
 // count as searchable: the system made the home, and the way to it, the user's.
 //
+// Discovery's own view, of the places outside the homes, is root's, but only as far as root
+// alone decides what lies there. A folder on the way that another user owns or that others may
+// write (the Homebrew prefix is its owner's) holds what that user chose, links and hard links
+// included, so from there on the walk goes on with the rights of that user (or, where more than
+// one could have written, with those every user has), never more.
+//
 // Nothing here throws for a file-system failure; what cannot be reached is absent.
 #pragma once
 
@@ -42,23 +48,12 @@ class Reader {
   virtual std::optional<std::string> resolve(const std::string& path) const = 0;
 };
 
-// Discovery's own view, with its own rights.
-class SystemReader final : public Reader {
- public:
-  explicit SystemReader(const FileSystem& files) : files_(files) {}
-  std::optional<fs::FileStatus> status(const std::string& path) const override;
-  std::optional<std::vector<std::string>> list(const std::string& path) const override;
-  std::optional<std::string> read(const std::string& path) const override;
-  std::optional<std::string> resolve(const std::string& path) const override;
-
- private:
-  const FileSystem& files_;
-};
-
 // Who a user is for the permission bits.
 struct Identity {
   std::uint32_t uid = 0;
   std::vector<std::uint32_t> groups;  // the primary group and the others
+  // Root's rights narrowed to another's on the way: narrowed again at any other controller.
+  bool narrowed = false;
 };
 
 // What one user could see. Only absolute paths are walked; a relative one is not reached.
@@ -84,6 +79,7 @@ class UserReader final : public Reader {
     std::string name;
     fs::FileStatus status;
     std::string path;
+    Identity as;  // whose rights the entry is looked at with
   };
   std::optional<Entry> find(const std::string& path) const;
 
@@ -94,12 +90,16 @@ class UserReader final : public Reader {
     std::vector<std::string> at;
   };
   std::optional<Directory> open(fs::FileDescriptor descriptor, std::vector<std::string> at) const;
-  // The directory at `components` from "/", each one searched on the way; no link followed.
+  // The directory at `components` from "/", each one searched on the way with the rights of
+  // `as`, narrowed on the way; no link followed.
   std::optional<Directory> descend(const std::vector<std::string>& components,
-                                   const std::vector<std::string>& home) const;
+                                   const std::vector<std::string>& home, Identity& as) const;
   // `home` is the home's own components, resolved.
-  bool maySearch(const Directory& directory, const std::vector<std::string>& home) const;
-  bool permits(const fs::FileStatus& status, unsigned bits) const;
+  bool maySearch(const Directory& directory, const std::vector<std::string>& home,
+                 const Identity& as) const;
+  static bool permits(const Identity& as, const fs::FileStatus& status, unsigned bits);
+  // Root's rights give way to those of whoever else controls the folder `directory`.
+  static void narrow(Identity& as, const fs::FileStatus& directory);
   const std::vector<std::string>& home() const;
 
   const FileSystem& files_;
@@ -107,6 +107,19 @@ class UserReader final : public Reader {
   std::string homePath_;
   // Resolved once it can be; a reader is used from one thread at a time.
   mutable std::optional<std::vector<std::string>> home_;
+};
+
+// Discovery's own view: root's rights, narrowed below a folder someone else controls.
+class SystemReader final : public Reader {
+ public:
+  explicit SystemReader(const FileSystem& files) : reader_(files, Identity{}, "") {}
+  std::optional<fs::FileStatus> status(const std::string& path) const override;
+  std::optional<std::vector<std::string>> list(const std::string& path) const override;
+  std::optional<std::string> read(const std::string& path) const override;
+  std::optional<std::string> resolve(const std::string& path) const override;
+
+ private:
+  UserReader reader_;
 };
 
 }  // namespace tavra::discovery

@@ -84,9 +84,10 @@ void CatalogStore::install(std::string_view catalogData, std::string_view signat
   verify(catalogData, signature);
   const fs::Walk directory = files_->makeDirectories(directory_, {.mode = 0755});
   if (!directory) throw fs::systemError(directory.error, "cannot create directory " + directory.at);
-  // The files keep the process's default creation permissions. The directory is synced after
-  // each rename, so an installed catalog stays installed across a power loss.
-  const fs::WriteOptions options{.syncDirectory = true};
+  // The files get 0644 whatever the process's file-creation mask: a cache others could write
+  // would let any user put back an older catalog that still verifies. The directory is synced
+  // after each rename, so an installed catalog stays installed across a power loss.
+  const fs::WriteOptions options{.mode = 0644, .syncDirectory = true};
   const std::string catalogPath = fs::joinPath(directory_, catalogName);
   files_->writeAtomicallyAt(directory.directory, catalogPath, catalogData, options);
   files_->writeAtomicallyAt(directory.directory, signaturePath(catalogPath), signature, options);

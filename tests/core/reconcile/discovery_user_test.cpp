@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 
 #include "support/forked_child.h"
@@ -144,8 +145,62 @@ TEST_F(DiscoveryAsTheUserTest, LinksToRootsFilesGiveNothingAndReadableFilesAreSt
   EXPECT_EQ(discovery().expand("~/More/*"),
             (std::vector<std::pair<std::string, std::optional<std::string>>>{}));
 
-  // Root itself reads them: the home holds what would show if it were read with root's rights.
-  EXPECT_EQ(Discovery::versionOfExecutable(*files(), home + "/.local/bin/claude"), "ROOT-SECRET-1");
+  // The home holds what would show if it were read with root's rights; discovery's own view of
+  // the same path is the user's too, since the user's folder decided where it leads: the link is
+  // not followed, and the version is that of the user's own package.json beside it.
+  EXPECT_EQ(readFile(root + "/private/package.json"), R"({"version": "ROOT-SECRET-1"})");
+  EXPECT_EQ(std::filesystem::read_symlink(home + "/.local/bin/claude").string(),
+            root + "/private/bin/claude");
+  EXPECT_EQ(Discovery::versionOfExecutable(*files(), home + "/.local/bin/claude"), "1.0.0");
+}
+
+// Outside the homes discovery looks with root's rights, but a folder another user owns (the
+// Homebrew prefix belongs to whoever installed it) holds what that user put there: a link to
+// root's files, or a second name of one (a hard link, which a Mac lets anyone make). From that
+// folder on, only what its owner could read is reported; what is theirs still is.
+TEST_F(DiscoveryAsTheUserTest, AFolderOfAnotherUserOutsideTheHomesIsReadAsThatUser) {
+  const std::string root = tree.root();
+  const std::string prefix = tree.mkdir("opt/homebrew");
+  ASSERT_EQ(chown(prefix.c_str(), nobody, nobody), 0);
+  const std::optional<std::string> prepared = runAsNobodyIn(prefix, [&] {
+    const auto file = [](const char* at, const std::string& bytes, mode_t mode) {
+      const int fd = open(at, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+      const bool written =
+          fd >= 0 && write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size());
+      return close(fd) == 0 && written;
+    };
+    const bool made = mkdir("bin", 0755) == 0 &&
+                      symlink((root + "/private/bin/claude").c_str(), "bin/claude") == 0 &&
+                      file("bin/mine", "#!/bin/sh\n", 0755) &&
+                      file("package.json", R"({"version": "4.0.0"})", 0644) &&
+                      mkdir("lib", 0755) == 0 && mkdir("lib/bin", 0755) == 0 &&
+                      file("lib/bin/tool", "#!/bin/sh\n", 0755);
+    return made ? 0 : 1;
+  });
+  ASSERT_EQ(prepared, std::nullopt) << *prepared;
+  // Made by root here, as this machine lets nobody link a file it cannot write.
+  ASSERT_EQ(link((root + "/private/package.json").c_str(), (prefix + "/lib/package.json").c_str()),
+            0);
+
+  Harness claude;
+  claude.id = "claude";
+  claude.displayName = "Claude";
+  claude.detect = Detection{std::nullopt,
+                            std::vector<std::string>{prefix + "/bin/claude", prefix + "/bin/mine",
+                                                     prefix + "/lib/bin/tool"},
+                            std::nullopt, std::vector<std::string>{prefix + "/bin/claude"}};
+  const std::vector<Discovery::HarnessInventory> inventory =
+      Discovery(files(), processTable(), std::vector<Discovery::LocalUser>{},
+                std::vector<std::string>{})
+          .run(Catalog{2, "1", {claude}});
+  ASSERT_EQ(inventory.size(), 1u);
+  EXPECT_EQ(inventory.front().installations,
+            (std::vector<Discovery::Installation>{
+                {prefix + "/bin/mine", std::nullopt, "4.0.0", Kind::executable},
+                {prefix + "/lib/bin/tool", std::nullopt, "4.0.0", Kind::executable}}));
+  EXPECT_EQ(inventory.front().userConfigs, std::vector<std::string>{});
+  EXPECT_EQ(inventoryText(inventory).find("ROOT-SECRET"), std::string::npos)
+      << inventoryText(inventory);
 }
 
 // A group the user belongs to opens what its group bits allow; other groups do not.

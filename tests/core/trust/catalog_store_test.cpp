@@ -192,6 +192,25 @@ TEST(CatalogStoreSignatureTest, TheSignatureSitsBesideTheCatalogUnderItsNameWith
   EXPECT_EQ(CatalogStore::signaturePath("vendor catalog"), "vendor catalog.sig");
 }
 
+// Under an open file-creation mask the cache still belongs to the one installing it: a file
+// others could write would let any user put back an older catalog that verifies all the same.
+TEST_F(CatalogStoreTest, InstalledFilesAreClosedToOthersWhateverTheMask) {
+  const std::string older = catalogJSON("1.0");
+  const mode_t previous = ::umask(0);
+  store.install(older, signer.signatureFile(older));
+  const std::string catalog = catalogJSON("2.0");
+  store.install(catalog, signer.signatureFile(catalog));
+  ::umask(previous);
+  for (const std::string name : {"catalog.json", "catalog.json.sig"}) {
+    struct stat info {};
+    ASSERT_EQ(::stat((directory + "/" + name).c_str(), &info), 0) << name;
+    EXPECT_EQ(info.st_mode & 07777, 0644u) << name;
+  }
+  struct stat info {};
+  ASSERT_EQ(::stat(directory.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0755u);
+}
+
 TEST_F(CatalogStoreTest, CachedIsAbsentWhenEitherFileCannotBeRead) {
   tree.write("support/catalog/catalog.json", catalogJSON("1"));
   EXPECT_FALSE(store.cached());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include <thread>
 
@@ -323,6 +324,50 @@ TEST_F(ProfileTest, WhatAnotherUserPreparedAtThePathNeverReceivesRootsProfile) {
   EXPECT_EQ(after.st_uid, 0u);
   EXPECT_EQ(after.st_mode & 07777, 0644u);
   EXPECT_EQ(readFile(own), profile({team, "--name", "team"}).output);
+}
+
+// A link further up the path is followed only where no other user could have put it. In a
+// folder of another user's, a link on the way would let that user choose the folder root's
+// profile lands in (here a root folder with a "cron.d" in it); a link in root's own folder is
+// followed as before.
+TEST_F(ProfileTest, ALinkOnTheWayInAnotherUsersFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user against root";
+  const std::string victims = tree.mkdir("victims/cron.d");
+  const std::string folder = tree.mkdir("theirs");
+  ASSERT_EQ(chown(folder.c_str(), nobody, nobody), 0);
+  const std::string target = tree.path("victims");
+  const std::optional<std::string> prepared =
+      runAsNobodyIn(folder, [&] { return symlink(target.c_str(), "way") == 0 ? 0 : 10; });
+  ASSERT_EQ(prepared, std::nullopt) << *prepared;
+  const std::string own = tree.path("own-way");
+  ASSERT_EQ(symlink(target.c_str(), own.c_str()), 0);
+
+  const std::string steered = folder + "/way/cron.d/team.mobileconfig";
+  const ToolResult refused = profile({team, "--name", "team", "--output", steered});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.errors, "Error: cannot write " + steered + ": the symbolic link " + folder +
+                                "/way on its way lies in a folder other users can write\n");
+  EXPECT_TRUE(std::filesystem::is_empty(victims));
+
+  const std::string followed = own + "/cron.d/team.mobileconfig";
+  const ToolResult written = profile({team, "--name", "team", "--output", followed});
+  ASSERT_EQ(written.status, 0) << written.errors;
+  EXPECT_EQ(readFile(victims + "/team.mobileconfig"), profile({team, "--name", "team"}).output);
+}
+
+// A relative output is taken from where the tool was started, a bare name and a path below
+// it alike, and lands nowhere else.
+TEST_F(ProfileTest, ARelativeOutputLandsBelowTheWorkingDirectory) {
+  tree.mkdir("here/sub");
+  const std::string name = "tavra-relative-" + std::to_string(::getpid()) + ".mobileconfig";
+  for (const std::string& output : {name, "sub/" + name, "./sub/../" + name}) {
+    SCOPED_TRACE(output);
+    const ProcessResult run =
+        runTavractlIn(tree.path("here"), {"profile", team, "--name", "team", "--output", output});
+    ASSERT_EQ(run.status, 0) << run.errors;
+    EXPECT_EQ(readFile(tree.path("here/" + output)), profile({team, "--name", "team"}).output);
+    EXPECT_FALSE(std::filesystem::exists("/" + name));
+  }
 }
 
 TEST_F(ProfileTest, AnOutputPipeGetsTheWholeProfileHoweverSlowlyItIsRead) {
