@@ -6,7 +6,8 @@
 //
 // Layout below the support directory: "state.json" (0600), "applied/<hex>" (0600 copies of the
 // bytes last written), "backups/<hex>.bak" (the file as it was before the first write), where
-// <hex> is sha256() of the canonical target path.
+// <hex> is sha256() of the text of the target's file key (file_key.h, which also tells which form
+// of a file's name each layer sees).
 //
 // Safety: the applier runs as root while ordinary users may be able to write some allowed
 // folders. Targets are reached by walking their parents one directory descriptor at a time
@@ -32,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tavra/file_key.h"
 #include "tavra/iso8601.h"
 #include "tavra/path_policy.h"
 #include "tavra/platform/clock.h"
@@ -48,8 +50,10 @@ struct FileInfo;
 
 class FileApplier {
  public:
-  // One file that should exist with the given bytes. `path` is as the caller names it (not yet
-  // canonical).
+  // One file that should exist with the given bytes. `path` is as the caller names it, not yet
+  // checked or canonical: a catalog output's path as written, or the text of the file key for an
+  // item rebuilt by lastApplied(). The item's failure is reported under it; its file is kept
+  // under FileKey(path).
   struct Desired {
     std::string path;
     std::string data;
@@ -82,7 +86,7 @@ class FileApplier {
     friend bool operator==(const Change&, const Change&) = default;
   };
 
-  // The persisted record of one managed file, stored under its canonical path.
+  // The persisted record of one managed file, stored under the text of its file key.
   struct StateEntry {
     std::string harnessID;
     std::string outputID;
@@ -104,6 +108,9 @@ class FileApplier {
 
   // The content of state.json. State{} is the empty state.
   struct State {
+    // Under the text that the state file holds for each entry: a file key's, as the applier saves
+    // it (a state file written before the keys were normalised may hold another spelling; the
+    // loaded state has every entry under its key).
     std::map<std::string, StateEntry> entries;
     // Parent directories the applier created and has not removed again, in creation order.
     std::optional<std::vector<std::string>> createdDirectories;
@@ -125,12 +132,12 @@ class FileApplier {
   // status of the file it wrote (taken from the file before it was put in place) or found
   // already holding the desired bytes, and in a dry run of the file it found; no status where it
   // found no file. A later look that finds another status means someone changed the file since.
-  using LeftFiles = std::map<std::string, std::optional<fs::FileStatus>>;
+  using LeftFiles = std::map<FileKey, std::optional<fs::FileStatus>>;
 
   // What one apply did: changes in the order produced, and per-item errors (path as given in the
-  // desired item, or the canonical path for a release) with the error's description. A target
-  // taken over without a backup (the file was too large to copy) has both its change and an
-  // error. `left` holds the targets of the items that did not fail.
+  // desired item, or the text of the file key for a release or a refused entry) with the error's
+  // description. A target taken over without a backup (the file was too large to copy) has both
+  // its change and an error. `left` holds the targets of the items that did not fail.
   struct ApplyResult {
     std::vector<Change> changes;
     std::map<std::string, std::string> errors;
@@ -163,12 +170,13 @@ class FileApplier {
   // Throws the failing step's error.
   void saveState(const State& state) const;
 
-  // The system's one atomic write: a fresh ".tavra-<UUID>" file in the target's directory,
-  // all bytes, owner 0:0 when set, exactly `mode`, fsync, then rename onto `path`. The
-  // directory part of `path` is resolved as given; the temporary file never follows a link.
-  // Throws TavraError::io "cannot create <temporary>: <error>" when the temporary file cannot be
-  // created (nothing left behind), or "cannot write <path>: <error>" for any later step (the
-  // temporary file is removed, the target untouched).
+  // The file layer's atomic write (FileSystem::writeAtomically, the system's one) with the
+  // applier's owner rule: a fresh ".tavra-<UUID>" file in the target's directory, all bytes,
+  // owner 0:0 when set, exactly `mode`, fsync, then rename onto `path`. The directory part of
+  // `path` is resolved as given; the temporary file never follows a link. Its failures come as
+  // TavraError::io with the file layer's texts: "cannot create <temporary>: <error>" when the
+  // temporary file cannot be created (nothing left behind), or "cannot write <path>: <error>"
+  // for any later step (the temporary file is removed, the target untouched).
   void writeAtomically(std::string_view data, const std::string& path, std::uint16_t mode) const;
 
   // Brings every desired item to its bytes and mode, in order; with `unmanage`, releases every
@@ -183,8 +191,8 @@ class FileApplier {
   ApplyResult apply(const std::vector<Desired>& desired, bool unmanage, bool dryRun) const;
 
   // Desired items rebuilt from the applied copies of the managed files (of the given harnesses,
-  // or all when absent), under their file keys; entries whose copy cannot be read, and refused
-  // entries (see apply()), are left out.
+  // or all when absent), in the order of their keys; each item's path is the text of its file's
+  // key. Entries whose copy cannot be read, and refused entries (see apply()), are left out.
   // Each gets the mode its file was last written with, narrowed to the file's own mode only when
   // that file is root-owned, has one link and holds the copy's bytes; never a set-id bit. Never
   // fails.
@@ -198,19 +206,20 @@ class FileApplier {
 
  private:
   // A desired item's file: its canonical path as checked (the file is reached and reported
-  // under it), its key (PathPolicy::fileKey), under which its state entry, applied copy and
-  // backup are kept, and the applied copy written for it.
+  // under it), its key, under which its state entry, applied copy and backup are kept, and the
+  // applied copy written for it.
   struct Target {
     std::string path;
-    std::string key;
+    FileKey key;
     std::string appliedCopy;
   };
 
-  // The state as loaded, and the key under which the state file held each entry where that is
-  // not the entry's file key (a state file from before the keys were normalised).
+  // The state as loaded (every entry under its key's text), and for each key the spelling under
+  // which the state file held its entry where that is not the key's text (a state file from
+  // before the keys were normalised).
   struct LoadedState {
     State state;
-    std::map<std::string, std::string> storedUnder;
+    std::map<FileKey, std::string> storedUnder;
   };
   // The files of one state entry, as the applier names them.
   struct EntryFiles {
@@ -218,13 +227,15 @@ class FileApplier {
     std::optional<std::string> backup;
   };
 
-  std::string appliedCopyPath(const std::string& key) const;
-  std::string backupPath(const std::string& key) const;
+  // The names of the applied copy and backup kept for the file stored under `spelling` (a key's
+  // text, or an older state file's spelling of it).
+  std::string appliedCopyPath(const std::string& spelling) const;
+  std::string backupPath(const std::string& spelling) const;
   LoadedState load() const;
   // The applied copy and backup of the entry under `key`: the applier's own names for the key
   // (or for the spelling the state file held it under), when the entry records exactly those.
   // Throws TavraError::io naming the recorded path when it records any other file.
-  EntryFiles entryFiles(const std::string& key, const StateEntry& entry,
+  EntryFiles entryFiles(const FileKey& key, const StateEntry& entry,
                         const LoadedState& loaded) const;
   // The directory at `path`, open, made when missing.
   fs::Walk ensureDirectory(const std::string& path, std::uint16_t mode) const;
@@ -241,11 +252,10 @@ class FileApplier {
   void catchUpRecord(const Desired& d, const Target& target, const std::string& want,
                      std::uint16_t mode, StateEntry& entry, Date when) const;
   // The backup's path, or nothing when the file is too large to be kept.
-  std::optional<std::string> takeBackup(const std::string& key,
-                                        const applier::FileInfo& current) const;
+  std::optional<std::string> takeBackup(const FileKey& key, const applier::FileInfo& current) const;
   fs::Walk targetDirectory(const std::string& p, State& state) const;
-  void releaseUnwanted(State& state, const std::set<std::string>& seen,
-                       const std::map<std::string, EntryFiles>& own, bool dryRun,
+  void releaseUnwanted(State& state, const std::set<FileKey>& seen,
+                       const std::map<FileKey, EntryFiles>& own, bool dryRun,
                        ApplyResult& result) const;
   // The atomic write into the directory of a target (or of the applier's own file), already
   // open.
@@ -258,7 +268,7 @@ class FileApplier {
                                std::string_view copy) const;
   // Leaves alone the folders above `inPlace`, the files the pass found in place or wrote, and
   // those the allow-list has no part in.
-  void removeEmptyCreatedDirectories(State& state, const std::vector<std::string>& inPlace) const;
+  void removeEmptyCreatedDirectories(State& state, const std::vector<FileKey>& inPlace) const;
   // Whether `directory` lies below an allowed folder or on the way to an allowed entry.
   bool mayHaveCreated(const std::string& directory) const;
   Date now() const;

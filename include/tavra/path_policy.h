@@ -1,7 +1,10 @@
-// PathPolicy: the write allow-list of the system, and its one path normalisation.
+// PathPolicy: the write allow-list of the system, and the canonical form of a path, in which
+// paths are checked, reported and compared (file_key.h tells which form of a file's name each
+// layer sees).
 //
-// Every path the file applier is about to write, adopt or release passes check() first, and only
-// the canonical form check() returns is used afterwards. The system's own support directory and
+// Every path the file applier is about to write or adopt passes check() first (and one it is about
+// to release, when it releases only allowed files), and only the canonical form check() returns,
+// and the file key made from it, is used afterwards. The system's own support directory and
 // its own preference domains are refused even when an allowed prefix covers them. check() is pure
 // text work: it never touches the file system and keeps no state. Plain immutable value; safe to
 // share between threads.
@@ -28,13 +31,6 @@ class PathPolicy {
   // "/etc", "/var" and "/tmp", and the paths below them, gain the prefix "/private"; every other
   // text is returned unchanged (no link resolution, no "." or ".." handling, no slash clean-up).
   static std::string canonical(std::string_view path);
-
-  // The one name of the file a path names, whatever its spelling: every run of "/" written as
-  // one, a final "/" dropped, then the canonical form ("/etc//codex/a.toml/", "//etc/codex/a.toml"
-  // and "/private/etc/codex/a.toml" give "/private/etc/codex/a.toml"). The file applier keeps its
-  // state entries, applied copies and backups under it, so two spellings of one file never
-  // count as two files.
-  static std::string fileKey(std::string_view path);
 
   // Whether `path` lies in a place kept for the system itself (its support directory, its own
   // preference domains), which no allow-list entry can open. The names count in any ASCII case

@@ -136,7 +136,7 @@ void Daemon::runNow() {
     for (const auto& harness : outcome.report.harnesses) {
       paths->insert(paths->end(), harness.outputs.begin(), harness.outputs.end());
     }
-    for (const auto& [path, file] : outcome.left) paths->push_back(path);
+    for (const auto& [key, file] : outcome.left) paths->push_back(key.text());
     left = std::move(outcome.left);
   } catch (const std::exception& error) {
     // A pass reports its own failures and does not throw; should one fail outright anyway, the
@@ -269,15 +269,15 @@ void Daemon::checkWhatThePassLeft(const FileApplier::LeftFiles& left) {
   // The new watches are in place, so a change from now on fires one. One that landed after the
   // pass wrote or checked a file and before its watch was back shows here, and only that: the
   // pass's own files are as it left them.
-  for (const auto& [path, file] : left) {
+  for (const auto& [key, file] : left) {
     std::optional<fs::FileStatus> now;
     try {
-      now = collaborators_.fileStatus(path);
+      now = collaborators_.fileStatus(key.text());
     } catch (...) {
       continue;
     }
     const bool asLeft = file ? now && now->sameVersion(*file) : !now;
-    if (!asLeft) changeDetected(path);
+    if (!asLeft) changeDetected(key.text());
   }
 }
 

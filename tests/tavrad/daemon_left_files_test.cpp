@@ -111,7 +111,7 @@ TEST_F(DaemonLeftFilesTest, FilesThePassDidNotKeepInLineNeverMakeItLoop) {
     std::function<void()> pass;
   };
   const std::vector<Case> cases{
-      {"write failed", [this] { left.erase(output); }},
+      {"write failed", [this] { left.erase(FileKey(output)); }},
       {"dry run", [this] { passFinds(output); }},
       {"dry run of a missing file",
        [this] {

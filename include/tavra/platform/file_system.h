@@ -6,9 +6,10 @@
 // implementation and every wrapper (the fault-injecting one of the tests) shares them, and a
 // fault injected into a primitive reaches every caller.
 //
-// Paths are the system's canonical paths (/etc, /tmp and /var below "/private"): an
-// implementation sends each path to where it lives on its machine (hostPath) and reports places
-// on a path in the caller's own spelling. A name given together with an open directory is one
+// Paths are the system's canonical paths (/etc, /tmp and /var below "/private"; a file key, being
+// one, too): an implementation sends each path to where it lives on its machine (hostPath) and
+// reports places on a path in the caller's own spelling. tavra/file_key.h tells which form of a
+// file's name each layer sees. A name given together with an open directory is one
 // component and is never followed when it is a symbolic link. A path or name holding a NUL
 // names no file and is refused (EINVAL). Descriptors that a FileSystem returns are passed back to
 // that FileSystem only.
@@ -312,12 +313,14 @@ class FileSystem {
   fs::ReadResult readFileAt(const fs::FileDescriptor& directory, const std::string& name,
                             const fs::ReadOptions& options, std::string buffer = {}) const;
 
-  // The one atomic write: a temporary ".tavra-<UUID>" in the target's directory, created
-  // exclusively without following a link, all bytes written, owner 0:0 when asked, the exact
-  // mode, synced, closed, renamed onto the target in one step (the directory synced too when
-  // asked). The target's directory is opened following links. Throws fs::WriteError. Gives the
-  // status of the file put in place, as it was just before the rename (nothing when that could
-  // not be taken): what a later look at the target should find if nobody has touched it since.
+  // The system's one atomic write (with writeAtomicallyAt below): whatever puts a whole file in
+  // place calls it, and the file applier's own writeAtomically only wraps it with its owner rule.
+  // A temporary ".tavra-<UUID>" in the target's directory, created exclusively without following
+  // a link, all bytes written, owner 0:0 when asked, the exact mode, synced, closed, renamed onto
+  // the target in one step (the directory synced too when asked). The target's directory is
+  // opened following links. Throws fs::WriteError. Gives the status of the file put in place, as
+  // it was just before the rename (nothing when that could not be taken): what a later look at
+  // the target should find if nobody has touched it since.
   std::optional<fs::FileStatus> writeAtomically(const std::string& target, std::string_view data,
                                                 const fs::WriteOptions& options) const;
   // The same into `directory`, already open; `target` names the file (its last component is

@@ -37,9 +37,10 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
   // What each entry may reach: the copy and backup the applier names for its key. An entry that
   // records other files is not the applier's own record (someone wrote it into the state file):
   // it is refused whole and kept as it stands.
-  std::map<std::string, EntryFiles> own;
-  std::map<std::string, TavraError> refused;
-  for (const auto& [key, entry] : state.entries) {
+  std::map<FileKey, EntryFiles> own;
+  std::map<FileKey, TavraError> refused;
+  for (const auto& [stored, entry] : state.entries) {
+    const FileKey key(stored);
     try {
       own.emplace(key, entryFiles(key, entry, loaded));
     } catch (const TavraError& error) {
@@ -49,19 +50,19 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
 
   ApplyResult result;
   const Date when = now();
-  std::set<std::string> seen;
+  std::set<FileKey> seen;
   // The files this pass found in place or wrote: the folders that hold them are not empty.
-  std::vector<std::string> inPlace;
+  std::vector<FileKey> inPlace;
   for (const Desired& d : desired) {
     // A failure stops this item only; it is reported under the path as given.
     try {
       const std::string p = pathPolicy_.check(d.path);
-      const std::string key = PathPolicy::fileKey(p);
+      const FileKey key(p);
       seen.insert(key);
       if (const auto refusal = refused.find(key); refusal != refused.end()) throw refusal->second;
       const auto files = own.find(key);
-      const Target target{p, key,
-                          files != own.end() ? files->second.appliedCopy : appliedCopyPath(key)};
+      const Target target{
+          p, key, files != own.end() ? files->second.appliedCopy : appliedCopyPath(key.text())};
       ItemOutcome outcome = applyItem(d, target, state, when, dryRun);
       result.changes.push_back({p, d.harnessID, outcome.action});
       // Under the file's key: two spellings of one file leave one file, the last one written.
@@ -77,11 +78,10 @@ FileApplier::ApplyResult FileApplier::apply(const std::vector<Desired>& desired,
   // Every refused entry is reported under its key, once: a desired item of it that failed here
   // has named it already.
   for (const auto& refusal : refused) {
-    const std::string& key = refusal.first;
-    const bool named = std::any_of(result.errors.begin(), result.errors.end(), [&](auto& failed) {
-      return PathPolicy::fileKey(failed.first) == key;
-    });
-    if (!named) result.errors[key] = describe(refusal.second);
+    const FileKey& key = refusal.first;
+    const bool named = std::any_of(result.errors.begin(), result.errors.end(),
+                                   [&](auto& failed) { return FileKey(failed.first) == key; });
+    if (!named) result.errors[key.text()] = describe(refusal.second);
   }
   if (dryRun) return result;
   saveState(state);
@@ -99,7 +99,7 @@ FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& 
   // other bytes.
   const bool holdsWanted = cur && !cur->oversized && cur->content == d.data;
   const std::string want = holdsWanted ? cur->sha256 : sha256(d.data);
-  const auto found = state.entries.find(target.key);
+  const auto found = state.entries.find(target.key.text());
   StateEntry* existing = found == state.entries.end() ? nullptr : &found->second;
 
   if (holdsWanted && cur->mode == mode && (cur->rootOwned || !setRootOwnership_) && existing) {
@@ -116,7 +116,7 @@ FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& 
     entry = *existing;
   } else {
     entry.sha256 = want;
-    entry.appliedCopyPath = appliedCopyPath(target.key);
+    entry.appliedCopyPath = appliedCopyPath(target.key.text());
     entry.managedSince = when;
   }
   const Action action = actionFor(cur, existing, mode);
@@ -142,7 +142,7 @@ FileApplier::ItemOutcome FileApplier::applyItem(const Desired& d, const Target& 
   entry.sha256 = want;
   entry.mode = mode;
   entry.lastWritten = when;
-  state.entries[target.key] = entry;
+  state.entries[target.key.text()] = entry;
   return outcome;
 }
 
@@ -160,13 +160,13 @@ void FileApplier::catchUpRecord(const Desired& d, const Target& target, const st
   entry.outputID = d.outputID;
 }
 
-std::optional<std::string> FileApplier::takeBackup(const std::string& key,
+std::optional<std::string> FileApplier::takeBackup(const FileKey& key,
                                                    const applier::FileInfo& current) const {
   // Taking over a file met for the first time: keep what was there. The bytes are the ones just
   // probed through a no-follow descriptor, not a second read by path. A backup already there is
   // never overwritten. A file too large to read cannot be kept: nothing, unless a backup is
   // there already.
-  const std::string backup = backupPath(key);
+  const std::string backup = backupPath(key.text());
   ensureDirectory(supportLayout::backupDirectory(supportDirectory_), 0700);
   std::error_code error;
   if (files_->status(backup, fs::Links::notFinal, error)) return backup;

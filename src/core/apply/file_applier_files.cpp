@@ -31,12 +31,12 @@ Date FileApplier::now() const {
   return std::chrono::floor<std::chrono::seconds>(clock_->now());
 }
 
-std::string FileApplier::appliedCopyPath(const std::string& key) const {
-  return supportLayout::appliedDirectory(supportDirectory_) + "/" + sha256(key);
+std::string FileApplier::appliedCopyPath(const std::string& spelling) const {
+  return supportLayout::appliedDirectory(supportDirectory_) + "/" + sha256(spelling);
 }
 
-std::string FileApplier::backupPath(const std::string& key) const {
-  return supportLayout::backupDirectory(supportDirectory_) + "/" + sha256(key) + ".bak";
+std::string FileApplier::backupPath(const std::string& spelling) const {
+  return supportLayout::backupDirectory(supportDirectory_) + "/" + sha256(spelling) + ".bak";
 }
 
 namespace {
@@ -46,18 +46,18 @@ namespace {
 // stays, since only its backup can hold the user's own file. `storedUnder` gets the spelling of
 // each entry kept that was not held under its key.
 FileApplier::State underFileKeys(FileApplier::State state,
-                                 std::map<std::string, std::string>& storedUnder) {
+                                 std::map<FileKey, std::string>& storedUnder) {
   const bool normalised = std::all_of(state.entries.begin(), state.entries.end(), [](auto& entry) {
-    return PathPolicy::fileKey(entry.first) == entry.first;
+    return FileKey(entry.first).text() == entry.first;
   });
   if (normalised) return state;
   std::map<std::string, FileApplier::StateEntry> entries;
   for (auto& [path, entry] : state.entries) {
-    const std::string key = PathPolicy::fileKey(path);
-    auto [it, inserted] = entries.try_emplace(key, entry);
+    const FileKey key(path);
+    auto [it, inserted] = entries.try_emplace(key.text(), entry);
     if (!inserted && !(entry.managedSince < it->second.managedSince)) continue;
     if (!inserted) it->second = std::move(entry);
-    if (path == key) {
+    if (path == key.text()) {
       storedUnder.erase(key);
     } else {
       storedUnder[key] = path;
@@ -70,7 +70,7 @@ FileApplier::State underFileKeys(FileApplier::State state,
 // Whether `recorded` and `computed` name one file, whatever their spelling (/tmp/x and
 // /private/tmp/x, a doubled "/").
 bool sameFile(const std::string& recorded, const std::string& computed) {
-  return PathPolicy::fileKey(recorded) == PathPolicy::fileKey(computed);
+  return FileKey(recorded) == FileKey(computed);
 }
 
 }  // namespace
@@ -92,11 +92,11 @@ FileApplier::State FileApplier::loadState() const {
   return load().state;
 }
 
-FileApplier::EntryFiles FileApplier::entryFiles(const std::string& key, const StateEntry& entry,
+FileApplier::EntryFiles FileApplier::entryFiles(const FileKey& key, const StateEntry& entry,
                                                 const LoadedState& loaded) const {
   // The spellings whose names the applier may have given this file's copies: its key, and in an
   // older state file the key as it was stored there (which names the same file).
-  std::vector<std::string> spellings{key};
+  std::vector<std::string> spellings{key.text()};
   if (const auto stored = loaded.storedUnder.find(key); stored != loaded.storedUnder.end()) {
     spellings.push_back(stored->second);
   }
@@ -115,11 +115,11 @@ FileApplier::EntryFiles FileApplier::entryFiles(const std::string& key, const St
 
   EntryFiles files;
   std::optional<std::string> applied = own(entry.appliedCopyPath, &FileApplier::appliedCopyPath);
-  if (!applied) throw refuse("applied copy", entry.appliedCopyPath, appliedCopyPath(key));
+  if (!applied) throw refuse("applied copy", entry.appliedCopyPath, appliedCopyPath(key.text()));
   files.appliedCopy = std::move(*applied);
   if (entry.backupPath) {
     files.backup = own(*entry.backupPath, &FileApplier::backupPath);
-    if (!files.backup) throw refuse("backup", *entry.backupPath, backupPath(key));
+    if (!files.backup) throw refuse("backup", *entry.backupPath, backupPath(key.text()));
   }
   return files;
 }

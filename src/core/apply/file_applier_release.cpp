@@ -23,21 +23,23 @@ bool isGone(const fs::ReadResult& read) {
 
 }  // namespace
 
-void FileApplier::releaseUnwanted(State& state, const std::set<std::string>& seen,
-                                  const std::map<std::string, EntryFiles>& own, bool dryRun,
+void FileApplier::releaseUnwanted(State& state, const std::set<FileKey>& seen,
+                                  const std::map<FileKey, EntryFiles>& own, bool dryRun,
                                   ApplyResult& result) const {
-  std::vector<std::string> keys;
-  for (const auto& [key, entry] : state.entries) keys.push_back(key);
-  for (const std::string& k : keys) {
-    if (seen.contains(k)) continue;
+  std::vector<FileKey> keys;
+  for (const auto& [stored, entry] : state.entries) keys.emplace_back(stored);
+  for (const FileKey& key : keys) {
+    if (seen.contains(key)) continue;
     // The entries of desired items that failed in this pass are never released by it.
     const bool failedNow =
         std::any_of(result.errors.begin(), result.errors.end(),
-                    [&](const auto& error) { return PathPolicy::fileKey(error.first) == k; });
+                    [&](const auto& error) { return FileKey(error.first) == key; });
     if (failedNow) continue;
     // A refused entry (one that records files the applier did not name) is reported by apply().
-    const auto files = own.find(k);
+    const auto files = own.find(key);
     if (files == own.end()) continue;
+    // Released and reported under its key, which is a canonical path.
+    const std::string& k = key.text();
     if (releaseOnlyAllowed_) {
       try {
         pathPolicy_.check(k);
@@ -98,15 +100,15 @@ FileApplier::Action FileApplier::release(const std::string& path, const EntryFil
 }
 
 void FileApplier::removeEmptyCreatedDirectories(State& state,
-                                                const std::vector<std::string>& inPlace) const {
+                                                const std::vector<FileKey>& inPlace) const {
   if (!state.createdDirectories || state.createdDirectories->empty()) return;
   std::vector<std::string>& remaining = *state.createdDirectories;
   const auto forget = [&](const std::string& directory) { std::erase(remaining, directory); };
   // A folder above a file this pass found or wrote holds it: it is not looked at.
   const auto holdsAFile = [&](const std::string& directory) {
-    const std::string below = PathPolicy::fileKey(directory) + "/";
+    const std::string below = FileKey(directory).text() + "/";
     return std::any_of(inPlace.begin(), inPlace.end(),
-                       [&](const std::string& file) { return file.starts_with(below); });
+                       [&](const FileKey& file) { return file.text().starts_with(below); });
   };
 
   // Longest first, so the subdirectories the applier made go before their parents.
@@ -141,9 +143,9 @@ void FileApplier::removeEmptyCreatedDirectories(State& state,
 }
 
 bool FileApplier::mayHaveCreated(const std::string& directory) const {
-  const std::string d = PathPolicy::fileKey(directory);
+  const std::string d = FileKey(directory).text();
   const auto admits = [&](const std::string& prefix) {
-    const std::string entry = PathPolicy::fileKey(prefix);
+    const std::string entry = FileKey(prefix).text();
     const bool folder = prefix.ends_with("/");
     // Below an allowed folder: the folders of targets.
     if (folder && (entry == "/" || d.starts_with(entry + "/"))) return true;
@@ -157,19 +159,21 @@ std::vector<FileApplier::Desired> FileApplier::lastApplied(
     const std::optional<std::set<std::string>>& harnessIDs) const {
   const LoadedState loaded = load();
   std::vector<Desired> items;
-  for (const auto& [path, entry] : loaded.state.entries) {
+  for (const auto& [stored, entry] : loaded.state.entries) {
     if (harnessIDs && !harnessIDs->contains(entry.harnessID)) continue;
+    const FileKey key(stored);
     std::string appliedCopy;
     try {
-      appliedCopy = entryFiles(path, entry, loaded).appliedCopy;
+      appliedCopy = entryFiles(key, entry, loaded).appliedCopy;
     } catch (const TavraError&) {
       continue;  // a refused entry: apply() reports it
     }
     fs::ReadResult copy =
         files_->readFile(appliedCopy, {.maxBytes = maxFileSize, .links = fs::Links::notFinal});
     if (!copy) continue;
-    const std::uint16_t mode = reassertedMode(path, entry, copy.bytes);
-    items.push_back({path, std::move(copy.bytes), mode, entry.harnessID, entry.outputID});
+    const std::uint16_t mode = reassertedMode(key.text(), entry, copy.bytes);
+    // Named by its key: the state keeps no catalog text.
+    items.push_back({key.text(), std::move(copy.bytes), mode, entry.harnessID, entry.outputID});
   }
   return items;
 }

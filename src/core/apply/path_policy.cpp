@@ -1,6 +1,7 @@
 #include "tavra/path_policy.h"
 
 #include "tavra/error.h"
+#include "tavra/file_key.h"
 #include "tavra/platform/file_system.h"
 
 namespace tavra {
@@ -54,26 +55,11 @@ std::string PathPolicy::canonical(std::string_view path) {
   return std::string(path);
 }
 
-std::string PathPolicy::fileKey(std::string_view path) {
-  if (path.find("//") == std::string_view::npos && (path.size() <= 1 || path.back() != '/')) {
-    return canonical(path);
-  }
-  std::string single;
-  single.reserve(path.size());
-  for (char c : path) {
-    if (c == '/' && !single.empty() && single.back() == '/') continue;
-    single.push_back(c);
-  }
-  if (single.size() > 1 && single.back() == '/') single.pop_back();
-  // Canonical once the slashes are single: "//etc/x" is /etc/x, so /private/etc/x.
-  return canonical(single);
-}
-
 bool PathPolicy::isReserved(std::string_view path) {
   // Both the text as given and the file it names: "/Library/Application Support//Tavra/x" is the
   // support folder's file too.
   const std::string c = canonical(path);
-  for (const std::string& spelling : {c, fileKey(c)}) {
+  for (const std::string& spelling : {c, FileKey(c).text()}) {
     if (startsWithIgnoringCase(spelling, reservedSupportFolder) ||
         startsWithIgnoringCase(spelling, reservedDomains)) {
       return true;

@@ -111,17 +111,21 @@ Reconciler::Outcome Reconciler::pass(bool includeInventory) const {
 std::vector<FileApplier::Desired> Reconciler::desiredItems(const Plan& plan,
                                                            const FileApplier& applier) const {
   // What harnesses that are not frozen planned afresh wins over a last applied copy of the same
-  // file (copies come under their file keys): handing the applier both would write the file
-  // twice in every pass, the stale copy last.
-  std::set<std::string> planned;
-  for (const auto& item : plan.desired) planned.insert(PathPolicy::fileKey(item.path));
+  // file: handing the applier both would write the file twice in every pass, the stale copy last.
+  // The plan names files by catalog text and the copies by their keys, so both are compared as
+  // keys.
+  std::set<FileKey> planned;
+  for (const auto& item : plan.desired) planned.emplace(item.path);
+  const auto isPlanned = [&](const FileApplier::Desired& item) {
+    return planned.contains(FileKey(item.path));
+  };
   std::vector<FileApplier::Desired> desired;
   if (plan.complete) {
     // The plan's files, then the frozen harnesses' last applied copies.
     desired = plan.desired;
     if (!plan.frozenHarnesses.empty()) {
       for (auto& item : applier.lastApplied(plan.frozenHarnesses)) {
-        if (!planned.count(item.path)) desired.push_back(std::move(item));
+        if (!isPlanned(item)) desired.push_back(std::move(item));
       }
     }
     return desired;
@@ -131,7 +135,7 @@ std::vector<FileApplier::Desired> Reconciler::desiredItems(const Plan& plan,
     if (!plan.frozenHarnesses.count(item.harnessID)) desired.push_back(item);
   }
   for (auto& item : applier.lastApplied()) {
-    if (!planned.count(item.path) || plan.frozenHarnesses.count(item.harnessID)) {
+    if (!isPlanned(item) || plan.frozenHarnesses.count(item.harnessID)) {
       desired.push_back(std::move(item));
     }
   }

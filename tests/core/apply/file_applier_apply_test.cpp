@@ -519,7 +519,7 @@ TEST_F(FileApplierApplyTest, WhatItLeftIsTheFileOnDiskForEveryItemThatDidNotFail
   EXPECT_EQ(result.changes.size(), 3u);
   ASSERT_EQ(result.left.size(), 2u);
   for (const std::string name : {"kept", "new"}) {
-    const auto& left = result.left.at(t.target(name));
+    const auto& left = result.left.at(FileKey(t.target(name)));
     ASSERT_TRUE(left) << name;
     struct stat now {};
     ASSERT_EQ(lstat(t.target(name).c_str(), &now), 0);
@@ -529,19 +529,20 @@ TEST_F(FileApplierApplyTest, WhatItLeftIsTheFileOnDiskForEveryItemThatDidNotFail
               std::int64_t(now.st_mtim.tv_sec) * 1000000000 + now.st_mtim.tv_nsec)
         << name;
   }
-  EXPECT_FALSE(result.left.contains(t.target("dir"))) << "a failed item leaves nothing";
+  EXPECT_FALSE(result.left.contains(FileKey(t.target("dir")))) << "a failed item leaves nothing";
   // A dry run leaves what it found, and no file where there was none.
   const auto dry = apply({item("kept", "changed"), item("absent", "4")}, false, true);
-  ASSERT_TRUE(dry.left.at(t.target("kept")));
-  EXPECT_EQ(dry.left.at(t.target("kept"))->inode, result.left.at(t.target("kept"))->inode);
-  EXPECT_EQ(dry.left.at(t.target("absent")), std::nullopt);
+  ASSERT_TRUE(dry.left.at(FileKey(t.target("kept"))));
+  EXPECT_EQ(dry.left.at(FileKey(t.target("kept")))->inode,
+            result.left.at(FileKey(t.target("kept")))->inode);
+  EXPECT_EQ(dry.left.at(FileKey(t.target("absent"))), std::nullopt);
 }
 
 TEST_F(FileApplierApplyTest, TwoSpellingsOfOneFileLeaveOneFileTheLastWritten) {
   const auto result = apply({item("two", "1"), item("/two", "2", 0644, "g")});
   ASSERT_EQ(result.changes.size(), 2u);
   ASSERT_EQ(result.left.size(), 1u);
-  const auto& left = result.left.at(t.target("two"));
+  const auto& left = result.left.at(FileKey(t.target("two")));
   ASSERT_TRUE(left);
   struct stat now {};
   ASSERT_EQ(lstat(t.target("two").c_str(), &now), 0);

@@ -27,27 +27,6 @@ TEST(PathPolicyTest, CanonicalPrefixesOnlyTheThreeAliasedRoots) {
   }
 }
 
-TEST(PathPolicyTest, FileKeyIsOneSpellingOfEachFile) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"/opt/a/x.json", "/opt/a/x.json"},
-      {"/opt//a/x.json", "/opt/a/x.json"},
-      {"//opt/a///x.json", "/opt/a/x.json"},
-      {"/opt/a/x.json/", "/opt/a/x.json"},
-      {"/opt/a/x.json//", "/opt/a/x.json"},
-      {"/etc//codex/a.toml/", "/private/etc/codex/a.toml"},
-      {"/private/etc/codex/a.toml", "/private/etc/codex/a.toml"},
-      {"//etc/codex/a.toml", "/private/etc/codex/a.toml"},
-      {"//tmp//x", "/private/tmp/x"},
-      {"//var", "/private/var"},
-      {"/", "/"},
-      {"//", "/"},
-      {"", ""},
-  };
-  for (const auto& [path, expected] : cases) {
-    EXPECT_EQ(PathPolicy::fileKey(path), expected) << path;
-  }
-}
-
 TEST(PathPolicyTest, BuiltInPrefixesInOrder) {
   EXPECT_EQ(PathPolicy::builtInPrefixes(),
             (std::vector<std::string>{

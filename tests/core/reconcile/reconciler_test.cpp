@@ -386,8 +386,8 @@ TEST_F(ReconcilerTest, APassTellsWhatItLeftAtEveryFileItKeptInLineReassertedOnes
   ASSERT_EQ(outcome.left.size(), 2u);
   for (const std::string& path : {alphaSettings, betaConfig}) {
     const std::string canonical = PathPolicy::canonical(path);
-    ASSERT_TRUE(outcome.left.contains(canonical)) << canonical;
-    const auto& left = outcome.left.at(canonical);
+    ASSERT_TRUE(outcome.left.contains(FileKey(canonical))) << canonical;
+    const auto& left = outcome.left.at(FileKey(canonical));
     ASSERT_TRUE(left) << path;
     std::error_code error;
     const auto now = test::files()->status(path, fs::Links::notFinal, error);

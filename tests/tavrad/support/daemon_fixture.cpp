@@ -142,12 +142,12 @@ void DaemonTest::makeFolder(const std::string& canonicalPath) const {
 
 void DaemonTest::passWrites(const std::string& canonicalPath, const std::string& bytes) {
   std::filesystem::create_directories(std::filesystem::path(local(canonicalPath)).parent_path());
-  left[canonicalPath] = files.writeAtomically(local(canonicalPath), bytes, {.mode = 0644});
+  left[FileKey(canonicalPath)] = files.writeAtomically(local(canonicalPath), bytes, {.mode = 0644});
 }
 
 void DaemonTest::passFinds(const std::string& canonicalPath) {
   std::error_code error;
-  left[canonicalPath] = files.status(local(canonicalPath), fs::Links::notFinal, error);
+  left[FileKey(canonicalPath)] = files.status(local(canonicalPath), fs::Links::notFinal, error);
 }
 
 }  // namespace tavra::test
