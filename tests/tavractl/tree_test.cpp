@@ -279,6 +279,17 @@ INSTANTIATE_TEST_SUITE_P(
                        "Error: argument 2 is unexpected\n" + rootUsage}),
     [](const ::testing::TestParamInfo<InvocationCase>& test) { return test.param.name; });
 
+// A refused invocation: status 64, nothing printed, and "Error: <message>" as the first line of
+// the errors (the usage follows).
+ToolResult expectUsageError(const std::vector<std::string>& words, const std::string& message) {
+  FakeContext fake;
+  ToolResult result = fake.run(words);
+  EXPECT_EQ(result.status, 64);
+  EXPECT_EQ(result.output, "");
+  EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: " + message);
+  return result;
+}
+
 // A flag is given or not: a value joined to it is refused, so that "--check=false" cannot
 // quietly switch the check off.
 TEST(InvocationTest, AFlagGivenAValueIsRefused) {
@@ -300,11 +311,7 @@ TEST(InvocationTest, AFlagGivenAValueIsRefused) {
            {{"status", "--line", "--check=yes"}, "argument 3 gives a flag a value it cannot take"},
        }) {
     SCOPED_TRACE(c.words.back());
-    FakeContext fake;
-    const ToolResult result = fake.run(c.words);
-    EXPECT_EQ(result.status, 64);
-    EXPECT_EQ(result.output, "");
-    EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: " + c.message);
+    expectUsageError(c.words, c.message);
   }
   // The bare flag is the flag given; an option's value may still hold "=", and the word after
   // an option is its value whatever it looks like.
@@ -397,11 +404,7 @@ TEST(InvocationTest, ARefusedWordIsNamedByItsPlaceAndNeverQuoted) {
             "completions (bash, zsh, fish)"},
        }) {
     SCOPED_TRACE(c.words.back());
-    FakeContext fake;
-    const ToolResult result = fake.run(c.words);
-    EXPECT_EQ(result.status, 64);
-    EXPECT_EQ(result.output, "");
-    EXPECT_EQ(result.errors.substr(0, result.errors.find('\n')), "Error: " + c.message);
+    const ToolResult result = expectUsageError(c.words, c.message);
     EXPECT_EQ(result.errors.find("S3"), std::string::npos) << result.errors;
   }
 }
