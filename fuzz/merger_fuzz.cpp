@@ -29,7 +29,7 @@ std::vector<tavra::MergeRule> rulesFrom(const tavra::Value* list) {
     tavra::MergeRule rule;
     rule.path = text(element, "path").value_or("");
     if (auto strategy = text(element, "strategy")) {
-      rule.strategy = tavra::MergeRule::strategyFromRawValue(*strategy);
+      rule.strategy = tavra::fromRawValue<tavra::MergeRule::Strategy>(*strategy);
     }
     rule.denies = text(element, "denies");
     rule.matchField = text(element, "matchField");
