@@ -12,6 +12,7 @@
 
 #include "support/catalog_fixtures.h"
 #include "support/forked_child.h"
+#include "support/scratch_environment.h"
 #include "support/temp_tree.h"
 #include "tavra/constants.h"
 
@@ -37,13 +38,12 @@ class SystemCollaboratorsTest : public ::testing::Test {
   test::TempTree tree;
 
   Environment scratchEnvironment() const {
-    return Environment{
-        .preferences = ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
-        .catalogStore = CatalogStore(tree.path("catalog"), {key.publicBase64()}, core.fileSystem),
-        .supportDirectory = tree.path("support"),
+    return test::scratchEnvironment({
+        .folder = tree.root(),
+        .trustedKey = key.publicBase64(),
         .builtInPathPrefixes = {tree.path("out") + "/"},
         .services = core,
-    };
+    });
   }
   test::CatalogSigningKey key;
 };

@@ -7,6 +7,7 @@
 
 #include "support/catalog_fixtures.h"
 #include "support/faulty_file_system.h"
+#include "support/scratch_environment.h"
 #include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/base64.h"
@@ -23,8 +24,7 @@ class Pass {
  public:
   Pass() {
     const std::string catalog = test::alphaCatalogJSON(output);
-    CatalogStore(support + "/catalog", {signer.publicBase64()}, test::files())
-        .install(catalog, signer.signatureFile(catalog));
+    environment(test::files()).catalogStore.install(catalog, signer.signatureFile(catalog));
     fragment("first");
     Reconciler(environment(test::files()), {}).run(false);
     fragment("second");
@@ -53,16 +53,12 @@ class Pass {
   }
 
   Environment environment(std::shared_ptr<const FileSystem> on) const {
-    Services services = test::services();
-    services.fileSystem = on;
-    return Environment{
-        .preferences = ManagedPreferences(prefs, false, on),
-        .catalogStore = CatalogStore(support + "/catalog", {signer.publicBase64()}, on),
-        .supportDirectory = support,
-        .keys = std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
+    return test::scratchEnvironment({
+        .folder = tree.root(),
+        .trustedKey = signer.publicBase64(),
         .builtInPathPrefixes = {tree.path("out") + "/"},
-        .services = services,
-    };
+        .fileSystem = std::move(on),
+    });
   }
 
   test::CatalogSigningKey signer;

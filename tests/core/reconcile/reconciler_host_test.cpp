@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "support/catalog_fixtures.h"
+#include "support/scratch_environment.h"
 #include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/plist.h"
@@ -50,8 +51,12 @@ TEST(ReconcilerHostTest, APassBelowTmpWritesOnlyThereAndKeepsCanonicalNames) {
 
   const test::CatalogSigningKey signer;
   const std::string catalog = test::alphaCatalogJSON(output);
-  const CatalogStore store(root + "/support/catalog", {signer.publicBase64()}, test::files());
-  store.install(catalog, signer.signatureFile(catalog));
+  const Environment environment = test::scratchEnvironment({
+      .folder = root,
+      .trustedKey = signer.publicBase64(),
+      .builtInPathPrefixes = {root + "/out/"},
+  });
+  environment.catalogStore.install(catalog, signer.signatureFile(catalog));
   std::filesystem::create_directories(root + "/prefs");
   std::filesystem::create_directories(root + "/out");
   const std::string fragment = root + "/prefs/com.zelkorandin.tavra.policy.p.plist";
@@ -59,13 +64,6 @@ TEST(ReconcilerHostTest, APassBelowTmpWritesOnlyThereAndKeepsCanonicalNames) {
       {"Harnesses",
        Value::Object{{"alpha", Value::Object{{"settings", Value::Object{{"v", 1}}}}}}}});
 
-  const Environment environment{
-      .preferences = ManagedPreferences(root + "/prefs", false, test::files()),
-      .catalogStore = store,
-      .supportDirectory = root + "/support",
-      .builtInPathPrefixes = {root + "/out/"},
-      .services = test::services(),
-  };
   const auto pass = [&] { return Reconciler(environment, {}).run(false); };
 
   StatusReport report = pass();
@@ -117,8 +115,12 @@ TEST(ReconcilerHostTest, ChangesBelowAPreferencesFolderInTmpFlushTheCacheOnce) {
   }
   const test::CatalogSigningKey signer;
   const std::string catalog = Catalog{2, "1.0", {delta}}.encode();
-  const CatalogStore store(root + "/support/catalog", {signer.publicBase64()}, test::files());
-  store.install(catalog, signer.signatureFile(catalog));
+  Environment environment = test::scratchEnvironment({
+      .folder = root,
+      .trustedKey = signer.publicBase64(),
+      .builtInPathPrefixes = {prefs + "/"},
+  });
+  environment.catalogStore.install(catalog, signer.signatureFile(catalog));
   std::filesystem::create_directories(prefs);
   std::ofstream(prefs + "/com.zelkorandin.tavra.policy.p.plist") << plist::writeXML(Value::Object{
       {"Harnesses", Value::Object{{"delta", Value::Object{{"one", Value::Object{{"v", 1}}},
@@ -126,14 +128,7 @@ TEST(ReconcilerHostTest, ChangesBelowAPreferencesFolderInTmpFlushTheCacheOnce) {
 
   int flushes = 0;
   auto log = std::make_shared<MemoryLogger>("com.zelkorandin.tavra", "reconcile");
-  Environment environment{
-      .preferences = ManagedPreferences(prefs, false, test::files()),
-      .catalogStore = store,
-      .supportDirectory = root + "/support",
-      .builtInPathPrefixes = {prefs + "/"},
-      .flushPreferencesCache = [&flushes] { ++flushes; },
-      .services = test::services(),
-  };
+  environment.flushPreferencesCache = [&flushes] { ++flushes; };
   environment.services.reconcileLog = log;
 
   const StatusReport report = Reconciler(environment, {}).run(false);

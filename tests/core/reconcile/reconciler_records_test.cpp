@@ -8,6 +8,7 @@
 
 #include "support/catalog_fixtures.h"
 #include "support/faulty_file_system.h"
+#include "support/scratch_environment.h"
 #include "support/services.h"
 #include "support/temp_tree.h"
 #include "tavra/plist.h"
@@ -83,15 +84,12 @@ class ReconcilerRecordsTest : public ::testing::Test {
   }
 
   StatusReport run() const {
-    Environment environment{
-        .preferences = ManagedPreferences(prefs, false, files),
-        .catalogStore = CatalogStore(support + "/catalog", {signer.publicBase64()}, files),
-        .supportDirectory = support,
-        .keys = std::make_shared<InMemoryKeyProvider>(std::vector<crypto::P256PrivateKey>{}),
+    const Environment environment = test::scratchEnvironment({
+        .folder = tree.root(),
+        .trustedKey = signer.publicBase64(),
         .builtInPathPrefixes = {out + "/"},
-        .services = test::services(),
-    };
-    environment.services.fileSystem = files;
+        .fileSystem = files,
+    });
     return Reconciler(environment, {}).run(false);
   }
 
