@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "support/services.h"
+#include "support/scratch_environment.h"
 
 namespace tavra::test {
 
@@ -31,13 +31,8 @@ Daemon::Collaborators DaemonTest::collaborators() {
           },
       .environment =
           [this](const TavraSettings&) {
-            const Services core = test::services();
-            return Environment{
-                .preferences = ManagedPreferences(tree.path("prefs"), false, core.fileSystem),
-                .catalogStore = CatalogStore(tree.path("catalog"), {}, core.fileSystem),
-                .supportDirectory = tree.path("support"),
-                .services = core,
-            };
+            return test::scratchEnvironment(
+                {.folder = tree.root(), .catalogDirectory = tree.path("catalog")});
           },
       .reconcile =
           [this](const Environment&, const TavraSettings&) {
